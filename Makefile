@@ -1,0 +1,56 @@
+# The two commands a developer needs: `make run` and `make test`.
+# Both install what they need first (scripts/install-deps, idempotent).
+
+JOBS ?= $(shell nproc)
+CTEST_FLAGS ?= --output-on-failure -j $(JOBS)
+
+.PHONY: all deps run test test-native test-tsan test-win32 build bench fuzz clean
+
+all: build
+
+deps:
+	bash scripts/install-deps
+
+build: deps
+	cmake --preset dev
+	cmake --build --preset dev -j $(JOBS)
+
+# Starts the development host once it exists; until then builds everything.
+run: build
+	@if [ -x build/dev/host/plugin-host ]; then \
+	  exec build/dev/host/plugin-host $(ARGS); \
+	else \
+	  echo "make run: everything is built (build/dev); the development host is not part of the tree yet."; \
+	fi
+
+test: deps test-native test-tsan test-win32
+
+test-native:
+	cmake --preset dev
+	cmake --build --preset dev -j $(JOBS)
+	ctest --test-dir build/dev $(CTEST_FLAGS)
+
+test-tsan:
+	cmake --preset tsan
+	cmake --build --preset tsan -j $(JOBS)
+	ctest --test-dir build/tsan -L concurrency $(CTEST_FLAGS)
+
+test-win32:
+	cmake --preset win32
+	cmake --build --preset win32 -j $(JOBS)
+	ctest --test-dir build/win32 $(CTEST_FLAGS)
+
+bench: deps
+	cmake --preset release
+	cmake --build --preset release -j $(JOBS)
+	@if [ -x build/release/bench/korvo_bench ]; then build/release/bench/korvo_bench; else echo "make bench: no benchmarks yet"; fi
+
+# make fuzz FUZZ_SECONDS=600 runs every fuzz target for that long.
+FUZZ_SECONDS ?= 60
+fuzz: deps
+	cmake --preset fuzz
+	cmake --build --preset fuzz -j $(JOBS)
+	@bash scripts/run-fuzzers build/fuzz $(FUZZ_SECONDS)
+
+clean:
+	rm -rf build/dev build/tsan build/win32 build/release build/fuzz

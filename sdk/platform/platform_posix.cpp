@@ -1,0 +1,160 @@
+// POSIX implementation of sdk/platform/platform.h.
+#include "sdk/platform/platform.h"
+
+#include <dlfcn.h>
+#include <malloc.h>
+#include <pthread.h>
+#include <sys/mman.h>
+#include <sys/syscall.h>
+#include <time.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <mutex>
+#include <cstdint>
+#include <cstdlib>
+#include <cstring>
+#include <new>
+
+namespace Korvo::Platform {
+
+namespace {
+
+pthread_mutex_t* Mutex(unsigned char* storage) {
+    return reinterpret_cast<pthread_mutex_t*>(storage);
+}
+
+// The sink and its context change together; output copies both under the
+// lock and calls the sink outside it.
+std::mutex gDebuggerSinkLock;
+DebuggerSink gDebuggerSink = nullptr;
+void* gDebuggerSinkContext = nullptr;
+
+void CallDebuggerSink(const char* text) {
+    DebuggerSink sink;
+    void* context;
+    {
+        std::lock_guard<std::mutex> guard(gDebuggerSinkLock);
+        sink = gDebuggerSink;
+        context = gDebuggerSinkContext;
+    }
+    if (sink != nullptr) sink(text, context);
+}
+
+}  // namespace
+
+RecursiveLock::RecursiveLock() noexcept {
+    static_assert(sizeof(pthread_mutex_t) <= sizeof(storage_));
+    static_assert(alignof(pthread_mutex_t) <= 8);
+    pthread_mutexattr_t attr;
+    pthread_mutexattr_init(&attr);
+    pthread_mutexattr_settype(&attr, PTHREAD_MUTEX_RECURSIVE);
+    pthread_mutex_init(new (storage_) pthread_mutex_t, &attr);
+    pthread_mutexattr_destroy(&attr);
+}
+
+RecursiveLock::~RecursiveLock() { pthread_mutex_destroy(Mutex(storage_)); }
+
+void RecursiveLock::Lock() noexcept {
+    if (pthread_mutex_lock(Mutex(storage_)) != 0) TerminateProcess(70);
+}
+
+void RecursiveLock::Unlock() noexcept {
+    if (pthread_mutex_unlock(Mutex(storage_)) != 0) TerminateProcess(70);
+}
+
+LocalTime GetLocalTime() noexcept {
+    timespec now{};
+    clock_gettime(CLOCK_REALTIME, &now);
+    tm parts{};
+    localtime_r(&now.tv_sec, &parts);
+    return LocalTime{parts.tm_year + 1900, parts.tm_mon + 1, parts.tm_mday, parts.tm_hour,
+                     parts.tm_min,         parts.tm_sec,     static_cast<int32_t>(now.tv_nsec / 1000000)};
+}
+
+int64_t SystemTimeTicks100ns() noexcept {
+    timespec now{};
+    clock_gettime(CLOCK_REALTIME, &now);
+    return static_cast<int64_t>(now.tv_sec) * 10000000 + now.tv_nsec / 100;
+}
+
+int64_t SystemTimeMilliseconds() noexcept { return SystemTimeTicks100ns() / 10000; }
+
+int64_t PerformanceCounter() noexcept {
+    timespec now{};
+    clock_gettime(CLOCK_MONOTONIC, &now);
+    return static_cast<int64_t>(now.tv_sec) * 1000000000 + now.tv_nsec;
+}
+
+int64_t PerformanceFrequency() noexcept { return 1000000000; }
+
+uint32_t CurrentThreadId() noexcept { return static_cast<uint32_t>(syscall(SYS_gettid)); }
+
+size_t MainExecutableFileName(char* buffer, size_t size) noexcept {
+    if (buffer == nullptr || size == 0) return 0;
+    char path[4096];
+    ssize_t length = readlink("/proc/self/exe", path, sizeof(path) - 1);
+    if (length <= 0) {
+        buffer[0] = '\0';
+        return 0;
+    }
+    path[length] = '\0';
+    const char* name = strrchr(path, '/');
+    name = name ? name + 1 : path;
+    size_t nameLength = strlen(name);
+    if (nameLength >= size) nameLength = size - 1;
+    memcpy(buffer, name, nameLength);
+    buffer[nameLength] = '\0';
+    return nameLength;
+}
+
+void DebuggerOutput(const char* text) noexcept {
+    if (text == nullptr) return;
+    CallDebuggerSink(text);
+}
+
+DebuggerSink SetDebuggerSink(DebuggerSink sink, void* context) noexcept {
+    std::lock_guard<std::mutex> guard(gDebuggerSinkLock);
+    DebuggerSink old = gDebuggerSink;
+    gDebuggerSink = sink;
+    gDebuggerSinkContext = context;
+    return old;
+}
+
+void* ReserveBlock() noexcept {
+    // Over-reserve, then trim to an aligned block so the result meets the
+    // same alignment as VirtualAlloc's 64 KiB granularity.
+    const size_t span = kBlockSize * 2;
+    void* raw = mmap(nullptr, span, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+    if (raw == MAP_FAILED) return nullptr;
+    auto start = reinterpret_cast<uintptr_t>(raw);
+    uintptr_t aligned = (start + kBlockSize - 1) & ~(uintptr_t{kBlockSize} - 1);
+    if (aligned > start) munmap(raw, aligned - start);
+    uintptr_t end = start + span;
+    if (end > aligned + kBlockSize) munmap(reinterpret_cast<void*>(aligned + kBlockSize), end - aligned - kBlockSize);
+    return reinterpret_cast<void*>(aligned);
+}
+
+void ReleaseBlock(void* block) noexcept {
+    if (block != nullptr) munmap(block, kBlockSize);
+}
+
+void* LoadSharedLibrary(const char* path) noexcept {
+    if (path == nullptr) return nullptr;
+    return dlopen(path, RTLD_NOW | RTLD_LOCAL);
+}
+
+void* FindSymbol(void* library, const char* name) noexcept {
+    if (library == nullptr || name == nullptr) return nullptr;
+    return dlsym(library, name);
+}
+
+void UnloadSharedLibrary(void* library) noexcept {
+    if (library != nullptr) dlclose(library);
+}
+
+size_t UsableSize(void* block) noexcept { return block ? malloc_usable_size(block) : 0; }
+
+void TerminateProcess(int exitCode) noexcept { _exit(exitCode); }
+
+}  // namespace Korvo::Platform

@@ -1,0 +1,149 @@
+// Win32 implementation of sdk/platform/platform.h.
+#include "sdk/platform/platform.h"
+
+#include <windows.h>
+
+#include <malloc.h>
+
+#include <atomic>
+#include <mutex>
+#include <cstring>
+#include <new>
+
+namespace Korvo::Platform {
+
+namespace {
+
+CRITICAL_SECTION* Section(unsigned char* storage) {
+    return reinterpret_cast<CRITICAL_SECTION*>(storage);
+}
+
+// Windows counts 100-ns ticks from 1601; the SDK counts from 1970.
+constexpr int64_t kTicksFrom1601To1970 = 116444736000000000LL;
+
+// The sink and its context change together; output copies both under the
+// lock and calls the sink outside it.
+std::mutex gDebuggerSinkLock;
+DebuggerSink gDebuggerSink = nullptr;
+void* gDebuggerSinkContext = nullptr;
+
+void CallDebuggerSink(const char* text) {
+    DebuggerSink sink;
+    void* context;
+    {
+        std::lock_guard<std::mutex> guard(gDebuggerSinkLock);
+        sink = gDebuggerSink;
+        context = gDebuggerSinkContext;
+    }
+    if (sink != nullptr) sink(text, context);
+}
+
+}  // namespace
+
+RecursiveLock::RecursiveLock() noexcept {
+    static_assert(sizeof(CRITICAL_SECTION) <= sizeof(storage_));
+    InitializeCriticalSection(new (storage_) CRITICAL_SECTION);
+}
+
+RecursiveLock::~RecursiveLock() { DeleteCriticalSection(Section(storage_)); }
+
+void RecursiveLock::Lock() noexcept { EnterCriticalSection(Section(storage_)); }
+
+void RecursiveLock::Unlock() noexcept { LeaveCriticalSection(Section(storage_)); }
+
+LocalTime GetLocalTime() noexcept {
+    SYSTEMTIME now;
+    ::GetLocalTime(&now);
+    return LocalTime{now.wYear, now.wMonth, now.wDay, now.wHour, now.wMinute, now.wSecond, now.wMilliseconds};
+}
+
+int64_t SystemTimeTicks100ns() noexcept {
+    SYSTEMTIME now;
+    ::GetSystemTime(&now);
+    FILETIME ticks;
+    ::SystemTimeToFileTime(&now, &ticks);
+    ULARGE_INTEGER value;
+    value.LowPart = ticks.dwLowDateTime;
+    value.HighPart = ticks.dwHighDateTime;
+    return static_cast<int64_t>(value.QuadPart) - kTicksFrom1601To1970;
+}
+
+int64_t SystemTimeMilliseconds() noexcept { return SystemTimeTicks100ns() / 10000; }
+
+int64_t PerformanceCounter() noexcept {
+    LARGE_INTEGER value;
+    ::QueryPerformanceCounter(&value);
+    return value.QuadPart;
+}
+
+int64_t PerformanceFrequency() noexcept {
+    LARGE_INTEGER value;
+    ::QueryPerformanceFrequency(&value);
+    return value.QuadPart;
+}
+
+uint32_t CurrentThreadId() noexcept { return ::GetCurrentThreadId(); }
+
+size_t MainExecutableFileName(char* buffer, size_t size) noexcept {
+    if (buffer == nullptr || size == 0) return 0;
+    char path[1024];
+    DWORD length = ::GetModuleFileNameA(nullptr, path, sizeof(path));
+    if (length == 0 || length >= sizeof(path)) {
+        buffer[0] = '\0';
+        return 0;
+    }
+    path[length] = '\0';
+    const char* name = strrchr(path, '\\');
+    name = name ? name + 1 : path;
+    size_t nameLength = strlen(name);
+    if (nameLength >= size) nameLength = size - 1;
+    memcpy(buffer, name, nameLength);
+    buffer[nameLength] = '\0';
+    return nameLength;
+}
+
+void DebuggerOutput(const char* text) noexcept {
+    if (text == nullptr) return;
+    ::OutputDebugStringA(text);
+    CallDebuggerSink(text);
+}
+
+DebuggerSink SetDebuggerSink(DebuggerSink sink, void* context) noexcept {
+    std::lock_guard<std::mutex> guard(gDebuggerSinkLock);
+    DebuggerSink old = gDebuggerSink;
+    gDebuggerSink = sink;
+    gDebuggerSinkContext = context;
+    return old;
+}
+
+void* ReserveBlock() noexcept {
+    return ::VirtualAlloc(nullptr, kBlockSize, MEM_COMMIT | MEM_RESERVE, PAGE_READWRITE);
+}
+
+void ReleaseBlock(void* block) noexcept {
+    if (block != nullptr) ::VirtualFree(block, 0, MEM_RELEASE);
+}
+
+void* LoadSharedLibrary(const char* path) noexcept {
+    if (path == nullptr) return nullptr;
+    int wideLength = ::MultiByteToWideChar(CP_UTF8, 0, path, -1, nullptr, 0);
+    if (wideLength <= 0 || wideLength > 32768) return nullptr;
+    wchar_t wide[32768];
+    if (::MultiByteToWideChar(CP_UTF8, 0, path, -1, wide, wideLength) <= 0) return nullptr;
+    return reinterpret_cast<void*>(::LoadLibraryW(wide));
+}
+
+void* FindSymbol(void* library, const char* name) noexcept {
+    if (library == nullptr || name == nullptr) return nullptr;
+    return reinterpret_cast<void*>(::GetProcAddress(static_cast<HMODULE>(library), name));
+}
+
+void UnloadSharedLibrary(void* library) noexcept {
+    if (library != nullptr) ::FreeLibrary(static_cast<HMODULE>(library));
+}
+
+size_t UsableSize(void* block) noexcept { return block ? _msize(block) : 0; }
+
+void TerminateProcess(int exitCode) noexcept { ::ExitProcess(static_cast<UINT>(exitCode)); }
+
+}  // namespace Korvo::Platform
