@@ -50,5 +50,5 @@ function(korvo_add_test name)
   set_tests_properties(${name} PROPERTIES
     TIMEOUT ${ARG_TIMEOUT}
     LABELS "${_labels}"
-    ENVIRONMENT "KORVO_BENCH_DATA=${KORVO_BENCH_DATA};ASAN_OPTIONS=allocator_may_return_null=1:detect_leaks=1;UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1;TSAN_OPTIONS=halt_on_error=1")
+    ENVIRONMENT "KORVO_BENCH_DATA=${KORVO_BENCH_DATA};ASAN_OPTIONS=allocator_may_return_null=1:detect_leaks=1;UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1;TSAN_OPTIONS=halt_on_error=1:allocator_may_return_null=1")
 endfunction()
