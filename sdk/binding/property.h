@@ -224,9 +224,11 @@ public:
     BindingProperty& operator=(Blob&& bytes) { SetBlob(std::move(bytes)); return *this; }
 
     // ---- setters. Each releases the old payload (as Clear does), then sets
-    // the kind and payload. Setters that need arena storage create the
-    // arena of a root that has none and throw std::bad_alloc when memory runs
-    // out (the property is then Empty).
+    // the kind and payload. Setters that need arena storage create the arena
+    // of a root that has none; they build the new payload before releasing
+    // the old one, so a setter may be given text or bytes of this very
+    // property, and when memory runs out (std::bad_alloc) the property is
+    // unchanged.
     void SetBool(bool value) noexcept { SetScalar(BindingPropertyKind::Bool, value ? 1u : 0u); }
     void SetSigned(int64_t value) noexcept {
         SetScalar(BindingPropertyKind::Signed, static_cast<uint64_t>(value));
@@ -240,6 +242,9 @@ public:
     void SetBlob(Blob&& bytes);
     void SetEnum(int32_t number, uint32_t typeHash);
     void SetEnum(BindingEnumValue value) { SetEnum(value.number, value.typeHash); }
+    // An empty Collection (then Reserve, Append) or an empty Structure.
+    void SetCollection();
+    void SetStructure();
 
     // Releases the payload and makes the property Empty. A root keeps its
     // arena (for reuse) until it is destroyed.

@@ -1,0 +1,717 @@
+#include "sdk/binding/property.h"
+
+#include <algorithm>
+#include <cstring>
+#include <new>
+#include <tuple>
+#include <vector>
+
+#include "sdk/binding/property_arena.h"
+#include "sdk/host/allocation.h"
+
+namespace Korvo {
+
+using detail::InternedString;
+using detail::MemberMap;
+
+namespace {
+
+constexpr const char* kKindNames[kBindingPropertyKindCount] = {
+    "empty", "bool", "signed", "unsigned", "float", "string", "blob", "enum", "collection", "structure",
+};
+
+constexpr uint8_t Code(BindingPropertyKind kind) noexcept { return static_cast<uint8_t>(kind); }
+
+constexpr uint8_t kEmpty = Code(BindingPropertyKind::Empty);
+constexpr uint8_t kString = Code(BindingPropertyKind::String);
+constexpr uint8_t kBlob = Code(BindingPropertyKind::Blob);
+constexpr uint8_t kEnum = Code(BindingPropertyKind::Enum);
+constexpr uint8_t kCollection = Code(BindingPropertyKind::Collection);
+constexpr uint8_t kStructure = Code(BindingPropertyKind::Structure);
+
+constinit const BindingProperty nullProperty;
+
+}  // namespace
+
+const char* BindingPropertyKindName(BindingPropertyKind kind) noexcept {
+    auto code = static_cast<uint8_t>(kind);
+    return code < kBindingPropertyKindCount ? kKindNames[code] : "";
+}
+
+// The header of a Collection: the elements live on the ordinary heap and are
+// moved bytewise when the array grows (a property holds no pointer into
+// itself or its siblings, only to its arena and its own payload).
+struct BindingProperty::CollectionHeader {
+    BindingProperty* elements;
+    uint32_t size;
+    uint32_t capacity;
+};
+
+// Everything that walks a tree, kept out of the class definition.
+struct BindingProperty::Operations {
+    static bool IsContainer(const BindingProperty& property) noexcept {
+        return property.kind_ == kCollection || property.kind_ == kStructure;
+    }
+
+    static uint64_t Payload(const void* pointer) noexcept {
+        return static_cast<uint64_t>(reinterpret_cast<uintptr_t>(pointer));
+    }
+
+    // Takes a built payload from a property of the same arena; the source is
+    // left Empty without releasing anything.
+    static void Install(BindingProperty& target, BindingProperty& built) noexcept {
+        target.Clear();
+        target.payload_ = built.payload_;
+        target.kind_ = built.kind_;
+        built.payload_ = 0;
+        built.kind_ = kEmpty;
+    }
+
+    static PropertyArena& EnsureArena(BindingProperty& property) {
+        if (property.arena_ == nullptr) property.arena_ = new PropertyArena();
+        return *property.arena_;
+    }
+
+    static bool NeedsArena(const BindingProperty& source) noexcept {
+        if (!source.HasHeapPayload()) return false;
+        return !(source.kind_ == kString && source.StringEntry() == detail::EmptyInternedString());
+    }
+
+    // Releases a String, Blob or Enum payload (not the kind byte).
+    static void ReleaseLeaf(BindingProperty& property) noexcept {
+        switch (property.kind_) {
+            case kString:
+                if (property.StringEntry() != detail::EmptyInternedString()) {
+                    property.arena_->ReleaseString(property.StringEntry());
+                }
+                break;
+            case kBlob: {
+                Blob* bytes = property.Pointer<Blob>();
+                bytes->~Blob();
+                property.arena_->Release(bytes, sizeof(Blob));
+                break;
+            }
+            case kEnum:
+                property.arena_->Release(property.Pointer<BindingEnumValue>(), sizeof(BindingEnumValue));
+                break;
+            default:
+                break;
+        }
+    }
+
+    static void ReleaseMemberName(PropertyArena* arena, MemberMap& members) noexcept {
+        auto first = members.begin();
+        InternedString* name = first->first;
+        members.erase(first);
+        arena->ReleaseString(name);
+    }
+
+    // Empties a Collection or Structure and everything below it in constant
+    // stack and without allocating. Containers are emptied from the back of
+    // a collection and the front of a structure. Descending into a child
+    // container stores the way back in the child's own fields (the parent's
+    // slot, header and kind), which are no longer needed once its header is
+    // held here; ascending restores the child to an Empty member or element
+    // and drops it from its parent.
+    static void ReleaseTree(BindingProperty& root) noexcept {
+        PropertyArena* const arena = root.arena_;
+        BindingProperty* slot = &root;
+        uint8_t kind = root.kind_;
+        void* header = root.Pointer<void>();
+        for (;;) {
+            BindingProperty* child = nullptr;
+            if (kind == kCollection) {
+                auto* collection = static_cast<CollectionHeader*>(header);
+                while (collection->size != 0) {
+                    BindingProperty& element = collection->elements[collection->size - 1];
+                    if (IsContainer(element)) {
+                        child = &element;
+                        break;
+                    }
+                    if (element.HasHeapPayload()) ReleaseLeaf(element);
+                    --collection->size;
+                }
+                if (child == nullptr) {
+                    Memory::Free(collection->elements);
+                    arena->Release(collection, sizeof(CollectionHeader));
+                }
+            } else {
+                auto* members = static_cast<MemberMap*>(header);
+                while (!members->empty()) {
+                    BindingProperty& member = members->begin()->second;
+                    if (IsContainer(member)) {
+                        child = &member;
+                        break;
+                    }
+                    if (member.HasHeapPayload()) ReleaseLeaf(member);
+                    member.kind_ = kEmpty;
+                    ReleaseMemberName(arena, *members);
+                }
+                if (child == nullptr) {
+                    members->~MemberMap();
+                    arena->Release(members, sizeof(MemberMap));
+                }
+            }
+            if (child != nullptr) {
+                const uint8_t childKind = child->kind_;
+                void* childHeader = child->Pointer<void>();
+                child->payload_ = Payload(slot);
+                child->arena_ = static_cast<PropertyArena*>(header);
+                child->kind_ = kind;
+                slot = child;
+                kind = childKind;
+                header = childHeader;
+                continue;
+            }
+            if (slot == &root) break;
+            auto* parentSlot = slot->Pointer<BindingProperty>();
+            void* parentHeader = slot->arena_;
+            const uint8_t parentKind = slot->kind_;
+            slot->payload_ = 0;
+            slot->arena_ = arena;
+            slot->kind_ = kEmpty;
+            if (parentKind == kCollection) {
+                --static_cast<CollectionHeader*>(parentHeader)->size;
+            } else {
+                ReleaseMemberName(arena, *static_cast<MemberMap*>(parentHeader));
+            }
+            slot = parentSlot;
+            kind = parentKind;
+            header = parentHeader;
+        }
+        root.payload_ = 0;
+        root.kind_ = kEmpty;
+    }
+
+    // ---- building containers
+
+    static CollectionHeader* NewCollection(PropertyArena& arena, size_t capacity) {
+        if (capacity > UINT32_MAX || capacity > SIZE_MAX / sizeof(BindingProperty)) Memory::ThrowBadAlloc();
+        auto* header = static_cast<CollectionHeader*>(arena.Allocate(sizeof(CollectionHeader)));
+        header->elements = nullptr;
+        header->size = 0;
+        header->capacity = 0;
+        if (capacity != 0) {
+            void* elements = Memory::Allocate(capacity * sizeof(BindingProperty));
+            if (elements == nullptr) {
+                arena.Release(header, sizeof(CollectionHeader));
+                Memory::ThrowBadAlloc();
+            }
+            header->elements = static_cast<BindingProperty*>(elements);
+            header->capacity = static_cast<uint32_t>(capacity);
+        }
+        return header;
+    }
+
+    static MemberMap* NewStructure(PropertyArena& arena) {
+        void* cell = arena.Allocate(sizeof(MemberMap));
+        return new (cell) MemberMap(detail::MemberNameLess{}, detail::ArenaAllocator<MemberMap::value_type>(&arena));
+    }
+
+    static CollectionHeader* MakeCollection(BindingProperty& property) {
+        if (property.kind_ == kCollection) return property.Pointer<CollectionHeader>();
+        CollectionHeader* header = NewCollection(EnsureArena(property), 0);
+        property.Clear();
+        property.payload_ = Payload(header);
+        property.kind_ = kCollection;
+        return header;
+    }
+
+    static MemberMap* MakeStructure(BindingProperty& property) {
+        if (property.kind_ == kStructure) return property.Pointer<MemberMap>();
+        MemberMap* members = NewStructure(EnsureArena(property));
+        property.Clear();
+        property.payload_ = Payload(members);
+        property.kind_ = kStructure;
+        return members;
+    }
+
+    // Room for at least needed elements; throws std::bad_alloc when the
+    // array cannot grow (the collection is unchanged then).
+    static bool Grow(CollectionHeader& header, size_t needed, bool exact) noexcept {
+        if (needed <= header.capacity) return true;
+        constexpr size_t kLimit = std::min<size_t>(UINT32_MAX, SIZE_MAX / sizeof(BindingProperty));
+        if (needed > kLimit) return false;
+        size_t capacity = needed;
+        if (!exact) {
+            size_t doubled = header.capacity < kLimit / 2 ? size_t{header.capacity} * 2 : kLimit;
+            capacity = std::max<size_t>({needed, doubled, 4});
+        }
+        void* grown = Memory::Reallocate(header.elements, capacity * sizeof(BindingProperty));
+        if (grown == nullptr && capacity != needed) {
+            capacity = needed;
+            grown = Memory::Reallocate(header.elements, capacity * sizeof(BindingProperty));
+        }
+        if (grown == nullptr) return false;
+        header.elements = static_cast<BindingProperty*>(grown);
+        header.capacity = static_cast<uint32_t>(capacity);
+        return true;
+    }
+
+    // ---- copying
+
+    using CopyWork = std::vector<std::pair<BindingProperty*, const BindingProperty*>>;
+
+    static InternedString* InternCopy(PropertyArena* arena, const BindingProperty& source, const InternedString* entry) {
+        auto* mutableEntry = const_cast<InternedString*>(entry);
+        if (entry == detail::EmptyInternedString()) return mutableEntry;
+        if (source.arena_ == arena) {
+            arena->AddReference(mutableEntry);
+            return mutableEntry;
+        }
+        return arena->Intern(entry->View(), entry->hash);
+    }
+
+    // Copies one node into an Empty target whose arena is set when the
+    // source needs one; children that have payloads of their own are left
+    // Empty and queued. The target stays a valid tree if this throws.
+    static void CopyNode(BindingProperty& target, const BindingProperty& source, CopyWork& work) {
+        switch (source.kind_) {
+            case kString:
+                target.payload_ = Payload(InternCopy(target.arena_, source, source.StringEntry()));
+                target.kind_ = kString;
+                return;
+            case kBlob: {
+                void* cell = target.arena_->Allocate(sizeof(Blob));
+                try {
+                    new (cell) Blob(*source.Pointer<const Blob>());
+                } catch (...) {
+                    target.arena_->Release(cell, sizeof(Blob));
+                    throw;
+                }
+                target.payload_ = Payload(cell);
+                target.kind_ = kBlob;
+                return;
+            }
+            case kEnum: {
+                void* cell = target.arena_->Allocate(sizeof(BindingEnumValue));
+                new (cell) BindingEnumValue(*source.Pointer<const BindingEnumValue>());
+                target.payload_ = Payload(cell);
+                target.kind_ = kEnum;
+                return;
+            }
+            case kCollection: {
+                const auto* from = source.Pointer<const CollectionHeader>();
+                CollectionHeader* to = NewCollection(*target.arena_, from->size);
+                target.payload_ = Payload(to);
+                target.kind_ = kCollection;
+                for (uint32_t i = 0; i < from->size; ++i) {
+                    const BindingProperty& element = from->elements[i];
+                    BindingProperty* copy = new (&to->elements[i]) BindingProperty(detail::ChildTag{}, target.arena_);
+                    ++to->size;
+                    if (element.HasHeapPayload()) {
+                        work.emplace_back(copy, &element);
+                    } else {
+                        copy->payload_ = element.payload_;
+                        copy->kind_ = element.kind_;
+                    }
+                }
+                return;
+            }
+            case kStructure: {
+                const auto* from = source.Pointer<const MemberMap>();
+                MemberMap* to = NewStructure(*target.arena_);
+                target.payload_ = Payload(to);
+                target.kind_ = kStructure;
+                for (const auto& [name, member] : *from) {
+                    InternedString* copiedName = InternCopy(target.arena_, source, name);
+                    MemberMap::iterator inserted;
+                    try {
+                        inserted = to->emplace_hint(to->end(), std::piecewise_construct,
+                                                    std::forward_as_tuple(copiedName),
+                                                    std::forward_as_tuple(detail::ChildTag{}, target.arena_));
+                    } catch (...) {
+                        target.arena_->ReleaseString(copiedName);
+                        throw;
+                    }
+                    BindingProperty& copy = inserted->second;
+                    if (member.HasHeapPayload()) {
+                        work.emplace_back(&copy, &member);
+                    } else {
+                        copy.payload_ = member.payload_;
+                        copy.kind_ = member.kind_;
+                    }
+                }
+                return;
+            }
+            default:
+                target.payload_ = source.payload_;
+                target.kind_ = source.kind_;
+                return;
+        }
+    }
+
+    // Deep copy of source into the Empty target, one node at a time from an
+    // explicit work list, so the stack does not grow with the depth.
+    static void CopyTree(BindingProperty& target, const BindingProperty& source) {
+        CopyWork work;
+        CopyNode(target, source, work);
+        while (!work.empty()) {
+            auto [to, from] = work.back();
+            work.pop_back();
+            CopyNode(*to, *from, work);
+        }
+    }
+
+    // Builds a copy of source in target's arena, then calls beforeInstall
+    // and puts the copy in place of target's old payload. If building
+    // throws, target is unchanged.
+    template <typename BeforeInstall>
+    static void Assign(BindingProperty& target, const BindingProperty& source, BeforeInstall beforeInstall) {
+        if (!source.HasHeapPayload()) {
+            const uint64_t payload = source.payload_;
+            const uint8_t kind = source.kind_;
+            beforeInstall();
+            target.Clear();
+            target.payload_ = payload;
+            target.kind_ = kind;
+            return;
+        }
+        if (NeedsArena(source)) EnsureArena(target);
+        BindingProperty built(detail::ChildTag{}, target.arena_);
+        try {
+            CopyTree(built, source);
+        } catch (...) {
+            built.Clear();
+            throw;
+        }
+        beforeInstall();
+        Install(target, built);
+    }
+
+    // Whether target lies inside the tree of container (not container itself).
+    static bool Holds(const BindingProperty& container, const BindingProperty* target) {
+        std::vector<const BindingProperty*> pending{&container};
+        while (!pending.empty()) {
+            const BindingProperty* node = pending.back();
+            pending.pop_back();
+            if (node->kind_ == kCollection) {
+                const auto* header = node->Pointer<const CollectionHeader>();
+                if (target >= header->elements && target < header->elements + header->size) return true;
+                for (uint32_t i = 0; i < header->size; ++i) {
+                    if (IsContainer(header->elements[i])) pending.push_back(&header->elements[i]);
+                }
+            } else if (node->kind_ == kStructure) {
+                for (const auto& [name, member] : *node->Pointer<const MemberMap>()) {
+                    if (&member == target) return true;
+                    if (IsContainer(member)) pending.push_back(&member);
+                }
+            }
+        }
+        return false;
+    }
+
+    // ---- comparing
+
+    static bool EqualNode(const BindingProperty& a, const BindingProperty& b,
+                          std::vector<std::pair<const BindingProperty*, const BindingProperty*>>& work) {
+        if (a.kind_ != b.kind_) return false;
+        switch (a.kind_) {
+            case kEmpty:
+                return true;
+            case Code(BindingPropertyKind::Float):
+                return a.AsFloat() == b.AsFloat();
+            case kString:
+                return a.AsString() == b.AsString();
+            case kBlob:
+                return *a.Pointer<const Blob>() == *b.Pointer<const Blob>();
+            case kEnum:
+                return a.AsEnum() == b.AsEnum();
+            case kCollection: {
+                const auto* left = a.Pointer<const CollectionHeader>();
+                const auto* right = b.Pointer<const CollectionHeader>();
+                if (left->size != right->size) return false;
+                for (uint32_t i = 0; i < left->size; ++i) work.emplace_back(&left->elements[i], &right->elements[i]);
+                return true;
+            }
+            case kStructure: {
+                const auto& left = *a.Pointer<const MemberMap>();
+                const auto& right = *b.Pointer<const MemberMap>();
+                if (left.size() != right.size()) return false;
+                for (auto l = left.begin(), r = right.begin(); l != left.end(); ++l, ++r) {
+                    if (l->first->View() != r->first->View()) return false;
+                    work.emplace_back(&l->second, &r->second);
+                }
+                return true;
+            }
+            default:
+                return a.payload_ == b.payload_;
+        }
+    }
+};
+
+// ------------------------------------------------------------ construction
+
+BindingProperty::BindingProperty(const BindingProperty& other) {
+    if (Operations::NeedsArena(other)) Operations::EnsureArena(*this);
+    try {
+        Operations::CopyTree(*this, other);
+    } catch (...) {
+        Clear();
+        if (arena_ != nullptr) DeleteArena(arena_);
+        throw;
+    }
+}
+
+BindingProperty::BindingProperty(BindingProperty&& other) noexcept {
+    if (other.ownsArena_ != 0) {
+        payload_ = other.payload_;
+        arena_ = other.arena_;
+        kind_ = other.kind_;
+        other.payload_ = 0;
+        other.arena_ = nullptr;
+        other.kind_ = kEmpty;
+        return;
+    }
+    if (Operations::NeedsArena(other)) Operations::EnsureArena(*this);
+    Operations::CopyTree(*this, other);
+    other.Clear();
+}
+
+BindingProperty& BindingProperty::operator=(const BindingProperty& other) {
+    if (this != &other) Operations::Assign(*this, other, [] {});
+    return *this;
+}
+
+BindingProperty& BindingProperty::operator=(BindingProperty&& other) noexcept {
+    if (this == &other) return *this;
+    if (ownsArena_ != 0 && other.ownsArena_ != 0) {
+        std::swap(payload_, other.payload_);
+        std::swap(arena_, other.arena_);
+        std::swap(kind_, other.kind_);
+        other.Clear();
+        return *this;
+    }
+    // The source is cleared before this property's old payload goes, since
+    // the source may lie inside it; if this property lies inside the source,
+    // clearing it would destroy the copy, so the source is kept.
+    const bool sourceHoldsThis = arena_ != nullptr && arena_ == other.arena_ &&
+                                 Operations::IsContainer(other) && Operations::Holds(other, this);
+    Operations::Assign(*this, other, [&] {
+        if (!sourceHoldsThis) other.Clear();
+    });
+    return *this;
+}
+
+void BindingProperty::DeleteArena(PropertyArena* arena) noexcept { delete arena; }
+
+void BindingProperty::ReleasePayload() noexcept {
+    if (kind_ == kCollection || kind_ == kStructure) {
+        Operations::ReleaseTree(*this);
+        return;
+    }
+    Operations::ReleaseLeaf(*this);
+    kind_ = kEmpty;
+    payload_ = 0;
+}
+
+// ----------------------------------------------------------------- setters
+
+void BindingProperty::SetString(std::string_view text) {
+    InternedString* entry;
+    if (text.empty()) {
+        entry = const_cast<InternedString*>(detail::EmptyInternedString());
+    } else {
+        entry = Operations::EnsureArena(*this).Intern(text);
+    }
+    Clear();
+    payload_ = Operations::Payload(entry);
+    kind_ = kString;
+}
+
+void BindingProperty::SetBlob(std::span<const uint8_t> bytes) {
+    PropertyArena& arena = Operations::EnsureArena(*this);
+    void* cell = arena.Allocate(sizeof(Blob));
+    try {
+        new (cell) Blob(bytes.begin(), bytes.end());
+    } catch (...) {
+        arena.Release(cell, sizeof(Blob));
+        throw;
+    }
+    Clear();
+    payload_ = Operations::Payload(cell);
+    kind_ = kBlob;
+}
+
+void BindingProperty::SetBlob(Blob&& bytes) {
+    PropertyArena& arena = Operations::EnsureArena(*this);
+    void* cell = arena.Allocate(sizeof(Blob));
+    new (cell) Blob(std::move(bytes));
+    bytes.clear();
+    Clear();
+    payload_ = Operations::Payload(cell);
+    kind_ = kBlob;
+}
+
+void BindingProperty::SetEnum(int32_t number, uint32_t typeHash) {
+    void* cell = Operations::EnsureArena(*this).Allocate(sizeof(BindingEnumValue));
+    new (cell) BindingEnumValue{number, typeHash};
+    Clear();
+    payload_ = Operations::Payload(cell);
+    kind_ = kEnum;
+}
+
+void BindingProperty::SetCollection() {
+    CollectionHeader* header = Operations::NewCollection(Operations::EnsureArena(*this), 0);
+    Clear();
+    payload_ = Operations::Payload(header);
+    kind_ = kCollection;
+}
+
+void BindingProperty::SetStructure() {
+    MemberMap* members = Operations::NewStructure(Operations::EnsureArena(*this));
+    Clear();
+    payload_ = Operations::Payload(members);
+    kind_ = kStructure;
+}
+
+// ----------------------------------------------------------------- reading
+
+size_t BindingProperty::Size() const noexcept {
+    switch (kind_) {
+        case kEmpty:
+            return 0;
+        case kString:
+            return StringEntry()->length;
+        case kBlob:
+            return Pointer<const Blob>()->size();
+        case kCollection:
+            return Pointer<const CollectionHeader>()->size;
+        case kStructure:
+            return Pointer<const MemberMap>()->size();
+        default:
+            return kind_ < kBindingPropertyKindCount ? 1 : 0;
+    }
+}
+
+bool BindingProperty::IsEmpty() const noexcept {
+    switch (Kind()) {
+        case BindingPropertyKind::Empty:
+            return true;
+        case BindingPropertyKind::Bool:
+        case BindingPropertyKind::Signed:
+        case BindingPropertyKind::Unsigned:
+            return payload_ == 0;
+        case BindingPropertyKind::Float:
+            return AsFloat() == 0.0;
+        case BindingPropertyKind::Enum:
+            return AsEnum().number == 0;
+        case BindingPropertyKind::String:
+        case BindingPropertyKind::Blob:
+        case BindingPropertyKind::Collection:
+        case BindingPropertyKind::Structure:
+            return Size() == 0;
+    }
+    return true;
+}
+
+const BindingProperty& BindingProperty::Null() noexcept { return nullProperty; }
+
+// ------------------------------------------------------------- collections
+
+const BindingProperty& BindingProperty::At(size_t index) const noexcept {
+    if (kind_ != kCollection) return nullProperty;
+    const auto* header = Pointer<const CollectionHeader>();
+    return index < header->size ? header->elements[index] : nullProperty;
+}
+
+BindingProperty& BindingProperty::Element(size_t index) {
+    CollectionHeader* header = Operations::MakeCollection(*this);
+    if (index < header->size) return header->elements[index];
+    if (index == SIZE_MAX || !Operations::Grow(*header, index + 1, false)) Memory::ThrowBadAlloc();
+    while (header->size <= index) {
+        new (&header->elements[header->size]) BindingProperty(detail::ChildTag{}, arena_);
+        ++header->size;
+    }
+    return header->elements[index];
+}
+
+BindingProperty& BindingProperty::Append() {
+    CollectionHeader* header = Operations::MakeCollection(*this);
+    if (!Operations::Grow(*header, size_t{header->size} + 1, false)) Memory::ThrowBadAlloc();
+    BindingProperty* element = new (&header->elements[header->size]) BindingProperty(detail::ChildTag{}, arena_);
+    ++header->size;
+    return *element;
+}
+
+void BindingProperty::Reserve(size_t count) noexcept {
+    if (kind_ != kCollection) return;
+    Operations::Grow(*Pointer<CollectionHeader>(), count, true);
+}
+
+std::span<const BindingProperty> BindingProperty::Elements() const noexcept {
+    if (kind_ != kCollection) return {};
+    const auto* header = Pointer<const CollectionHeader>();
+    return {header->elements, header->size};
+}
+
+std::span<BindingProperty> BindingProperty::Elements() noexcept {
+    if (kind_ != kCollection) return {};
+    auto* header = Pointer<CollectionHeader>();
+    return {header->elements, header->size};
+}
+
+// -------------------------------------------------------------- structures
+
+const BindingProperty& BindingProperty::Get(std::string_view name) const noexcept {
+    if (kind_ != kStructure) return nullProperty;
+    const auto* members = Pointer<const MemberMap>();
+    auto found = members->find(name);
+    return found != members->end() ? found->second : nullProperty;
+}
+
+bool BindingProperty::Contains(std::string_view name) const noexcept {
+    return kind_ == kStructure && Pointer<const MemberMap>()->contains(name);
+}
+
+BindingProperty& BindingProperty::Member(std::string_view name) {
+    MemberMap* members = Operations::MakeStructure(*this);
+    auto position = members->lower_bound(name);
+    if (position != members->end() && position->first->View() == name) return position->second;
+    InternedString* entry = arena_->Intern(name);
+    try {
+        position = members->emplace_hint(position, std::piecewise_construct, std::forward_as_tuple(entry),
+                                         std::forward_as_tuple(detail::ChildTag{}, arena_));
+    } catch (...) {
+        arena_->ReleaseString(entry);
+        throw;
+    }
+    return position->second;
+}
+
+// -------------------------------------------------------------- comparison
+
+bool operator==(const BindingProperty& a, const BindingProperty& b) {
+    std::vector<std::pair<const BindingProperty*, const BindingProperty*>> work;
+    if (!BindingProperty::Operations::EqualNode(a, b, work)) return false;
+    while (!work.empty()) {
+        auto [left, right] = work.back();
+        work.pop_back();
+        if (!BindingProperty::Operations::EqualNode(*left, *right, work)) return false;
+    }
+    return true;
+}
+
+// ----------------------------------------------------------- BindingResult
+
+BindingResult BindingResult::Failure(std::string_view message) {
+    BindingResult result;
+    result.Fail(message);
+    return result;
+}
+
+void BindingResult::Fail(std::string_view message) {
+    if (success_ == 0) return;
+    // Built aside first: message may be text of this very result.
+    BindingProperty failure;
+    failure.Member("error").SetString(message);
+    value_ = std::move(failure);
+    success_ = 0;
+}
+
+std::string_view BindingResult::ErrorMessage() const noexcept {
+    if (success_ != 0) return {};
+    return value_.Get("error").AsString();
+}
+
+}  // namespace Korvo

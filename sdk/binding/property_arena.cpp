@@ -1,0 +1,189 @@
+#include "sdk/binding/property_arena.h"
+
+#include <cassert>
+#include <new>
+
+#include "sdk/host/allocation.h"
+
+namespace Korvo {
+
+namespace detail {
+
+namespace {
+
+// The shared empty entry with its one byte of text, laid out as an interned
+// entry is.
+struct EmptyEntry {
+    InternedString header;
+    char text[1];
+};
+static_assert(offsetof(EmptyEntry, text) == sizeof(InternedString));
+
+constinit EmptyEntry emptyEntry{{nullptr, kFnvOffsetBasis, 0, 0}, {'\0'}};
+
+}  // namespace
+
+const InternedString* EmptyInternedString() noexcept { return &emptyEntry.header; }
+
+void* ArenaAllocate(PropertyArena* arena, size_t size) { return arena->Allocate(size); }
+
+void ArenaRelease(PropertyArena* arena, void* cell, size_t size) noexcept { arena->Release(cell, size); }
+
+}  // namespace detail
+
+using detail::InternedString;
+
+namespace {
+
+// Cells start after the header, at a whole number of cells.
+constexpr size_t FirstCellIndex(size_t cellSize) noexcept {
+    return (sizeof(PropertyArena::PageHeader) + cellSize - 1) / cellSize;
+}
+
+static_assert(PropertyArena::kInlinePageBytes / PropertyArena::kMaxCellSize - 1 >=
+                  FirstCellIndex(PropertyArena::kMaxCellSize),
+              "every inline page holds at least one cell");
+
+}  // namespace
+
+PropertyArena::PropertyArena() noexcept = default;
+
+PropertyArena::~PropertyArena() {
+    assert(cellsInUse_ == 0 && "every cell of a tree comes back before its arena goes");
+    assert(internedCount_ == 0 && "every interned string is released before its arena goes");
+    // Release builds: strings that were never released still go with the
+    // arena, so nothing leaks from the heap's point of view.
+    for (uint32_t i = 0; i < bucketCount_; ++i) {
+        for (InternedString* entry = buckets_[i]; entry != nullptr;) {
+            InternedString* next = entry->next;
+            Memory::Free(entry);
+            entry = next;
+        }
+    }
+    Memory::Free(buckets_);
+    // The inline pages go back to the heap with the arena; leave them
+    // without sanitizer marks.
+    for (SlabClass& slab : slabs_) KORVO_UNPOISON(slab.inlinePage, kInlinePageBytes);
+}
+
+void PropertyArena::FormatPage(PageHeader* page, size_t pageSize, size_t cellSize) noexcept {
+    const size_t first = FirstCellIndex(cellSize);
+    const size_t last = pageSize / cellSize - 1;
+    page->next = nullptr;
+    page->previous = nullptr;
+    page->pageSize = static_cast<uint16_t>(pageSize);
+    page->cellsInUse = 0;
+    page->firstFree = static_cast<uint16_t>(first);
+    page->spare = 0;
+    auto* base = reinterpret_cast<unsigned char*>(page);
+    for (size_t index = first; index <= last; ++index) {
+        StoreLink(base + index * cellSize, static_cast<uint16_t>(index == last ? 0 : index + 1));
+    }
+    KORVO_POISON(base + first * cellSize, (last + 1 - first) * cellSize);
+}
+
+void PropertyArena::BuildTable() noexcept {
+    for (size_t slabClass = 0; slabClass < kSlabClassCount; ++slabClass) {
+        SlabClass& slab = slabs_[slabClass];
+        auto* page = reinterpret_cast<PageHeader*>(slab.inlinePage);
+        FormatPage(page, kInlinePageBytes, CellSizeOf(slabClass));
+        slab.current = page;
+    }
+    tableBuilt_ = true;
+}
+
+PropertyArena::PageHeader* PropertyArena::RefillSlow(size_t slabClass) {
+    SlabClass& slab = slabs_[slabClass];
+    if (!tableBuilt_) {
+        BuildTable();
+        return slab.current;
+    }
+    void* memory = PagePool::Instance().TakePage();
+    if (memory == nullptr) Memory::ThrowBadAlloc();
+    auto* page = static_cast<PageHeader*>(memory);
+    FormatPage(page, kPageSize, CellSizeOf(slabClass));
+    slab.current = page;
+    ++pagesHeld_;
+    return page;
+}
+
+void PropertyArena::ReturnPageSlow(SlabClass& slab, PageHeader* page) noexcept {
+    if (page->previous != nullptr) page->previous->next = page->next;
+    else slab.current = page->next;
+    if (page->next != nullptr) page->next->previous = page->previous;
+    --pagesHeld_;
+    PagePool::Instance().ReturnPage(page);
+}
+
+InternedString* PropertyArena::Intern(std::string_view text, uint32_t hash) {
+    if (text.empty()) return const_cast<InternedString*>(detail::EmptyInternedString());
+    if (buckets_ == nullptr) {
+        buckets_ = static_cast<InternedString**>(Memory::Allocate(kInitialBuckets * sizeof(InternedString*)));
+        if (buckets_ == nullptr) Memory::ThrowBadAlloc();
+        for (uint32_t i = 0; i < kInitialBuckets; ++i) buckets_[i] = nullptr;
+        bucketCount_ = kInitialBuckets;
+    }
+    InternedString*& bucket = buckets_[hash & (bucketCount_ - 1)];
+    for (InternedString* entry = bucket; entry != nullptr; entry = entry->next) {
+        if (entry->hash == hash && entry->View() == text) {
+            ++entry->refCount;
+            return entry;
+        }
+    }
+    if (text.size() > UINT32_MAX || text.size() > SIZE_MAX - sizeof(InternedString) - 1) Memory::ThrowBadAlloc();
+    auto* entry = static_cast<InternedString*>(Memory::Allocate(sizeof(InternedString) + text.size() + 1));
+    if (entry == nullptr) Memory::ThrowBadAlloc();
+    entry->next = bucket;
+    entry->hash = hash;
+    entry->refCount = 1;
+    entry->length = static_cast<uint32_t>(text.size());
+    char* copy = reinterpret_cast<char*>(entry + 1);
+    std::memcpy(copy, text.data(), text.size());
+    copy[text.size()] = '\0';
+    bucket = entry;
+    ++internedCount_;
+    if (internedCount_ > bucketCount_) GrowTable();
+    return entry;
+}
+
+void PropertyArena::GrowTable() noexcept {
+    if (bucketCount_ > UINT32_MAX / 2) return;
+    const uint32_t count = bucketCount_ * 2;
+    auto* grown = static_cast<InternedString**>(Memory::Allocate(size_t{count} * sizeof(InternedString*)));
+    if (grown == nullptr) return;  // longer chains, still correct
+    for (uint32_t i = 0; i < count; ++i) grown[i] = nullptr;
+    for (uint32_t i = 0; i < bucketCount_; ++i) {
+        for (InternedString* entry = buckets_[i]; entry != nullptr;) {
+            InternedString* next = entry->next;
+            InternedString*& bucket = grown[entry->hash & (count - 1)];
+            entry->next = bucket;
+            bucket = entry;
+            entry = next;
+        }
+    }
+    Memory::Free(buckets_);
+    buckets_ = grown;
+    bucketCount_ = count;
+}
+
+void PropertyArena::ReleaseString(const InternedString* constEntry) noexcept {
+    if (constEntry->refCount == 0) return;  // the shared empty entry
+    auto* entry = const_cast<InternedString*>(constEntry);
+    if (--entry->refCount != 0) return;
+    InternedString** link = &buckets_[entry->hash & (bucketCount_ - 1)];
+    while (*link != entry) link = &(*link)->next;
+    *link = entry->next;
+    --internedCount_;
+    Memory::Free(entry);
+}
+
+uint32_t PropertyArena::InternedReferences(std::string_view text) const noexcept {
+    if (buckets_ == nullptr || text.empty()) return 0;
+    const uint32_t hash = Fnv1a(text);
+    for (InternedString* entry = buckets_[hash & (bucketCount_ - 1)]; entry != nullptr; entry = entry->next) {
+        if (entry->hash == hash && entry->View() == text) return entry->refCount;
+    }
+    return 0;
+}
+
+}  // namespace Korvo
