@@ -1,0 +1,252 @@
+#include "host/common/host_value_json.h"
+
+#include <cmath>
+#include <cstdio>
+#include <cstring>
+
+namespace Korvo::Host {
+
+namespace {
+
+void AppendEscaped(std::string& out, const char* text, size_t length) {
+    out += '"';
+    for (size_t i = 0; i < length; ++i) {
+        auto c = static_cast<unsigned char>(text[i]);
+        switch (c) {
+            case '"': out += "\\\""; break;
+            case '\\': out += "\\\\"; break;
+            case '\n': out += "\\n"; break;
+            case '\r': out += "\\r"; break;
+            case '\t': out += "\\t"; break;
+            case '\b': out += "\\b"; break;
+            case '\f': out += "\\f"; break;
+            default:
+                if (c < 0x20) {
+                    char escape[8];
+                    std::snprintf(escape, sizeof(escape), "\\u%04x", c);
+                    out += escape;
+                } else {
+                    out += static_cast<char>(c);
+                }
+        }
+    }
+    out += '"';
+}
+
+void AppendBase64(std::string& out, const uint8_t* bytes, size_t count) {
+    static const char kAlphabet[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
+    out += '"';
+    for (size_t i = 0; i < count; i += 3) {
+        uint32_t chunk = uint32_t{bytes[i]} << 16;
+        if (i + 1 < count) chunk |= uint32_t{bytes[i + 1]} << 8;
+        if (i + 2 < count) chunk |= bytes[i + 2];
+        out += kAlphabet[(chunk >> 18) & 63];
+        out += kAlphabet[(chunk >> 12) & 63];
+        out += i + 1 < count ? kAlphabet[(chunk >> 6) & 63] : '=';
+        out += i + 2 < count ? kAlphabet[chunk & 63] : '=';
+    }
+    out += '"';
+}
+
+void AppendScalar(std::string& out, const HostValue& value) {
+    char number[64];
+    switch (static_cast<HostValueType>(value.type)) {
+        case HostValueType::Bool: out += value.data.boolean ? "true" : "false"; break;
+        case HostValueType::Int64:
+            std::snprintf(number, sizeof(number), "%lld", static_cast<long long>(value.data.int64));
+            out += number;
+            break;
+        case HostValueType::UInt64:
+            std::snprintf(number, sizeof(number), "%llu", static_cast<unsigned long long>(value.data.uint64));
+            out += number;
+            break;
+        case HostValueType::Double:
+            if (std::isfinite(value.data.float64)) {
+                std::snprintf(number, sizeof(number), "%.17g", value.data.float64);
+                out += number;
+            } else {
+                out += "null";
+            }
+            break;
+        case HostValueType::String:
+        case HostValueType::BorrowedString:
+            if (value.data.string.text == nullptr) {
+                out += "\"\"";
+            } else {
+                AppendEscaped(out, value.data.string.text, value.data.string.length);
+            }
+            break;
+        case HostValueType::Binary:
+        case HostValueType::BorrowedBinary:
+            AppendBase64(out, value.data.binary.bytes, value.data.binary.bytes ? value.data.binary.count : 0);
+            break;
+        default: out += "null"; break;
+    }
+}
+
+struct Frame {
+    const HostValue* array;         // items of an Array, or null
+    const HostValueMember* members; // members of an Object, or null
+    uint32_t count;
+    uint32_t next;
+    bool object;
+};
+
+}  // namespace
+
+std::string HostValueToJson(const HostValue& root) {
+    std::string out;
+    std::vector<Frame> stack;
+    const HostValue* current = &root;
+    for (;;) {
+        if (current != nullptr) {
+            auto type = static_cast<HostValueType>(current->type);
+            if (type == HostValueType::Array) {
+                out += '[';
+                const HostValue* items = current->data.array.items;
+                stack.push_back(Frame{items, nullptr, items ? current->data.array.count : 0, 0, false});
+            } else if (type == HostValueType::Object) {
+                out += '{';
+                const HostValueMember* members = current->data.object.members;
+                stack.push_back(Frame{nullptr, members, members ? current->data.object.count : 0, 0, true});
+            } else {
+                AppendScalar(out, *current);
+            }
+            current = nullptr;
+        }
+        if (stack.empty()) break;
+        Frame& top = stack.back();
+        if (top.next == top.count) {
+            out += top.object ? '}' : ']';
+            stack.pop_back();
+            continue;
+        }
+        if (top.next > 0) out += ',';
+        if (top.array != nullptr) {
+            current = &top.array[top.next];
+        } else {
+            const HostValueMember& member = top.members[top.next];
+            const char* key = member.key ? member.key : "";
+            AppendEscaped(out, key, std::strlen(key));
+            out += ':';
+            current = &member.value;
+        }
+        ++top.next;
+    }
+    return out;
+}
+
+// ------------------------------------------------------------ OwnedHostValue
+
+struct OwnedHostValue::Node {
+    HostValue record{};
+    std::string text;
+    std::vector<uint8_t> bytes;
+    std::vector<OwnedHostValue> items;
+    std::vector<std::string> keys;
+    std::vector<HostValue> itemRecords;
+    std::vector<HostValueMember> memberRecords;
+};
+
+OwnedHostValue& OwnedHostValue::operator=(const OwnedHostValue& other) {
+    // Nodes are immutable once built, so sharing them is a copy.
+    node_ = other.node_;
+    return *this;
+}
+
+const HostValue& OwnedHostValue::Record() const {
+    static const HostValue kNull{};
+    return node_ ? node_->record : kNull;
+}
+
+OwnedHostValue OwnedHostValue::Null() { return OwnedHostValue(); }
+
+OwnedHostValue OwnedHostValue::Bool(bool value) {
+    OwnedHostValue result;
+    result.node_ = std::make_shared<Node>();
+    result.node_->record.type = static_cast<uint32_t>(HostValueType::Bool);
+    result.node_->record.data.boolean = value ? 1 : 0;
+    return result;
+}
+
+OwnedHostValue OwnedHostValue::Int(int64_t value) {
+    OwnedHostValue result;
+    result.node_ = std::make_shared<Node>();
+    result.node_->record.type = static_cast<uint32_t>(HostValueType::Int64);
+    result.node_->record.data.int64 = value;
+    return result;
+}
+
+OwnedHostValue OwnedHostValue::UInt(uint64_t value) {
+    OwnedHostValue result;
+    result.node_ = std::make_shared<Node>();
+    result.node_->record.type = static_cast<uint32_t>(HostValueType::UInt64);
+    result.node_->record.data.uint64 = value;
+    return result;
+}
+
+OwnedHostValue OwnedHostValue::Double(double value) {
+    OwnedHostValue result;
+    result.node_ = std::make_shared<Node>();
+    result.node_->record.type = static_cast<uint32_t>(HostValueType::Double);
+    result.node_->record.data.float64 = value;
+    return result;
+}
+
+OwnedHostValue OwnedHostValue::String(std::string_view text) {
+    OwnedHostValue result;
+    result.node_ = std::make_shared<Node>();
+    Node& node = *result.node_;
+    node.text.assign(text);
+    node.record.type = static_cast<uint32_t>(HostValueType::String);
+    node.record.data.string.text = node.text.data();
+    node.record.data.string.length = static_cast<uint32_t>(node.text.size());
+    return result;
+}
+
+OwnedHostValue OwnedHostValue::Binary(std::vector<uint8_t> bytes) {
+    OwnedHostValue result;
+    result.node_ = std::make_shared<Node>();
+    Node& node = *result.node_;
+    node.bytes = std::move(bytes);
+    node.record.type = static_cast<uint32_t>(HostValueType::Binary);
+    node.record.data.binary.bytes = node.bytes.data();
+    node.record.data.binary.count = static_cast<uint32_t>(node.bytes.size());
+    return result;
+}
+
+OwnedHostValue OwnedHostValue::Array(std::vector<OwnedHostValue> items) {
+    OwnedHostValue result;
+    result.node_ = std::make_shared<Node>();
+    Node& node = *result.node_;
+    node.items = std::move(items);
+    for (const OwnedHostValue& item : node.items) node.itemRecords.push_back(item.Record());
+    node.record.type = static_cast<uint32_t>(HostValueType::Array);
+    node.record.data.array.items = node.itemRecords.empty() ? nullptr : node.itemRecords.data();
+    node.record.data.array.count = static_cast<uint32_t>(node.itemRecords.size());
+    return result;
+}
+
+OwnedHostValue OwnedHostValue::Object(std::vector<std::pair<std::string, OwnedHostValue>> members) {
+    OwnedHostValue result;
+    result.node_ = std::make_shared<Node>();
+    Node& node = *result.node_;
+    node.keys.reserve(members.size());
+    for (auto& [key, value] : members) {
+        node.keys.push_back(std::move(key));
+        node.items.push_back(std::move(value));
+    }
+    for (size_t i = 0; i < node.items.size(); ++i) {
+        HostValueMember member{};
+        member.key = node.keys[i].data();
+        member.value = node.items[i].Record();
+        member.ownsKey = 0;
+        node.memberRecords.push_back(member);
+    }
+    node.record.type = static_cast<uint32_t>(HostValueType::Object);
+    node.record.data.object.members = node.memberRecords.empty() ? nullptr : node.memberRecords.data();
+    node.record.data.object.count = static_cast<uint32_t>(node.memberRecords.size());
+    return result;
+}
+
+}  // namespace Korvo::Host

@@ -1,0 +1,486 @@
+#include "host/testing/fake_host.h"
+
+#include <cstring>
+#include <unordered_map>
+
+#include "sdk/platform/platform.h"
+
+namespace Korvo::Host {
+
+namespace {
+
+// Responses the fake host handed to the plug-in, so their release function
+// (which receives only the record) can find its host.
+std::mutex gResponsesLock;
+std::unordered_map<const HostResponseRecord*, FakeHost*> gResponses;
+
+char* CopyText(const std::string& text) {
+    auto* copy = new char[text.size() + 1];
+    std::memcpy(copy, text.c_str(), text.size() + 1);
+    return copy;
+}
+
+std::string TextOrEmpty(const char* text) { return text ? std::string(text) : std::string(); }
+
+std::vector<std::string_view> SplitPath(std::string_view path) {
+    std::vector<std::string_view> pieces;
+    size_t start = 0;
+    for (;;) {
+        size_t slash = path.find('/', start);
+        if (slash == std::string_view::npos) {
+            pieces.push_back(path.substr(start));
+            return pieces;
+        }
+        pieces.push_back(path.substr(start, slash - start));
+        start = slash + 1;
+    }
+}
+
+bool TemplateFits(std::string_view pathTemplate, std::string_view path) {
+    size_t query = path.find('?');
+    if (query != std::string_view::npos) path = path.substr(0, query);
+    std::vector<std::string_view> want = SplitPath(pathTemplate);
+    std::vector<std::string_view> have = SplitPath(path);
+    for (size_t i = 0; i < want.size(); ++i) {
+        std::string_view piece = want[i];
+        bool parameter = piece.size() >= 2 && piece.front() == '{' && piece.back() == '}';
+        if (parameter && piece.size() > 2 && piece[1] == '+') return i < have.size();
+        if (i >= have.size()) return false;
+        if (!parameter && piece != have[i]) return false;
+    }
+    return want.size() == have.size();
+}
+
+}  // namespace
+
+struct FakeHost::StreamState {
+    FakeHost* owner;
+    std::vector<StreamChunk> chunks;
+    size_t index = 0;
+    size_t offset = 0;
+};
+
+FakeHost::FakeHost() {
+    table_.owner = this;
+    table_.functions = HostFunctions{
+        &SendRequestThunk,   // SendRequest
+        &Call1Thunk,         // reserved1
+        &SendEventThunk,     // SendEvent
+        &SubscribeThunk,     // Subscribe
+        &UnsubscribeThunk,   // Unsubscribe
+        &Call5Thunk,         // reserved5
+        &YieldThunk,         // Yield
+        &MarkActivityThunk,  // MarkActivity
+        &PollWakeThunk,      // PollWake
+        &LogThunk,           // Log
+    };
+}
+
+FakeHost::~FakeHost() { Unload(); }
+
+FakeHost& FakeHost::Owner(const HostFunctions* self) {
+    return *reinterpret_cast<const Table*>(self)->owner;
+}
+
+bool FakeHost::Load(const std::string& libraryPath, const char* exportName) {
+    library_ = Platform::LoadSharedLibrary(libraryPath.c_str());
+    if (library_ == nullptr) return false;
+    load_ = reinterpret_cast<LoadPluginFn>(Platform::FindSymbol(library_, exportName));
+    return load_ != nullptr;
+}
+
+void* FakeHost::CallLoad(uint32_t major, uint32_t minor, uint32_t patch) {
+    std::memset(&context_, 0, sizeof(context_));
+    context_.apiMajor = major;
+    context_.apiMinor = minor;
+    context_.apiPatch = patch;
+    plugin_ = load_ ? load_(&context_) : nullptr;
+    return plugin_;
+}
+
+bool FakeHost::Start(uint32_t pluginHandle) {
+    if (context_.callbacks == nullptr || context_.plugin == nullptr) return false;
+    interface_.functions = &table_.functions;
+    interface_.pluginHandle = pluginHandle;
+    started_ = true;
+    return context_.callbacks->Start(context_.plugin, &interface_) != 0;
+}
+
+void FakeHost::Stop() {
+    if (context_.callbacks != nullptr && context_.plugin != nullptr) context_.callbacks->Stop(context_.plugin);
+    context_.plugin = nullptr;
+    plugin_ = nullptr;
+    started_ = false;
+}
+
+void FakeHost::Unload() {
+    if (plugin_ != nullptr) Stop();
+    if (library_ != nullptr) Platform::UnloadSharedLibrary(library_);
+    library_ = nullptr;
+    load_ = nullptr;
+    std::memset(&context_, 0, sizeof(context_));
+}
+
+PluginMemoryStats FakeHost::MemoryStats() const {
+    PluginMemoryStats stats{};
+    if (context_.callbacks != nullptr) context_.callbacks->GetMemoryStats(nullptr, &stats);
+    return stats;
+}
+
+// ------------------------------------------------------------------ scripts
+
+void FakeHost::AnswerValue(const std::string& path, OwnedHostValue value, uint32_t status) {
+    std::lock_guard<std::mutex> guard(mutex_);
+    Script& script = scripts_[path];
+    script = Script{};
+    script.kind = Script::Value;
+    script.value = std::move(value);
+    script.status = status;
+}
+
+void FakeHost::AnswerError(const std::string& path, uint32_t status, const std::string& message) {
+    std::lock_guard<std::mutex> guard(mutex_);
+    Script& script = scripts_[path];
+    script = Script{};
+    script.kind = Script::Error;
+    script.status = status;
+    script.message = message;
+}
+
+void FakeHost::AnswerStream(const std::string& path, std::vector<StreamChunk> chunks, uint32_t sizeHint) {
+    std::lock_guard<std::mutex> guard(mutex_);
+    Script& script = scripts_[path];
+    script = Script{};
+    script.kind = Script::Stream;
+    script.chunks = std::move(chunks);
+    script.sizeHint = sizeHint;
+}
+
+// -------------------------------------------------------------- host table
+
+void FakeHost::SendRequest(HostResponseRecord* response, const HostRequestRecord* request) {
+    if (response == nullptr || request == nullptr) return;
+    std::lock_guard<std::mutex> guard(mutex_);
+    std::string path = TextOrEmpty(request->path);
+    requests_.push_back(Request{request->method, path, request->caller, request->argumentCount,
+                                request->headerCount, request->body != nullptr});
+    auto found = scripts_.find(path);
+    if (found == scripts_.end()) {
+        response->error = 1;
+        response->errorMessage = CopyText("no such endpoint: " + path);
+        response->status = 404;
+    } else {
+        const Script& script = found->second;
+        switch (script.kind) {
+            case Script::Value:
+                // The record points into the script, which outlives the call.
+                response->result = script.value.Record();
+                response->status = script.status;
+                break;
+            case Script::Error:
+                response->error = 1;
+                response->errorMessage = CopyText(script.message);
+                response->status = script.status;
+                break;
+            case Script::Stream: {
+                auto* state = new StreamState{this, script.chunks};
+                response->streamRead = &StreamRead;
+                response->streamRelease = &StreamRelease;
+                response->stream = state;
+                response->streamSizeHint = script.sizeHint;
+                response->status = 200;
+                break;
+            }
+        }
+    }
+    response->release = &ReleaseHostResponse;
+    std::lock_guard<std::mutex> responses(gResponsesLock);
+    gResponses[response] = this;
+}
+
+void KORVO_CDECL FakeHost::ReleaseHostResponse(HostResponseRecord* response) {
+    if (response == nullptr) return;
+    FakeHost* owner = nullptr;
+    {
+        std::lock_guard<std::mutex> guard(gResponsesLock);
+        auto found = gResponses.find(response);
+        if (found != gResponses.end()) {
+            owner = found->second;
+            gResponses.erase(found);
+        }
+    }
+    delete[] response->errorMessage;
+    std::memset(response, 0, sizeof(*response));
+    if (owner != nullptr) {
+        std::lock_guard<std::mutex> guard(owner->mutex_);
+        ++owner->responsesReleased_;
+    }
+}
+
+bool KORVO_CDECL FakeHost::StreamRead(void* stream, char* buffer, uint32_t* count, bool* more) {
+    auto* state = static_cast<StreamState*>(stream);
+    if (state == nullptr || count == nullptr || more == nullptr) return false;
+    if (state->index >= state->chunks.size()) {
+        *count = 0;
+        *more = false;
+        return true;
+    }
+    const StreamChunk& chunk = state->chunks[state->index];
+    if (chunk.fail) return false;
+    size_t left = chunk.bytes.size() - state->offset;
+    size_t take = left < *count ? left : *count;
+    if (take > 0) std::memcpy(buffer, chunk.bytes.data() + state->offset, take);
+    *count = static_cast<uint32_t>(take);
+    state->offset += take;
+    if (state->offset == chunk.bytes.size()) {
+        *more = chunk.more;
+        ++state->index;
+        state->offset = 0;
+    } else {
+        *more = true;
+    }
+    return true;
+}
+
+void KORVO_CDECL FakeHost::StreamRelease(void* stream) {
+    auto* state = static_cast<StreamState*>(stream);
+    if (state == nullptr) return;
+    {
+        std::lock_guard<std::mutex> guard(state->owner->mutex_);
+        ++state->owner->streamsReleased_;
+    }
+    delete state;
+}
+
+void KORVO_CDECL FakeHost::SendRequestThunk(const HostFunctions* self, HostResponseRecord* response,
+                                            const HostRequestRecord* request) {
+    Owner(self).SendRequest(response, request);
+}
+
+void KORVO_CDECL FakeHost::Call1Thunk(const HostFunctions* self, uint32_t, uint32_t) {
+    FakeHost& host = Owner(self);
+    std::lock_guard<std::mutex> guard(host.mutex_);
+    host.waitCalls_.push_back("Call1");
+}
+
+void KORVO_CDECL FakeHost::SendEventThunk(const HostFunctions* self, const HostEventRecord* event) {
+    if (event == nullptr) return;
+    FakeHost& host = Owner(self);
+    Event copy{TextOrEmpty(event->name), HostValueToJson(event->payload), event->typeWord};
+    std::lock_guard<std::mutex> guard(host.mutex_);
+    host.events_.push_back(std::move(copy));
+}
+
+void KORVO_CDECL FakeHost::SubscribeThunk(const HostFunctions* self, const char* name, uint32_t handle,
+                                          HostEventCallbackFn callback, void* userData, uint32_t flag) {
+    FakeHost& host = Owner(self);
+    std::lock_guard<std::mutex> guard(host.mutex_);
+    host.subscriptions_.push_back(Subscription{TextOrEmpty(name), handle, callback, userData, flag});
+}
+
+void KORVO_CDECL FakeHost::UnsubscribeThunk(const HostFunctions* self, const char* name, uint32_t handle) {
+    FakeHost& host = Owner(self);
+    std::lock_guard<std::mutex> guard(host.mutex_);
+    host.unsubscriptions_.emplace_back(TextOrEmpty(name), handle);
+}
+
+void KORVO_CDECL FakeHost::Call5Thunk(const HostFunctions* self, uint32_t, uint32_t, uint32_t, double, uint32_t) {
+    FakeHost& host = Owner(self);
+    std::lock_guard<std::mutex> guard(host.mutex_);
+    host.waitCalls_.push_back("Call5");
+}
+
+void KORVO_CDECL FakeHost::YieldThunk(const HostFunctions* self) {
+    FakeHost& host = Owner(self);
+    std::lock_guard<std::mutex> guard(host.mutex_);
+    host.waitCalls_.push_back("Yield");
+}
+
+void KORVO_CDECL FakeHost::MarkActivityThunk(const HostFunctions* self, const char* label, uint32_t value) {
+    FakeHost& host = Owner(self);
+    std::lock_guard<std::mutex> guard(host.mutex_);
+    host.waitCalls_.push_back("MarkActivity " + TextOrEmpty(label) + " " + std::to_string(value));
+}
+
+uint64_t KORVO_CDECL FakeHost::PollWakeThunk(const HostFunctions* self) {
+    FakeHost& host = Owner(self);
+    std::lock_guard<std::mutex> guard(host.mutex_);
+    host.waitCalls_.push_back("PollWake");
+    return ++host.wakeCounter_;
+}
+
+void KORVO_CDECL FakeHost::LogThunk(const HostFunctions* self, uint32_t level, const char* message) {
+    FakeHost& host = Owner(self);
+    std::lock_guard<std::mutex> guard(host.mutex_);
+    host.logLines_.push_back(LogLine{level, TextOrEmpty(message)});
+}
+
+// --------------------------------------------------------------- recording
+
+std::vector<FakeHost::Request> FakeHost::Requests() const {
+    std::lock_guard<std::mutex> guard(mutex_);
+    return requests_;
+}
+
+std::vector<FakeHost::Event> FakeHost::Events() const {
+    std::lock_guard<std::mutex> guard(mutex_);
+    return events_;
+}
+
+std::vector<FakeHost::Subscription> FakeHost::Subscriptions() const {
+    std::lock_guard<std::mutex> guard(mutex_);
+    return subscriptions_;
+}
+
+std::vector<std::pair<std::string, uint32_t>> FakeHost::Unsubscriptions() const {
+    std::lock_guard<std::mutex> guard(mutex_);
+    return unsubscriptions_;
+}
+
+std::vector<FakeHost::LogLine> FakeHost::LogLines() const {
+    std::lock_guard<std::mutex> guard(mutex_);
+    return logLines_;
+}
+
+std::vector<std::string> FakeHost::WaitCalls() const {
+    std::lock_guard<std::mutex> guard(mutex_);
+    return waitCalls_;
+}
+
+size_t FakeHost::ResponsesReleased() const {
+    std::lock_guard<std::mutex> guard(mutex_);
+    return responsesReleased_;
+}
+
+size_t FakeHost::StreamsReleased() const {
+    std::lock_guard<std::mutex> guard(mutex_);
+    return streamsReleased_;
+}
+
+void FakeHost::ClearRecords() {
+    std::lock_guard<std::mutex> guard(mutex_);
+    requests_.clear();
+    events_.clear();
+    subscriptions_.clear();
+    unsubscriptions_.clear();
+    logLines_.clear();
+    waitCalls_.clear();
+    responsesReleased_ = 0;
+    streamsReleased_ = 0;
+}
+
+// ------------------------------------------------------- calling functions
+
+const HostFunctionRecord* FakeHost::FindFunction(uint32_t method, std::string_view path) const {
+    const HostApiDescriptor* descriptor = Descriptor();
+    if (descriptor == nullptr || descriptor->functions == nullptr) return nullptr;
+    for (uint32_t i = 0; i < descriptor->functionCount; ++i) {
+        const HostFunctionRecord& record = descriptor->functions[i];
+        if (record.method != method || record.pathTemplate == nullptr) continue;
+        if (TemplateFits(record.pathTemplate, path)) return &record;
+    }
+    return nullptr;
+}
+
+const HostFunctionRecord* FakeHost::FindFunctionByName(std::string_view name) const {
+    const HostApiDescriptor* descriptor = Descriptor();
+    if (descriptor == nullptr || descriptor->functions == nullptr) return nullptr;
+    for (uint32_t i = 0; i < descriptor->functionCount; ++i) {
+        const HostFunctionRecord& record = descriptor->functions[i];
+        if (record.description.name != nullptr && name == record.description.name) return &record;
+    }
+    return nullptr;
+}
+
+FakeHost::CallResponse FakeHost::Call(uint32_t method, const std::string& path, std::string_view body,
+                                      const std::string& contentType,
+                                      const std::vector<std::pair<std::string, std::string>>& headers,
+                                      const std::vector<std::pair<std::string, OwnedHostValue>>& arguments,
+                                      uint32_t caller) {
+    const HostFunctionRecord* record = FindFunction(method, path);
+    if (record == nullptr) {
+        CallResponse response;
+        response.error = true;
+        response.errorMessage = "no route";
+        response.status = 404;
+        return response;
+    }
+    return CallRecord(*record, method, path, body, contentType, headers, arguments, caller);
+}
+
+FakeHost::CallResponse FakeHost::CallRecord(const HostFunctionRecord& record, uint32_t method,
+                                            const std::string& path, std::string_view body,
+                                            const std::string& contentType,
+                                            const std::vector<std::pair<std::string, std::string>>& headers,
+                                            const std::vector<std::pair<std::string, OwnedHostValue>>& arguments,
+                                            uint32_t caller, const char* functionName) {
+    // The body is sent NUL-terminated, as the host sends JSON and YAML text.
+    std::string bodyText(body);
+    std::vector<HostHeaderEntry> headerEntries;
+    for (const auto& [name, value] : headers) headerEntries.push_back(HostHeaderEntry{name.c_str(), value.c_str()});
+    std::vector<HostArgumentEntry> argumentEntries;
+    for (const auto& [name, value] : arguments) {
+        argumentEntries.push_back(HostArgumentEntry{name.empty() ? nullptr : name.c_str(), value.Record()});
+    }
+
+    HostRequestRecord request;
+    std::memset(&request, 0, sizeof(request));
+    request.method = method;
+    request.path = path.c_str();
+    request.arguments = argumentEntries.empty() ? nullptr : argumentEntries.data();
+    request.argumentCount = static_cast<uint32_t>(argumentEntries.size());
+    request.userData = record.description.userData;
+    request.headers = headerEntries.empty() ? nullptr : headerEntries.data();
+    request.headerCount = static_cast<uint32_t>(headerEntries.size());
+    request.contentType = contentType.empty() ? nullptr : contentType.c_str();
+    request.body = body.data() == nullptr ? nullptr : bodyText.c_str();
+    request.bodySize = static_cast<uint32_t>(bodyText.size());
+    request.caller = caller;
+    request.functionName = functionName;
+
+    HostResponseRecord response;
+    std::memset(&response, 0, sizeof(response));
+    record.callback(&response, &request);
+
+    CallResponse out;
+    out.error = response.error != 0;
+    out.errorMessage = TextOrEmpty(response.errorMessage);
+    out.contentFlag = response.contentFlag;
+    out.contentCode = response.contentCode;
+    out.status = response.status;
+    out.textIsNull = response.text == nullptr;
+    out.text = TextOrEmpty(response.text);
+    for (uint32_t i = 0; response.headers != nullptr && i < response.headerCount; ++i) {
+        out.headers.emplace_back(TextOrEmpty(response.headers[i].name), TextOrEmpty(response.headers[i].value));
+    }
+    out.resultType = response.result.type;
+    out.resultJson = HostValueToJson(response.result);
+    out.releaseSet = response.release != nullptr;
+    if (response.release != nullptr) response.release(&response);
+    static const HostResponseRecord kZero{};
+    out.zeroAfterRelease = std::memcmp(&response, &kZero, sizeof(response)) == 0;
+    return out;
+}
+
+size_t FakeHost::DeliverEvent(const std::string& name, const OwnedHostValue& payload) {
+    std::vector<Subscription> targets;
+    {
+        std::lock_guard<std::mutex> guard(mutex_);
+        for (const Subscription& subscription : subscriptions_) {
+            bool withdrawn = false;
+            for (const auto& [gone, handle] : unsubscriptions_) withdrawn = withdrawn || gone == subscription.name;
+            if (subscription.name == name && !withdrawn) targets.push_back(subscription);
+        }
+    }
+    for (const Subscription& subscription : targets) {
+        HostEventRecord record;
+        std::memset(&record, 0, sizeof(record));
+        record.name = subscription.name.c_str();
+        record.payload = payload.Record();
+        record.userData = subscription.userData;
+        subscription.callback(&record);
+    }
+    return targets.size();
+}
+
+}  // namespace Korvo::Host

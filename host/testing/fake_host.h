@@ -1,0 +1,197 @@
+// host/testing/fake_host.h - a host for tests: loads the plug-in library by
+// its path the way the host core does, serves the host's function table with
+// scripted answers, and records every call the plug-in makes.
+//
+// Every record is read by its layout during the call that hands it over and
+// copied into plain host-side data (values as JSON text), so a test can look
+// at it after the plug-in has freed its own copy.
+//
+// Recording is thread-safe: the plug-in may call the table from any thread.
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <map>
+#include <mutex>
+#include <string>
+#include <string_view>
+#include <utility>
+#include <vector>
+
+#include "host/common/host_value_json.h"
+#include "sdk/host/host_abi.h"
+#include "sdk/host/memory_stats.h"
+#include "sdk/remoting/host_records.h"
+
+namespace Korvo::Host {
+
+class FakeHost {
+public:
+    struct Request {
+        uint32_t method;
+        std::string path;
+        uint32_t caller;
+        uint32_t argumentCount;
+        uint32_t headerCount;
+        bool hasBody;
+    };
+    struct Event {
+        std::string name;
+        std::string payloadJson;
+        uint32_t typeWord;
+    };
+    struct Subscription {
+        std::string name;
+        uint32_t pluginHandle;
+        HostEventCallbackFn callback;
+        void* userData;
+        uint32_t flag;
+    };
+    struct LogLine {
+        uint32_t level;
+        std::string message;
+    };
+    // One piece of a streamed answer: the bytes of one read call, whether
+    // more follows, or a failing read.
+    struct StreamChunk {
+        std::string bytes;
+        bool more = false;
+        bool fail = false;
+    };
+    struct CallResponse {
+        bool error = false;
+        std::string errorMessage;
+        uint8_t contentFlag = 0;
+        uint32_t contentCode = 0;
+        uint32_t status = 0;
+        std::string text;
+        bool textIsNull = false;
+        std::vector<std::pair<std::string, std::string>> headers;
+        std::string resultJson;          // HostValueToJson of the result
+        uint32_t resultType = 0;
+        bool releaseSet = false;         // offset 58 was filled
+        bool zeroAfterRelease = false;   // all 62 bytes zero after the release
+    };
+
+    FakeHost();
+    ~FakeHost();
+    FakeHost(const FakeHost&) = delete;
+    FakeHost& operator=(const FakeHost&) = delete;
+
+    // ---- the plug-in's life
+    // Loads the library and finds the export; false when either fails.
+    bool Load(const std::string& libraryPath, const char* exportName = "load_qem_quorvex_zv");
+    // Calls the export with the given host API version; returns the plug-in
+    // object (also kept, with the load record, for Start and Stop).
+    void* CallLoad(uint32_t major = 18, uint32_t minor = 0, uint32_t patch = 0);
+    const PluginLoadContext& Context() const { return context_; }
+    const HostApiDescriptor* Descriptor() const { return context_.descriptor; }
+    // Start through the callbacks table; returns the plug-in's verdict.
+    bool Start(uint32_t pluginHandle = 0x5EED);
+    // Stop through the callbacks table (destroys the plug-in object).
+    void Stop();
+    // Unloads the library (Stop first if the plug-in was started).
+    void Unload();
+    PluginMemoryStats MemoryStats() const;
+    const HostFunctions* Functions() const { return &table_.functions; }
+
+    // ---- scripted answers of SendRequest, by exact path
+    void AnswerValue(const std::string& path, OwnedHostValue value, uint32_t status = 200);
+    void AnswerError(const std::string& path, uint32_t status, const std::string& message);
+    void AnswerStream(const std::string& path, std::vector<StreamChunk> chunks, uint32_t sizeHint = 0);
+    // Paths without a script get an error answer with status 404.
+
+    // ---- what the plug-in did
+    std::vector<Request> Requests() const;
+    std::vector<Event> Events() const;
+    std::vector<Subscription> Subscriptions() const;
+    std::vector<std::pair<std::string, uint32_t>> Unsubscriptions() const;
+    std::vector<LogLine> LogLines() const;
+    // "MarkActivity <label> <value>", "Yield", "PollWake", "Call1", "Call5"
+    // in call order.
+    std::vector<std::string> WaitCalls() const;
+    size_t ResponsesReleased() const;   // host responses the plug-in released
+    size_t StreamsReleased() const;     // streams the plug-in released
+    void ClearRecords();
+
+    // ---- calling the plug-in
+    // The served function record whose method and template fit the request,
+    // or null. Templates match segment by segment; {x} takes one segment and
+    // {+x} the rest of the path.
+    const HostFunctionRecord* FindFunction(uint32_t method, std::string_view path) const;
+    const HostFunctionRecord* FindFunctionByName(std::string_view name) const;
+    // Builds the request record, calls the record's callback, copies the
+    // response and releases it through offset 58. Without a matching record
+    // the response says so with status 404 and "no route" (no call is made).
+    CallResponse Call(uint32_t method, const std::string& path, std::string_view body = {},
+                      const std::string& contentType = "",
+                      const std::vector<std::pair<std::string, std::string>>& headers = {},
+                      const std::vector<std::pair<std::string, OwnedHostValue>>& arguments = {},
+                      uint32_t caller = 1);
+    // The same through a given record (for requests the host would not route
+    // there, e.g. a wrong method).
+    CallResponse CallRecord(const HostFunctionRecord& record, uint32_t method, const std::string& path,
+                            std::string_view body = {}, const std::string& contentType = "",
+                            const std::vector<std::pair<std::string, std::string>>& headers = {},
+                            const std::vector<std::pair<std::string, OwnedHostValue>>& arguments = {},
+                            uint32_t caller = 1, const char* functionName = nullptr);
+
+    // Delivers an event to every subscription of that name; returns how many
+    // callbacks ran.
+    size_t DeliverEvent(const std::string& name, const OwnedHostValue& payload);
+
+private:
+    struct Table {
+        HostFunctions functions;   // first: the plug-in passes &functions back as self
+        FakeHost* owner;
+    };
+    struct Script {
+        enum Kind { Value, Error, Stream } kind = Value;
+        OwnedHostValue value;
+        uint32_t status = 0;
+        std::string message;
+        std::vector<StreamChunk> chunks;
+        uint32_t sizeHint = 0;
+    };
+    struct StreamState;
+
+    static FakeHost& Owner(const HostFunctions* self);
+    static void KORVO_CDECL SendRequestThunk(const HostFunctions*, HostResponseRecord*, const HostRequestRecord*);
+    static void KORVO_CDECL Call1Thunk(const HostFunctions*, uint32_t, uint32_t);
+    static void KORVO_CDECL SendEventThunk(const HostFunctions*, const HostEventRecord*);
+    static void KORVO_CDECL SubscribeThunk(const HostFunctions*, const char*, uint32_t, HostEventCallbackFn, void*,
+                                           uint32_t);
+    static void KORVO_CDECL UnsubscribeThunk(const HostFunctions*, const char*, uint32_t);
+    static void KORVO_CDECL Call5Thunk(const HostFunctions*, uint32_t, uint32_t, uint32_t, double, uint32_t);
+    static void KORVO_CDECL YieldThunk(const HostFunctions*);
+    static void KORVO_CDECL MarkActivityThunk(const HostFunctions*, const char*, uint32_t);
+    static uint64_t KORVO_CDECL PollWakeThunk(const HostFunctions*);
+    static void KORVO_CDECL LogThunk(const HostFunctions*, uint32_t, const char*);
+    static void KORVO_CDECL ReleaseHostResponse(HostResponseRecord*);
+    static bool KORVO_CDECL StreamRead(void*, char*, uint32_t*, bool*);
+    static void KORVO_CDECL StreamRelease(void*);
+
+    void SendRequest(HostResponseRecord* response, const HostRequestRecord* request);
+
+    Table table_;
+    HostInterface interface_{};
+    PluginLoadContext context_{};
+    void* library_ = nullptr;
+    LoadPluginFn load_ = nullptr;
+    void* plugin_ = nullptr;
+    bool started_ = false;
+
+    mutable std::mutex mutex_;
+    std::map<std::string, Script> scripts_;
+    std::vector<Request> requests_;
+    std::vector<Event> events_;
+    std::vector<Subscription> subscriptions_;
+    std::vector<std::pair<std::string, uint32_t>> unsubscriptions_;
+    std::vector<LogLine> logLines_;
+    std::vector<std::string> waitCalls_;
+    size_t responsesReleased_ = 0;
+    size_t streamsReleased_ = 0;
+    uint64_t wakeCounter_ = 0;
+};
+
+}  // namespace Korvo::Host

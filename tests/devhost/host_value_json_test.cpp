@@ -1,0 +1,51 @@
+#include "host/common/host_value_json.h"
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <limits>
+
+namespace Korvo::Host {
+namespace {
+
+TEST(HostValueJsonTest, RendersEveryType) {
+    OwnedHostValue value = OwnedHostValue::Object({
+        {"b", OwnedHostValue::Bool(true)},
+        {"i", OwnedHostValue::Int(-5)},
+        {"u", OwnedHostValue::UInt(18446744073709551615ull)},
+        {"d", OwnedHostValue::Double(0.5)},
+        {"s", OwnedHostValue::String("a\"b\\c\n\x01")},
+        {"x", OwnedHostValue::Binary({'M', 'a', 'n', 'y'})},
+        {"a", OwnedHostValue::Array({OwnedHostValue::Null(), OwnedHostValue::Array({})})},
+        {"o", OwnedHostValue::Object({})},
+        {"n", OwnedHostValue::Double(std::numeric_limits<double>::quiet_NaN())},
+    });
+    EXPECT_EQ(HostValueToJson(value.Record()),
+              "{\"b\":true,\"i\":-5,\"u\":18446744073709551615,\"d\":0.5,\"s\":\"a\\\"b\\\\c\\n\\u0001\","
+              "\"x\":\"TWFueQ==\",\"a\":[null,[]],\"o\":{},\"n\":null}");
+}
+
+TEST(HostValueJsonTest, UnknownTypeAndNullPointersRenderSafely) {
+    HostValue unknown{};
+    unknown.type = 77;
+    EXPECT_EQ(HostValueToJson(unknown), "null");
+    HostValue array{};
+    array.type = static_cast<uint32_t>(HostValueType::Array);
+    array.data.array.count = 1000000;  // no items pointer: nothing to read
+    EXPECT_EQ(HostValueToJson(array), "[]");
+}
+
+TEST(HostValueJsonTest, DeepNestingUsesBoundedStack) {
+    constexpr int kDepth = 200000;
+    std::vector<HostValue> chain(kDepth);
+    for (int i = 0; i < kDepth; ++i) {
+        chain[i].type = static_cast<uint32_t>(HostValueType::Array);
+        chain[i].data.array.items = i + 1 < kDepth ? &chain[i + 1] : nullptr;
+        chain[i].data.array.count = i + 1 < kDepth ? 1 : 0;
+    }
+    std::string json = HostValueToJson(chain[0]);
+    EXPECT_EQ(json.size(), 2u * kDepth);
+}
+
+}  // namespace
+}  // namespace Korvo::Host
