@@ -1,0 +1,386 @@
+// sdk/binding/registry.cpp - the registry of native types, events and functions.
+#include "sdk/binding/registry.h"
+
+#include <functional>
+
+#include "sdk/binding/builtin_types.h"
+
+namespace Korvo {
+
+namespace {
+
+constexpr const char* kTypeKindNames[] = {
+    "",       "bool",   "int8",   "uint8",  "int16",  "uint16", "int32",
+    "uint32", "int64",  "uint64", "float",  "double", "string", "object",
+    "blob",   "vector", "enum",   "struct", "callback", "map",
+};
+
+uint32_t NameFnv1a(std::string_view text) noexcept {
+    uint32_t hash = detail::kIdentityFnvOffsetBasis;
+    for (const char c : text) {
+        hash ^= static_cast<unsigned char>(c);
+        hash *= detail::kIdentityFnvPrime;
+    }
+    return hash;
+}
+
+bool IsVoidIdentity(const TypeIdentity& identity) noexcept {
+    return identity.hash == StaticType::None().hash;
+}
+
+void AppendTag(std::vector<std::string>& tags, std::string_view tag) {
+    if (!tag.empty()) tags.emplace_back(tag);
+}
+
+template <typename Map>
+auto FindIn(const Map& map, std::string_view name) -> decltype(map.begin()->second.get()) {
+    const auto found = map.find(name);
+    return found == map.end() ? nullptr : found->second.get();
+}
+
+template <typename T, typename Map>
+std::vector<const T*> SnapshotOf(const Map& map) {
+    std::vector<const T*> snapshot;
+    snapshot.reserve(map.size());
+    for (const auto& entry : map) snapshot.push_back(entry.second.get());
+    return snapshot;
+}
+
+}  // namespace
+
+const char* BindingTypeKindName(BindingTypeKind kind) noexcept {
+    const auto number = static_cast<uint32_t>(kind);
+    if (number >= sizeof(kTypeKindNames) / sizeof(kTypeKindNames[0])) return "";
+    return kTypeKindNames[number];
+}
+
+BindingFieldDescriptor::BindingFieldDescriptor() = default;
+BindingFieldDescriptor::BindingFieldDescriptor(BindingFieldDescriptor&&) noexcept = default;
+BindingFieldDescriptor& BindingFieldDescriptor::operator=(BindingFieldDescriptor&&) noexcept = default;
+BindingFieldDescriptor::~BindingFieldDescriptor() = default;
+
+// ------------------------------------------------------------ descriptors
+
+const BindingEnumerator* BindingTypeDescriptor::FindEnumerator(
+    std::string_view enumeratorName) const noexcept {
+    const auto found = enumerators.find(enumeratorName);
+    return found == enumerators.end() ? nullptr : &found->second;
+}
+
+const BindingEnumerator* BindingTypeDescriptor::FindEnumeratorByValue(
+    int64_t value) const noexcept {
+    for (const auto& entry : enumerators) {
+        if (entry.second.value == value) return &entry.second;
+    }
+    return nullptr;
+}
+
+bool BindingTypeDescriptor::HasTag(std::string_view tag) const noexcept {
+    for (const auto& own : tags) {
+        if (own == tag) return true;
+    }
+    return false;
+}
+
+// --------------------------------------------------------------- builders
+
+BindingTypeBuilder& BindingTypeBuilder::AddField(std::string_view name,
+                                                 std::string_view description, uint32_t offset,
+                                                 const TypeIdentity& identity,
+                                                 BindingTypeRef type, uint32_t flags,
+                                                 std::unique_ptr<BindingConverter> converter,
+                                                 bool optional) {
+    if (alreadyRegistered_) return *this;
+    BindingFieldDescriptor field;
+    field.name.assign(name);
+    field.nameHash = NameFnv1a(name);
+    field.description.assign(description);
+    field.identity = &identity;
+    field.offset = offset;
+    field.type = type;
+    field.flags = flags;
+    field.converter = std::move(converter);
+    field.registry = registry_;
+    field.optional = optional;
+    descriptor_->fields.push_back(std::move(field));
+    return *this;
+}
+
+BindingTypeBuilder& BindingTypeBuilder::AddEnumerator(std::string_view name, int32_t value,
+                                                      std::string_view description) {
+    if (alreadyRegistered_) return *this;
+    BindingEnumerator enumerator;
+    enumerator.name.assign(name);
+    enumerator.description.assign(description);
+    enumerator.value = value;
+    enumerator.registry = registry_;
+    descriptor_->enumerators.emplace(std::string(name), std::move(enumerator));
+    return *this;
+}
+
+BindingTypeBuilder& BindingTypeBuilder::SetDescription(std::string_view description) {
+    if (!alreadyRegistered_) descriptor_->description.assign(description);
+    return *this;
+}
+
+BindingTypeBuilder& BindingTypeBuilder::SetNamespace(std::string_view nameSpace) {
+    if (!alreadyRegistered_) descriptor_->nameSpace.assign(nameSpace);
+    return *this;
+}
+
+BindingTypeBuilder& BindingTypeBuilder::AddTag(std::string_view tag) {
+    if (!alreadyRegistered_) AppendTag(descriptor_->tags, tag);
+    return *this;
+}
+
+BindingEventBuilder& BindingEventBuilder::SetDescription(std::string_view description) {
+    if (!alreadyRegistered_) descriptor_->description.assign(description);
+    return *this;
+}
+
+BindingEventBuilder& BindingEventBuilder::SetNamespace(std::string_view nameSpace) {
+    if (!alreadyRegistered_) descriptor_->nameSpace.assign(nameSpace);
+    return *this;
+}
+
+BindingEventBuilder& BindingEventBuilder::AddTag(std::string_view tag) {
+    if (!alreadyRegistered_) AppendTag(descriptor_->tags, tag);
+    return *this;
+}
+
+BindingFunctionBuilder& BindingFunctionBuilder::SetArgument(uint32_t index, std::string_view name,
+                                                            std::string_view description,
+                                                            BindingTypeRef type, bool optional) {
+    if (alreadyRegistered_ || index >= descriptor_->arguments.size()) return *this;
+    BindingArgumentDescriptor& argument = descriptor_->arguments[index];
+    argument.name.assign(name);
+    argument.nameHash = NameFnv1a(name);
+    argument.description.assign(description);
+    argument.type = type;
+    argument.optional = optional;
+    return *this;
+}
+
+BindingFunctionBuilder& BindingFunctionBuilder::SetReturnType(BindingTypeRef type) {
+    if (!alreadyRegistered_) descriptor_->returnType = type;
+    return *this;
+}
+
+BindingFunctionBuilder& BindingFunctionBuilder::SetDescription(std::string_view description) {
+    if (!alreadyRegistered_) descriptor_->description.assign(description);
+    return *this;
+}
+
+BindingFunctionBuilder& BindingFunctionBuilder::SetHelp(std::string_view help) {
+    if (!alreadyRegistered_) descriptor_->help.assign(help);
+    return *this;
+}
+
+BindingFunctionBuilder& BindingFunctionBuilder::SetNamespace(std::string_view nameSpace) {
+    if (!alreadyRegistered_) descriptor_->nameSpace.assign(nameSpace);
+    return *this;
+}
+
+BindingFunctionBuilder& BindingFunctionBuilder::SetThreadSafe(bool threadSafe) {
+    if (!alreadyRegistered_) descriptor_->threadSafe = threadSafe;
+    return *this;
+}
+
+BindingFunctionBuilder& BindingFunctionBuilder::SetAsync(bool async) {
+    if (!alreadyRegistered_) descriptor_->async = async;
+    return *this;
+}
+
+BindingFunctionBuilder& BindingFunctionBuilder::AddTag(std::string_view tag) {
+    if (!alreadyRegistered_) AppendTag(descriptor_->tags, tag);
+    return *this;
+}
+
+// --------------------------------------------------------------- registry
+
+size_t BindingRegistry::NameHash::operator()(std::string_view text) const noexcept {
+    return std::hash<std::string_view>{}(text);
+}
+
+BindingRegistry::BindingRegistry() = default;
+
+BindingRegistry::~BindingRegistry() {
+    std::lock_guard<std::mutex> lock(mutex_);
+    RemoveAllLocked();
+}
+
+BindingTypeBuilder BindingRegistry::RegisterType(std::string_view name, uint32_t size,
+                                                 const TypeIdentity& identity, bool isEnum) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    if (const auto found = types_.find(name); found != types_.end()) {
+        return BindingTypeBuilder(this, found->second.get(), true);
+    }
+    auto descriptor = std::make_unique<BindingTypeDescriptor>();
+    descriptor->size = size;
+    descriptor->isEnum = isEnum;
+    descriptor->name.assign(name);
+    descriptor->hash = identity.hash;
+    descriptor->identity = &identity;
+    descriptor->registry = this;
+    BindingTypeDescriptor* const entered = descriptor.get();
+    types_.emplace(std::string(name), std::move(descriptor));
+    if (!IsVoidIdentity(identity)) typesByHash_.emplace(identity.hash, entered);
+    return BindingTypeBuilder(this, entered, false);
+}
+
+BindingEventBuilder BindingRegistry::RegisterEvent(std::string_view name,
+                                                   const TypeIdentity& payload) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    if (const auto found = events_.find(name); found != events_.end()) {
+        return BindingEventBuilder(found->second.get(), true);
+    }
+    auto descriptor = std::make_unique<BindingEventDescriptor>();
+    descriptor->name.assign(name);
+    descriptor->payloadIdentity = &payload;
+    if (const auto type = typesByHash_.find(payload.hash); type != typesByHash_.end()) {
+        descriptor->payload = type->second;
+    }
+    descriptor->registry = this;
+    BindingEventDescriptor* const entered = descriptor.get();
+    events_.emplace(std::string(name), std::move(descriptor));
+    return BindingEventBuilder(entered, false);
+}
+
+BindingFunctionBuilder BindingRegistry::RegisterFunction(std::string_view name,
+                                                         uint32_t argumentCount) {
+    auto descriptor = std::make_unique<BindingFunctionDescriptor>();
+    descriptor->name.assign(name);
+    descriptor->arguments.resize(argumentCount);
+    descriptor->registry = this;
+    std::lock_guard<std::mutex> lock(mutex_);
+    if (const auto found = functions_.find(name); found != functions_.end()) {
+        return BindingFunctionBuilder(found->second.get(), true);
+    }
+    BindingFunctionDescriptor* const entered = descriptor.get();
+    functions_.emplace(std::string(name), std::move(descriptor));
+    ++changeCount_;
+    return BindingFunctionBuilder(entered, false);
+}
+
+const BindingTypeDescriptor* BindingRegistry::FindType(const TypeIdentity& identity) const {
+    return FindTypeByHash(identity.hash);
+}
+
+const BindingTypeDescriptor* BindingRegistry::FindTypeByHash(uint32_t hash) const {
+    std::lock_guard<std::mutex> lock(mutex_);
+    const auto found = typesByHash_.find(hash);
+    return found == typesByHash_.end() ? nullptr : found->second;
+}
+
+const BindingTypeDescriptor* BindingRegistry::FindTypeByName(std::string_view name) const {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return FindIn(types_, name);
+}
+
+const BindingEventDescriptor* BindingRegistry::FindEvent(std::string_view name) const {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return FindIn(events_, name);
+}
+
+const BindingFunctionDescriptor* BindingRegistry::FindFunction(std::string_view name) const {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return FindIn(functions_, name);
+}
+
+const char* BindingRegistry::FindEnumeratorName(uint32_t enumHash, int32_t value) const {
+    const BindingTypeDescriptor* const type = FindTypeByHash(enumHash);
+    if (type == nullptr) return nullptr;
+    const BindingEnumerator* const enumerator = type->FindEnumeratorByValue(value);
+    return enumerator == nullptr ? nullptr : enumerator->name.c_str();
+}
+
+std::vector<const BindingFunctionDescriptor*> BindingRegistry::FunctionsSnapshot() const {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return SnapshotOf<BindingFunctionDescriptor>(functions_);
+}
+
+std::vector<const BindingEventDescriptor*> BindingRegistry::EventsSnapshot() const {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return SnapshotOf<BindingEventDescriptor>(events_);
+}
+
+std::vector<const BindingTypeDescriptor*> BindingRegistry::TypesSnapshot() const {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return SnapshotOf<BindingTypeDescriptor>(types_);
+}
+
+bool BindingRegistry::RemoveFunction(std::string_view name) {
+    std::unique_ptr<BindingFunctionDescriptor> removed;
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        const auto found = functions_.find(name);
+        if (found == functions_.end()) return false;
+        removed = std::move(found->second);
+        functions_.erase(found);
+        ++changeCount_;
+    }
+    return true;
+}
+
+bool BindingRegistry::RemoveEvent(std::string_view name) {
+    std::unique_ptr<BindingEventDescriptor> removed;
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        const auto found = events_.find(name);
+        if (found == events_.end()) return false;
+        removed = std::move(found->second);
+        events_.erase(found);
+    }
+    return true;
+}
+
+bool BindingRegistry::RemoveType(std::string_view name) {
+    std::unique_ptr<BindingTypeDescriptor> removed;
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        const auto found = types_.find(name);
+        if (found == types_.end()) return false;
+        removed = std::move(found->second);
+        types_.erase(found);
+        // Only drop the identity entry if it is this type's: the same native
+        // type may have been registered under a second name.
+        const auto byHash = typesByHash_.find(removed->hash);
+        if (byHash != typesByHash_.end() && byHash->second == removed.get()) {
+            typesByHash_.erase(byHash);
+        }
+    }
+    return true;
+}
+
+void BindingRegistry::RemoveAllLocked() {
+    events_.clear();
+    typesByHash_.clear();
+    types_.clear();
+    changeCount_ += static_cast<uint32_t>(functions_.size());
+    functions_.clear();
+}
+
+void BindingRegistry::Initialise() {
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        if (initialised_) RemoveAllLocked();
+    }
+    RegisterBuiltins(*this);
+    RegisterEvent("OnCallback", StaticType::HashCode<BindingCallbackEvent>())
+        .SetDescription("Fired when a callback is invoked.")
+        .AddTag("$builtin");
+    std::lock_guard<std::mutex> lock(mutex_);
+    initialised_ = true;
+}
+
+bool BindingRegistry::IsInitialised() const {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return initialised_;
+}
+
+uint32_t BindingRegistry::ChangeCount() const {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return changeCount_;
+}
+
+}  // namespace Korvo

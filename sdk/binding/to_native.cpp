@@ -1,0 +1,562 @@
+// sdk/binding/to_native.cpp - filling native destinations from values.
+#include "sdk/binding/to_native.h"
+
+#include <cerrno>
+#include <cmath>
+#include <cstdlib>
+#include <cstring>
+
+#include "sdk/binding/conversion_messages.h"
+#include "sdk/binding/converter.h"
+#include "sdk/binding/native_kinds.h"
+#include "sdk/diagnostics/format.h"
+
+namespace Korvo {
+
+namespace {
+
+using Kind = BindingPropertyKind;
+namespace Message = ConversionMessage;
+
+// 2^63 and 2^64 as doubles: every double at or above them is out of the
+// 64-bit ranges, and every double below 2^53 is exact.
+constexpr double kTwoPow63 = 9223372036854775808.0;
+constexpr double kTwoPow64 = 18446744073709551616.0;
+
+const char* KindName(const BindingProperty& input) noexcept {
+    return BindingPropertyKindName(input.Kind());
+}
+
+// ---- text to number
+
+enum class ParseOutcome { Parsed, IncorrectFormat, OutOfRange };
+
+// The characters strtoll and friends skip before a number.
+bool IsBlank(char c) noexcept {
+    return c == ' ' || c == '\t' || c == '\n' || c == '\v' || c == '\f' || c == '\r';
+}
+
+// A String's text is NUL-terminated at its end, but may hold a NUL before
+// it: the number must then end at the text's end, not at that NUL.
+bool EndsAtTextEnd(std::string_view text, const char* end) noexcept {
+    return end == text.data() + text.size();
+}
+
+ParseOutcome ParseSigned(std::string_view text, int64_t min, int64_t max, int64_t& out) noexcept {
+    char* end = nullptr;
+    errno = 0;
+    const long long value = std::strtoll(text.data(), &end, 0);
+    const bool overflow = errno == ERANGE;
+    if (!EndsAtTextEnd(text, end)) return ParseOutcome::IncorrectFormat;
+    if (overflow || value < min || value > max) return ParseOutcome::OutOfRange;
+    out = value;
+    return ParseOutcome::Parsed;
+}
+
+ParseOutcome ParseUnsigned(std::string_view text, uint64_t max, uint64_t& out) noexcept {
+    char* end = nullptr;
+    errno = 0;
+    const unsigned long long value = std::strtoull(text.data(), &end, 0);
+    const bool overflow = errno == ERANGE;
+    if (!EndsAtTextEnd(text, end)) return ParseOutcome::IncorrectFormat;
+    // strtoull negates a leading minus in unsigned arithmetic, so "-1" would
+    // read as the largest value: a minus is out of range, blanks before it
+    // included.
+    size_t first = 0;
+    while (first < text.size() && IsBlank(text[first])) ++first;
+    const bool negative = first < text.size() && text[first] == '-';
+    if (overflow || negative || value > max) return ParseOutcome::OutOfRange;
+    out = value;
+    return ParseOutcome::Parsed;
+}
+
+ParseOutcome ParseDouble(std::string_view text, double min, double max, double& out) noexcept {
+    char* end = nullptr;
+    errno = 0;
+    const double value = std::strtod(text.data(), &end);
+    const bool overflow = errno == ERANGE;
+    if (!EndsAtTextEnd(text, end)) return ParseOutcome::IncorrectFormat;
+    if (overflow || value < min || value > max) return ParseOutcome::OutOfRange;
+    out = value;
+    return ParseOutcome::Parsed;
+}
+
+// ---- float to integer
+
+// Whether value lies within [min, max] exactly (not after rounding the
+// bounds to double: 2^63 - 1 rounds up to 2^63, which no int64 can hold).
+bool FloatWithinSigned(double value, int64_t min, int64_t max) noexcept {
+    if (!(value >= -kTwoPow63 && value < kTwoPow63)) return false;  // NaN too
+    return static_cast<int64_t>(std::floor(value)) >= min &&
+           static_cast<int64_t>(std::ceil(value)) <= max;
+}
+
+bool FloatWithinUnsigned(double value, uint64_t max) noexcept {
+    if (!(value >= 0.0 && value < kTwoPow64)) return false;  // NaN too
+    return static_cast<uint64_t>(std::ceil(value)) <= max;
+}
+
+void FailOutOfRange(BindingResult& result, auto number, std::string_view name,
+                    std::string_view typeName) {
+    result.Fail(FormatToString(Message::kOutOfRange, number, name, typeName));
+}
+
+void FailParse(BindingResult& result, ParseOutcome outcome, std::string_view text,
+               std::string_view name, std::string_view typeName) {
+    result.Fail(FormatToString(outcome == ParseOutcome::IncorrectFormat ? Message::kIncorrectFormat
+                                                                        : Message::kOutOfRange,
+                               text, name, typeName));
+}
+
+void FailInvalidType(BindingResult& result, const BindingProperty& input, std::string_view name,
+                     std::string_view typeName) {
+    result.Fail(FormatToString(Message::kNumberInvalidType, name, typeName, KindName(input)));
+}
+
+void FailRequired(BindingResult& result, std::string_view name) {
+    result.Fail(FormatToString(Message::kRequired, name));
+}
+
+// ---- Base64
+
+constexpr char kBase64Alphabet[] =
+    "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
+constexpr uint8_t kNotBase64 = 0xFF;
+constexpr uint8_t kBase64Padding = 0xFE;
+
+struct Base64Table {
+    uint8_t values[256];
+    constexpr Base64Table() : values() {
+        for (uint8_t& value : values) value = kNotBase64;
+        for (int index = 0; index < 64; ++index) {
+            values[static_cast<unsigned char>(kBase64Alphabet[index])] = static_cast<uint8_t>(index);
+        }
+        values[static_cast<unsigned char>('=')] = kBase64Padding;
+    }
+};
+
+constexpr Base64Table kBase64Table;
+
+bool IsBase64Text(std::string_view text) noexcept {
+    for (const char c : text) {
+        if (kBase64Table.values[static_cast<unsigned char>(c)] == kNotBase64) return false;
+    }
+    return true;
+}
+
+// Groups of four characters give three bytes; decoding stops at the first
+// '='; a final group of two or three characters gives one or two bytes.
+void DecodeBase64(std::string_view text, BindingProperty::Blob& out) {
+    constexpr int kBitsPerCharacter = 6;
+    constexpr int kBitsPerByte = 8;
+    out.reserve(text.size() / 4 * 3 + 2);
+    uint32_t bits = 0;
+    int bitCount = 0;
+    for (const char c : text) {
+        const uint8_t value = kBase64Table.values[static_cast<unsigned char>(c)];
+        if (value == kBase64Padding) break;
+        bits = (bits << kBitsPerCharacter) | value;
+        bitCount += kBitsPerCharacter;
+        if (bitCount >= kBitsPerByte) {
+            bitCount -= kBitsPerByte;
+            out.push_back(static_cast<uint8_t>(bits >> bitCount));
+            bits &= (1u << bitCount) - 1u;
+        }
+    }
+}
+
+// ---- enums
+
+void StoreEnum(void* out, size_t storageSize, int64_t value) noexcept {
+    switch (storageSize) {
+        case 1: {
+            const auto narrow = static_cast<int8_t>(value);
+            std::memcpy(out, &narrow, sizeof(narrow));
+            break;
+        }
+        case 2: {
+            const auto narrow = static_cast<int16_t>(value);
+            std::memcpy(out, &narrow, sizeof(narrow));
+            break;
+        }
+        case 4: {
+            const auto narrow = static_cast<int32_t>(value);
+            std::memcpy(out, &narrow, sizeof(narrow));
+            break;
+        }
+        case 8: {
+            // Sign-extended from the enumerator's 32 bits.
+            const int64_t wide = static_cast<int32_t>(value);
+            std::memcpy(out, &wide, sizeof(wide));
+            break;
+        }
+        default:
+            break;
+    }
+}
+
+const BindingEnumerator* EnumeratorWithValue(const BindingTypeDescriptor* descriptor,
+                                             int64_t value) noexcept {
+    return descriptor == nullptr ? nullptr : descriptor->FindEnumeratorByValue(value);
+}
+
+const char* EnumName(const BindingTypeDescriptor* descriptor) noexcept {
+    return descriptor == nullptr ? "enum" : descriptor->name.c_str();
+}
+
+// ---- a destination of a known native type
+
+template <typename T>
+void TypedToNative(BindingResult& result, void* destination, const BindingProperty& input,
+                   std::string_view name, const BindingNativeContext& context) {
+    BindingNative<T>::ToNative(result, *static_cast<T*>(destination), input, name, context);
+}
+
+}  // namespace
+
+// ------------------------------------------------------------- scalars
+
+void ToNativeSigned(BindingResult& result, int64_t& out, const BindingProperty& input,
+                    std::string_view name, std::string_view typeName, int64_t min, int64_t max) {
+    out = 0;
+    if (result.Failed()) return;
+    switch (input.Kind()) {
+        case Kind::Empty:
+            FailRequired(result, name);
+            return;
+        case Kind::Signed:
+        case Kind::Enum: {
+            const int64_t value = input.Is(Kind::Signed) ? input.AsSigned() : input.AsEnum().number;
+            if (value < min || value > max) return FailOutOfRange(result, value, name, typeName);
+            out = value;
+            return;
+        }
+        case Kind::Unsigned: {
+            const uint64_t value = input.AsUnsigned();
+            if (max < 0 || value > static_cast<uint64_t>(max)) {
+                return FailOutOfRange(result, value, name, typeName);
+            }
+            out = static_cast<int64_t>(value);
+            return;
+        }
+        case Kind::Float: {
+            const double value = input.AsFloat();
+            if (!FloatWithinSigned(value, min, max)) {
+                return FailOutOfRange(result, value, name, typeName);
+            }
+            out = static_cast<int64_t>(value);
+            return;
+        }
+        case Kind::String: {
+            const std::string_view text = input.AsString();
+            int64_t value = 0;
+            const ParseOutcome outcome = ParseSigned(text, min, max, value);
+            if (outcome != ParseOutcome::Parsed) return FailParse(result, outcome, text, name, typeName);
+            out = value;
+            return;
+        }
+        default:
+            return FailInvalidType(result, input, name, typeName);
+    }
+}
+
+void ToNativeUnsigned(BindingResult& result, uint64_t& out, const BindingProperty& input,
+                      std::string_view name, std::string_view typeName, uint64_t max) {
+    out = 0;
+    if (result.Failed()) return;
+    switch (input.Kind()) {
+        case Kind::Empty:
+            FailRequired(result, name);
+            return;
+        case Kind::Signed:
+        case Kind::Enum: {
+            const int64_t value = input.Is(Kind::Signed) ? input.AsSigned() : input.AsEnum().number;
+            if (value < 0 || static_cast<uint64_t>(value) > max) {
+                return FailOutOfRange(result, value, name, typeName);
+            }
+            out = static_cast<uint64_t>(value);
+            return;
+        }
+        case Kind::Unsigned: {
+            const uint64_t value = input.AsUnsigned();
+            if (value > max) return FailOutOfRange(result, value, name, typeName);
+            out = value;
+            return;
+        }
+        case Kind::Float: {
+            const double value = input.AsFloat();
+            if (!FloatWithinUnsigned(value, max)) {
+                return FailOutOfRange(result, value, name, typeName);
+            }
+            out = static_cast<uint64_t>(value);
+            return;
+        }
+        case Kind::String: {
+            const std::string_view text = input.AsString();
+            uint64_t value = 0;
+            const ParseOutcome outcome = ParseUnsigned(text, max, value);
+            if (outcome != ParseOutcome::Parsed) return FailParse(result, outcome, text, name, typeName);
+            out = value;
+            return;
+        }
+        default:
+            return FailInvalidType(result, input, name, typeName);
+    }
+}
+
+void ToNativeDouble(BindingResult& result, double& out, const BindingProperty& input,
+                    std::string_view name, std::string_view typeName, double min, double max) {
+    out = 0.0;
+    if (result.Failed()) return;
+    switch (input.Kind()) {
+        case Kind::Empty:
+            FailRequired(result, name);
+            return;
+        case Kind::Signed:
+        case Kind::Enum: {
+            const int64_t number = input.Is(Kind::Signed) ? input.AsSigned() : input.AsEnum().number;
+            const auto value = static_cast<double>(number);
+            if (value < min || value > max) return FailOutOfRange(result, number, name, typeName);
+            out = value;
+            return;
+        }
+        case Kind::Unsigned: {
+            const uint64_t number = input.AsUnsigned();
+            const auto value = static_cast<double>(number);
+            if (value < min || value > max) return FailOutOfRange(result, number, name, typeName);
+            out = value;
+            return;
+        }
+        case Kind::Float: {
+            const double value = input.AsFloat();
+            if (value < min || value > max) return FailOutOfRange(result, value, name, typeName);
+            out = value;  // NaN passes: it compares below nothing and above nothing
+            return;
+        }
+        case Kind::String: {
+            const std::string_view text = input.AsString();
+            double value = 0.0;
+            const ParseOutcome outcome = ParseDouble(text, min, max, value);
+            if (outcome != ParseOutcome::Parsed) return FailParse(result, outcome, text, name, typeName);
+            out = value;
+            return;
+        }
+        default:
+            return FailInvalidType(result, input, name, typeName);
+    }
+}
+
+void ToNativeBool(BindingResult& result, bool& out, const BindingProperty& input,
+                  std::string_view name) {
+    out = false;
+    if (result.Failed()) return;
+    switch (input.Kind()) {
+        case Kind::Bool:
+            out = input.AsBool();
+            return;
+        case Kind::String: {
+            const std::string_view text = input.AsString();
+            if (text == "1" || text == "true") {
+                out = true;
+            } else if (text != "0" && text != "false") {
+                result.Fail(FormatToString(Message::kBoolIncorrectFormat, text, name));
+            }
+            return;
+        }
+        case Kind::Empty:
+            FailRequired(result, name);
+            return;
+        default:
+            result.Fail(FormatToString(Message::kBoolInvalidType, name, KindName(input)));
+            return;
+    }
+}
+
+void ToNativeString(BindingResult& result, std::string& out, const BindingProperty& input,
+                    std::string_view name, const BindingRegistry* registry) {
+    out.clear();
+    if (result.Failed()) return;
+    switch (input.Kind()) {
+        case Kind::String:
+            out.assign(input.AsString());
+            return;
+        case Kind::Enum: {
+            const BindingEnumValue value = input.AsEnum();
+            const char* const enumerator =
+                registry == nullptr ? nullptr : registry->FindEnumeratorName(value.typeHash, value.number);
+            if (enumerator == nullptr) {
+                result.Fail(FormatToString(Message::kNoEnumeratorName, value.number, name));
+                return;
+            }
+            out.assign(enumerator);
+            return;
+        }
+        case Kind::Empty:
+            FailRequired(result, name);
+            return;
+        default:
+            result.Fail(FormatToString(Message::kNotAString, name));
+            return;
+    }
+}
+
+void ToNativeBlob(BindingResult& result, BindingProperty::Blob& out, const BindingProperty& input,
+                  std::string_view name) {
+    out.clear();
+    if (result.Failed()) return;
+    switch (input.Kind()) {
+        case Kind::Blob: {
+            const auto bytes = input.AsBlob();
+            out.assign(bytes.begin(), bytes.end());
+            return;
+        }
+        case Kind::String: {
+            const std::string_view text = input.AsString();
+            if (!IsBase64Text(text)) {
+                result.Fail(FormatToString(Message::kBlobInvalidBase64, name));
+                return;
+            }
+            DecodeBase64(text, out);
+            return;
+        }
+        case Kind::Empty:
+            FailRequired(result, name);
+            return;
+        default:
+            result.Fail(FormatToString(Message::kNotABlob, name));
+            return;
+    }
+}
+
+void ToNativeObject(BindingResult& result, BindingProperty& out, const BindingProperty& input) {
+    out.Clear();
+    if (result.Failed()) return;
+    out = input;
+}
+
+void ToNativeEnum(BindingResult& result, void* out, size_t storageSize, const BindingProperty& input,
+                  std::string_view name, const BindingTypeDescriptor* descriptor) {
+    StoreEnum(out, storageSize, 0);
+    if (result.Failed()) return;
+    const auto notAnEnumerator = [&](auto shown) {
+        result.Fail(FormatToString(Message::kNotAnEnumerator, shown, EnumName(descriptor), name));
+    };
+    const auto store = [&](int64_t number) {
+        if (EnumeratorWithValue(descriptor, number) == nullptr) return false;
+        StoreEnum(out, storageSize, number);
+        return true;
+    };
+    switch (input.Kind()) {
+        case Kind::Signed:
+            if (!store(input.AsSigned())) notAnEnumerator(input.AsSigned());
+            return;
+        case Kind::Unsigned: {
+            const uint64_t number = input.AsUnsigned();
+            // Above every int32 enumerator value, and not to be wrapped into one.
+            const bool stored = number <= static_cast<uint64_t>(INT64_MAX) &&
+                                store(static_cast<int64_t>(number));
+            if (!stored) notAnEnumerator(number);
+            return;
+        }
+        case Kind::Enum:
+            if (!store(input.AsEnum().number)) notAnEnumerator(input.AsEnum().number);
+            return;
+        case Kind::String: {
+            const std::string_view text = input.AsString();
+            if (descriptor != nullptr) {
+                if (const BindingEnumerator* named = descriptor->FindEnumerator(text)) {
+                    StoreEnum(out, storageSize, named->value);
+                    return;
+                }
+            }
+            int64_t number = 0;
+            const ParseOutcome outcome = ParseSigned(text, INT32_MIN, INT32_MAX, number);
+            if (outcome != ParseOutcome::Parsed || !store(number)) notAnEnumerator(text);
+            return;
+        }
+        case Kind::Empty:
+            FailRequired(result, name);
+            return;
+        default:
+            result.Fail(FormatToString(Message::kEnumInvalidType, name, KindName(input)));
+            return;
+    }
+}
+
+void ToNativeStruct(BindingResult& result, void* out, const BindingProperty& input,
+                    std::string_view name, const BindingTypeDescriptor* descriptor) {
+    if (result.Failed()) return;
+    if (descriptor == nullptr) {
+        result.Fail(FormatToString(Message::kUnregisteredStructure, name));
+        return;
+    }
+    if (!input.Is(Kind::Structure)) {
+        result.Fail(FormatToString(Message::kNotAStructure, name, descriptor->name));
+        return;
+    }
+    auto* const base = static_cast<unsigned char*>(out);
+    for (const BindingFieldDescriptor& field : descriptor->fields) {
+        const BindingProperty& member = input.Get(field.name);
+        if (!member.Is(Kind::Empty)) {
+            ToNative(result, base + field.offset, member, field.name, field);
+        } else if ((field.flags & BindingFieldFlag::kRequired) != 0) {
+            result.Fail(FormatToString(Message::kMissingRequiredField, name, descriptor->name,
+                                       field.name));
+        }
+        if (result.Failed()) return;
+    }
+}
+
+// -------------------------------------------------------------- dispatch
+
+void ToNative(BindingResult& result, void* destination, const BindingProperty& input,
+              std::string_view name, const BindingFieldDescriptor& field) {
+    const BindingTypeKind kind = field.type.kind;
+    const BindingNativeContext context{field.registry, field.type.descriptor};
+    bool handled = false;
+    switch (kind) {
+        case BindingTypeKind::Enum:
+            // Without a descriptor the storage size is unknown; the typed
+            // converter knows it.
+            if (field.optional || field.type.descriptor == nullptr) break;
+            ToNativeEnum(result, destination, field.type.descriptor->size, input, name,
+                         field.type.descriptor);
+            handled = true;
+            break;
+        case BindingTypeKind::Struct:
+            if (field.optional) break;
+            ToNativeStruct(result, destination, input, name, field.type.descriptor);
+            handled = true;
+            break;
+        case BindingTypeKind::Vector:
+            VisitScalarKind(field.type.elementKind, [&]<typename E>(NativeKindTag<E>) {
+                using Native = std::vector<E>;
+                if (field.optional || !BuiltInHandles<Native>(field)) return;
+                TypedToNative<Native>(result, destination, input, name, context);
+                handled = true;
+            });
+            break;
+        case BindingTypeKind::Map:
+            VisitScalarKind(field.type.elementKind, [&]<typename E>(NativeKindTag<E>) {
+                using Native = std::unordered_map<std::string, E>;
+                if (field.optional || !BuiltInHandles<Native>(field)) return;
+                TypedToNative<Native>(result, destination, input, name, context);
+                handled = true;
+            });
+            break;
+        default:
+            VisitScalarKind(kind, [&]<typename T>(NativeKindTag<T>) {
+                if (field.optional || !BuiltInHandles<T>(field)) return;
+                TypedToNative<T>(result, destination, input, name, context);
+                handled = true;
+            });
+            break;
+    }
+    // Optional members, callbacks, containers of structs, enums or
+    // containers, and members of another native type than their kind's own.
+    if (!handled && field.converter != nullptr) {
+        field.converter->ToNative(result, destination, input, name, field);
+    }
+}
+
+}  // namespace Korvo
