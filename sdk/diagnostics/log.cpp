@@ -1,26 +1,34 @@
 // sdk/diagnostics/log.cpp - the logging call.
 #include "sdk/diagnostics/log.h"
 
-#include <cstdio>
+#include "sdk/diagnostics/logger.h"
 
 namespace Korvo {
 
-namespace {
-constexpr size_t kMessageBufferSize = 4096;
-}
-
 void LogMessageV(LogLevel level, LogGroups groups, const char* format, va_list args) noexcept {
-    if (format == nullptr || level < Warn || (groups & kLogGroupExtra) != 0) return;
-    char message[kMessageBufferSize];
-    if (std::vsnprintf(message, sizeof message, format, args) < 0) message[0] = '\0';
-    std::fputs(message, stderr);
-    std::fputc('\n', stderr);
+    Logger* logger = CurrentLogger();
+    if (logger == nullptr) {
+        logger = EnsureLogger();
+        if (logger == nullptr) return;
+    }
+    if (!logger->Accepts(level, groups)) return;
+    // va_list is copied so that the caller's stays usable, as vprintf's is not.
+    va_list copy;
+    va_copy(copy, args);
+    logger->LogV(level, groups, format, copy);
+    va_end(copy);
 }
 
 void LogMessage(LogLevel level, LogGroups groups, const char* format, ...) noexcept {
+    Logger* logger = CurrentLogger();
+    if (logger == nullptr) {
+        logger = EnsureLogger();
+        if (logger == nullptr) return;
+    }
+    if (!logger->Accepts(level, groups)) return;
     va_list args;
     va_start(args, format);
-    LogMessageV(level, groups, format, args);
+    logger->LogV(level, groups, format, args);
     va_end(args);
 }
 
