@@ -1,0 +1,87 @@
+#include "sdk/binding/page_pool.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdint>
+#include <vector>
+
+namespace Korvo {
+namespace {
+
+class PagePoolTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        // Nothing else in this binary holds pages between tests.
+        ASSERT_EQ(pool_.ReadStatistics().blocksInUse, 0u);
+    }
+
+    void ReturnAll(std::vector<void*>& pages) {
+        for (void* page : pages) pool_.ReturnPage(page);
+        pages.clear();
+    }
+
+    PagePool& pool_ = PagePool::Instance();
+};
+
+TEST_F(PagePoolTest, OneProcessWidePool) { EXPECT_EQ(&PagePool::Instance(), &pool_); }
+
+TEST_F(PagePoolTest, FreshBlockHandsOutItsPagesInAscendingOrder) {
+    std::vector<void*> pages;
+    for (size_t i = 0; i < PagePool::kPagesPerBlock; ++i) pages.push_back(pool_.TakePage());
+    auto base = reinterpret_cast<uintptr_t>(pages[0]);
+    EXPECT_EQ(base % Platform::kBlockSize, 0u);
+    for (size_t i = 0; i < pages.size(); ++i) {
+        EXPECT_EQ(reinterpret_cast<uintptr_t>(pages[i]), base + i * PagePool::kPageSize) << i;
+    }
+    EXPECT_EQ(pool_.ReadStatistics().blocksInUse, 1u);
+    ReturnAll(pages);
+}
+
+TEST_F(PagePoolTest, PagesAreWritableAndDistinctAcrossBlocks) {
+    std::vector<void*> pages;
+    for (size_t i = 0; i < 2 * PagePool::kPagesPerBlock + 1; ++i) {
+        void* page = pool_.TakePage();
+        ASSERT_NE(page, nullptr);
+        static_cast<unsigned char*>(page)[0] = static_cast<unsigned char>(i);
+        static_cast<unsigned char*>(page)[PagePool::kPageSize - 1] = static_cast<unsigned char>(i);
+        pages.push_back(page);
+    }
+    EXPECT_EQ(pool_.ReadStatistics().blocksInUse, 3u);
+    for (size_t i = 0; i < pages.size(); ++i) {
+        EXPECT_EQ(static_cast<unsigned char*>(pages[i])[0], static_cast<unsigned char>(i));
+    }
+    ReturnAll(pages);
+    EXPECT_EQ(pool_.ReadStatistics().blocksInUse, 0u);
+}
+
+TEST_F(PagePoolTest, BlockIsReleasedWhenItsLastPageComesBack) {
+    const PagePool::Statistics before = pool_.ReadStatistics();
+    std::vector<void*> pages;
+    for (size_t i = 0; i < PagePool::kPagesPerBlock; ++i) pages.push_back(pool_.TakePage());
+    void* last = pages.back();
+    pages.pop_back();
+    ReturnAll(pages);
+    PagePool::Statistics middle = pool_.ReadStatistics();
+    EXPECT_EQ(middle.blocksInUse, 1u);
+    EXPECT_EQ(middle.pagesInUse, 1u);
+    // A returned page is handed out again before any new block is reserved.
+    void* again = pool_.TakePage();
+    EXPECT_EQ(pool_.ReadStatistics().blocksReserved, before.blocksReserved + 1);
+    pool_.ReturnPage(again);
+    pool_.ReturnPage(last);
+    PagePool::Statistics after = pool_.ReadStatistics();
+    EXPECT_EQ(after.blocksInUse, 0u);
+    EXPECT_EQ(after.pagesInUse, 0u);
+    EXPECT_EQ(after.blocksReleased, before.blocksReleased + 1);
+    EXPECT_EQ(after.pagesTaken - before.pagesTaken, PagePool::kPagesPerBlock + 1);
+    EXPECT_EQ(after.pagesReturned - before.pagesReturned, PagePool::kPagesPerBlock + 1);
+}
+
+TEST_F(PagePoolTest, ReturningNullDoesNothing) {
+    const PagePool::Statistics before = pool_.ReadStatistics();
+    pool_.ReturnPage(nullptr);
+    EXPECT_EQ(pool_.ReadStatistics().pagesReturned, before.pagesReturned);
+}
+
+}  // namespace
+}  // namespace Korvo
