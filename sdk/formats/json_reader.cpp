@@ -1,0 +1,182 @@
+#include "sdk/formats/json_reader.h"
+
+#include <rapidjson/error/en.h>
+#include <rapidjson/reader.h>
+
+#include <cstring>
+#include <new>
+
+#include "sdk/diagnostics/format.h"
+#include "sdk/formats/containers.h"
+#include "sdk/formats/json_messages.h"
+#include "sdk/formats/reader_limits.h"
+#include "sdk/host/allocation.h"
+
+namespace Korvo {
+namespace {
+
+// Open containers reserved up front; deeper documents grow the vector.
+constexpr size_t kReservedContainers = 16;
+// Bytes of RapidJSON's string stack before its first growth.
+constexpr size_t kTokenStackCapacity = 256;
+
+// RapidJSON's allocator concept over the counted allocation layer, for the
+// reader's string stack. Failure throws rather than returning null, which
+// RapidJSON does not check.
+class CountedStackAllocator {
+public:
+    static const bool kNeedFree = true;
+
+    void* Malloc(size_t size) {
+        if (size == 0) return nullptr;
+        return Checked(Memory::Allocate(size));
+    }
+    void* Realloc(void* block, size_t /*oldSize*/, size_t newSize) {
+        if (newSize == 0) {
+            Memory::Free(block);
+            return nullptr;
+        }
+        return Checked(Memory::Reallocate(block, newSize));
+    }
+    static void Free(void* block) { Memory::Free(block); }
+
+private:
+    static void* Checked(void* block) {
+        if (block == nullptr) throw std::bad_alloc();
+        return block;
+    }
+};
+
+using Reader = rapidjson::GenericReader<rapidjson::UTF8<>, rapidjson::UTF8<>, CountedStackAllocator>;
+
+// The length of text up to its first NUL character: strings and member
+// names end there.
+inline size_t LengthToNul(const char* text, unsigned length) noexcept {
+    const void* nul = std::memchr(text, '\0', length);
+    return nul != nullptr ? static_cast<size_t>(static_cast<const char*>(nul) - text) : length;
+}
+
+std::string Describe(rapidjson::ParseErrorCode code, bool depthExceeded) {
+    if (code == rapidjson::kParseErrorTermination && depthExceeded) {
+        return FormatToString(JsonMessage::kNestedTooDeep, kMaxNestingDepth);
+    }
+    if (code == rapidjson::kParseErrorDocumentRootNotSingular) return JsonMessage::kRootNotSingular;
+    return rapidjson::GetParseError_En(code);
+}
+
+}  // namespace
+
+JsonPropertyBuilder::JsonPropertyBuilder(BindingProperty& root) : target_(&root) {
+    open_.reserve(kReservedContainers);
+}
+
+// Where the next value goes: a new element of an open array, else the field
+// the last Key chose (or the root, before any container opened).
+inline BindingProperty& JsonPropertyBuilder::Place() {
+    if (!open_.empty() && open_.back().isCollection) return open_.back().container->Append();
+    return *target_;
+}
+
+inline bool JsonPropertyBuilder::Open(bool isCollection) {
+    if (open_.size() >= kMaxNestingDepth) {
+        depthExceeded_ = true;
+        return false;
+    }
+    BindingProperty& container = Place();
+    if (isCollection) {
+        detail::BecomeCollection(container);
+    } else {
+        detail::BecomeStructure(container);
+    }
+    open_.push_back({&container, isCollection});
+    return true;
+}
+
+bool JsonPropertyBuilder::Null() {
+    Place();
+    return true;
+}
+
+bool JsonPropertyBuilder::Bool(bool value) {
+    Place().SetBool(value);
+    return true;
+}
+
+bool JsonPropertyBuilder::Int(int value) {
+    Place().SetSigned(value);
+    return true;
+}
+
+bool JsonPropertyBuilder::Uint(unsigned value) {
+    Place().SetUnsigned(value);
+    return true;
+}
+
+bool JsonPropertyBuilder::Int64(int64_t value) {
+    Place().SetSigned(value);
+    return true;
+}
+
+bool JsonPropertyBuilder::Uint64(uint64_t value) {
+    Place().SetUnsigned(value);
+    return true;
+}
+
+bool JsonPropertyBuilder::Double(double value) {
+    Place().SetFloat(value);
+    return true;
+}
+
+bool JsonPropertyBuilder::RawNumber(const char*, unsigned, bool) {
+    // Only kParseNumbersAsStringsFlag produces raw numbers, and the reader
+    // never sets it.
+    return false;
+}
+
+bool JsonPropertyBuilder::String(const char* text, unsigned length, bool) {
+    Place().SetString(std::string_view(text, LengthToNul(text, length)));
+    return true;
+}
+
+bool JsonPropertyBuilder::StartObject() { return Open(false); }
+
+bool JsonPropertyBuilder::Key(const char* text, unsigned length, bool) {
+    target_ = &open_.back().container->Member(std::string_view(text, LengthToNul(text, length)));
+    return true;
+}
+
+bool JsonPropertyBuilder::EndObject(unsigned) {
+    open_.pop_back();
+    return true;
+}
+
+bool JsonPropertyBuilder::StartArray() { return Open(true); }
+
+bool JsonPropertyBuilder::EndArray(unsigned) {
+    open_.pop_back();
+    return true;
+}
+
+BindingResult ReadJson(const std::string& text) { return ReadJson(text.c_str()); }
+
+BindingResult ReadJson(const char* text) {
+    BindingResult result;
+    JsonPropertyBuilder builder(result.Value());
+    CountedStackAllocator allocator;
+    Reader reader(&allocator, kTokenStackCapacity);
+    rapidjson::StringStream stream(text);
+    rapidjson::ParseResult parsed = reader.Parse<rapidjson::kParseDefaultFlags>(stream, builder);
+    if (parsed.IsError() && parsed.Code() != rapidjson::kParseErrorDocumentEmpty) {
+        std::string description = Describe(parsed.Code(), builder.DepthExceeded());
+        result.Fail(FormatToString(JsonMessage::kParseError, description.c_str(),
+                                   static_cast<unsigned>(parsed.Offset())));
+    }
+    return result;
+}
+
+bool LooksLikeJson(std::string_view text) noexcept {
+    size_t first = text.find_first_not_of(' ');
+    return first != std::string_view::npos && (text[first] == '{' || text[first] == '[');
+}
+
+}  // namespace Korvo

@@ -1,0 +1,596 @@
+#include "sdk/formats/yaml_reader.h"
+
+#include <yaml.h>
+
+#include <cmath>
+#include <cstdint>
+#include <cstdlib>
+#include <cstring>
+#include <functional>
+#include <limits>
+#include <map>
+#include <new>
+#include <string>
+#include <vector>
+
+#include "sdk/binding/to_native.h"
+#include "sdk/diagnostics/format.h"
+#include "sdk/formats/containers.h"
+#include "sdk/formats/reader_limits.h"
+#include "sdk/formats/yaml_messages.h"
+
+namespace Korvo {
+namespace {
+
+constexpr char kStrTag[] = "tag:yaml.org,2002:str";
+constexpr char kIntTag[] = "tag:yaml.org,2002:int";
+constexpr char kFloatTag[] = "tag:yaml.org,2002:float";
+constexpr char kBoolTag[] = "tag:yaml.org,2002:bool";
+
+// The name and type names that conversion messages of tagged scalars show.
+constexpr std::string_view kConversionName = "yaml";
+constexpr std::string_view kSignedTypeName = "int64_t";
+constexpr std::string_view kUnsignedTypeName = "uint64_t";
+constexpr std::string_view kDoubleTypeName = "double";
+constexpr double kDoubleMax = 1.7976931348623157e308;
+
+// 2^63 and 2^64 as doubles (both exact): the ends of the 64-bit ranges.
+constexpr double kTwoTo63 = 9223372036854775808.0;
+constexpr double kTwoTo64 = 18446744073709551616.0;
+
+constexpr std::string_view kNullWords[] = {"", "~", "null", "Null", "NULL"};
+constexpr std::string_view kTrueWords[] = {"true", "True", "TRUE", "y", "Y", "yes", "Yes", "YES", "on", "On", "ON"};
+constexpr std::string_view kFalseWords[] = {"false", "False", "FALSE", "n", "N", "no", "No", "NO", "off", "Off", "OFF"};
+
+template <size_t N>
+bool IsOneOf(std::string_view text, const std::string_view (&words)[N]) noexcept {
+    for (std::string_view word : words) {
+        if (text == word) return true;
+    }
+    return false;
+}
+
+// Frames and path steps reserved up front; deeper documents grow them.
+constexpr size_t kReservedFrames = 16;
+
+// Only these characters can start a text that strtod consumes (leading
+// white space, sign, digit, point, "inf", "nan"); other scalars skip the
+// conversion.
+bool MayStartNumber(char c) noexcept {
+    switch (c) {
+        case ' ': case '\t': case '\n': case '\v': case '\f': case '\r':
+        case '+': case '-': case '.':
+        case '0': case '1': case '2': case '3': case '4':
+        case '5': case '6': case '7': case '8': case '9':
+        case 'i': case 'I': case 'n': case 'N':
+            return true;
+        default:
+            return false;
+    }
+}
+
+// The number test of plain scalars: strtod must consume the whole text and
+// the value must be finite (NaN passes).
+bool ParseNumber(const char* text, size_t length, double* value) noexcept {
+    if (length == 0 || !MayStartNumber(text[0])) return false;
+    char* end = nullptr;
+    double parsed = std::strtod(text, &end);
+    if (end != text + length || std::isinf(parsed)) return false;
+    *value = parsed;
+    return true;
+}
+
+void SetNumber(BindingProperty& target, double value) noexcept {
+    if (std::isnan(value) || value != std::trunc(value)) {
+        target.SetFloat(value);
+    } else if (value < 0) {
+        // Whole numbers below the signed range have no integer value: they
+        // stay float rather than fail, as in the JSON reader.
+        if (value >= -kTwoTo63) {
+            target.SetSigned(static_cast<int64_t>(value));
+        } else {
+            target.SetFloat(value);
+        }
+    } else if (value < kTwoTo64) {
+        // Zero (negative zero too) and up; from 2^63 the conversion sets the
+        // top bit, as value - 2^63 with the top bit set would.
+        target.SetUnsigned(static_cast<uint64_t>(value));
+    } else {
+        target.SetFloat(value);
+    }
+}
+
+void ResolveTagged(BindingResult& result, BindingProperty& target, const char* tag, std::string_view text) {
+    if (std::strcmp(tag, kStrTag) == 0) {
+        target.SetString(text);
+        return;
+    }
+    if (std::strcmp(tag, kBoolTag) == 0) {
+        if (IsOneOf(text, kTrueWords)) {
+            target.SetBool(true);
+        } else if (IsOneOf(text, kFalseWords)) {
+            target.SetBool(false);
+        }
+        return;
+    }
+    bool isInt = std::strcmp(tag, kIntTag) == 0;
+    if (!isInt && std::strcmp(tag, kFloatTag) != 0) {
+        result.Fail(FormatToString(YamlMessage::kUnsupportedTag, tag));
+        return;
+    }
+    // The conversions read a String property: the target holds the text
+    // while they run, and its number afterwards. They report into their own
+    // result, because failing the reader's result clears the tree that holds
+    // the target.
+    target.SetString(text);
+    BindingResult conversion;
+    if (!isInt) {
+        double value = 0;
+        ToNativeDouble(conversion, value, target, kConversionName, kDoubleTypeName, -kDoubleMax, kDoubleMax);
+        if (conversion.Succeeded()) target.SetFloat(value);
+    } else if (!text.empty() && text.front() == '-') {
+        int64_t value = 0;
+        ToNativeSigned(conversion, value, target, kConversionName, kSignedTypeName,
+                       std::numeric_limits<int64_t>::min(), std::numeric_limits<int64_t>::max());
+        if (conversion.Succeeded()) target.SetSigned(value);
+    } else {
+        uint64_t value = 0;
+        ToNativeUnsigned(conversion, value, target, kConversionName, kUnsignedTypeName,
+                         std::numeric_limits<uint64_t>::max());
+        if (conversion.Succeeded()) target.SetUnsigned(value);
+    }
+    if (conversion.Failed()) result.Fail(conversion.ErrorMessage());
+}
+
+// ------------------------------------------------------------ libyaml owners
+
+class YamlParser {
+public:
+    YamlParser() {
+        if (yaml_parser_initialize(&parser_) == 0) throw std::bad_alloc();
+    }
+    ~YamlParser() { yaml_parser_delete(&parser_); }
+    YamlParser(const YamlParser&) = delete;
+    YamlParser& operator=(const YamlParser&) = delete;
+
+    yaml_parser_t* Get() noexcept { return &parser_; }
+
+private:
+    yaml_parser_t parser_;
+};
+
+class YamlEvent {
+public:
+    YamlEvent() noexcept { std::memset(&event_, 0, sizeof(event_)); }
+    ~YamlEvent() { Reset(); }
+    YamlEvent(const YamlEvent&) = delete;
+    YamlEvent& operator=(const YamlEvent&) = delete;
+
+    // Parses the next event; false on a parser error.
+    bool Parse(YamlParser& parser) noexcept {
+        Reset();
+        held_ = yaml_parser_parse(parser.Get(), &event_) != 0;
+        return held_;
+    }
+    void Reset() noexcept {
+        if (held_) yaml_event_delete(&event_);
+        held_ = false;
+    }
+    const yaml_event_t& Get() const noexcept { return event_; }
+
+private:
+    yaml_event_t event_;
+    bool held_ = false;
+};
+
+const char* Text(const yaml_char_t* text) noexcept { return reinterpret_cast<const char*>(text); }
+
+// ------------------------------------------------------------- the builder
+
+class YamlBuilder {
+public:
+    YamlBuilder(BindingResult& result, size_t inputSize);
+
+    // Handles one event; a failure is recorded in the result.
+    void Handle(const yaml_event_t& event);
+
+private:
+    enum class Mode : uint8_t {
+        Value,     // the target is still to be read
+        Sequence,  // the target is an open collection
+        Mapping,   // the target is an open structure
+    };
+
+    struct Frame {
+        BindingProperty* target;
+        size_t pathNode;  // in path_
+        Mode mode;
+    };
+
+    // How a frame's target is reached from its parent's. Steps form a tree
+    // (each names its parent), so an anchor keeps the index of its node's
+    // step instead of a copy of the whole path; a step stays as long as an
+    // anchor needs it and is dropped with its frame otherwise.
+    enum class StepKind : uint8_t { Root, Element, Field };
+    struct PathStep {
+        size_t parent;
+        size_t value;      // Element: the index; Field: the key's offset in keys_
+        size_t keyLength;  // Field only
+        StepKind kind;
+        bool pinned;       // an anchor refers to it
+    };
+
+    struct Anchor {
+        bool isKey;
+        size_t pathNode;      // node anchor
+        std::string keyText;  // key anchor
+    };
+
+    void HandleKey(const yaml_event_t& event);
+    void HandleValue(const yaml_event_t& event);
+    void HandleAlias(const yaml_event_t& event, BindingProperty& target);
+
+    void PushFrame(BindingProperty* target, StepKind kind, size_t value, size_t keyLength);
+    void PopFrame();
+    void SetPendingKey(std::string_view key);
+    bool RecordAnchor(const char* name, Anchor anchor, const yaml_mark_t& mark);
+    bool OpenContainer(BindingProperty& target, const yaml_event_t& event);
+
+    const BindingProperty* Resolve(size_t pathNode, uint64_t* work);
+    bool Measure(const BindingProperty& source, uint64_t limit, uint64_t* work, uint32_t* depth);
+    bool Charge(uint64_t work) noexcept;
+
+    void Fail(const std::string& message) { result_.Fail(message); }
+    template <typename... A>
+    void FailAt(const char* message, const yaml_mark_t& mark, const A&... args) {
+        Fail(FormatToString(message, args..., static_cast<uint64_t>(mark.line) + 1,
+                            static_cast<uint64_t>(mark.column) + 1));
+    }
+
+    BindingResult& result_;
+    std::vector<Frame> frames_;
+    std::vector<PathStep> path_;
+    std::string keys_;  // the keys of the field steps in path_, then the pending key
+    bool keyPending_ = false;
+    size_t pendingKeyOffset_ = 0;
+    std::map<std::string, Anchor, std::less<>> anchors_;
+    uint32_t documents_ = 0;
+    uint64_t aliasWorkLeft_;
+    std::vector<size_t> chain_;                                    // scratch of Resolve
+    std::vector<std::pair<const BindingProperty*, uint32_t>> walk_;  // scratch of Measure
+};
+
+YamlBuilder::YamlBuilder(BindingResult& result, size_t inputSize)
+    : result_(result), aliasWorkLeft_(kAliasWorkFloor + kAliasWorkPerInputByte * static_cast<uint64_t>(inputSize)) {
+    frames_.reserve(kReservedFrames);
+    path_.reserve(kReservedFrames);
+    path_.push_back({0, 0, 0, StepKind::Root, true});
+    frames_.push_back({&result_.Value(), 0, Mode::Value});
+}
+
+void YamlBuilder::Handle(const yaml_event_t& event) {
+    switch (event.type) {
+        case YAML_DOCUMENT_START_EVENT:
+            if (++documents_ > 1) Fail(YamlMessage::kMultiDocument);
+            return;
+        case YAML_ALIAS_EVENT:
+        case YAML_SCALAR_EVENT:
+        case YAML_SEQUENCE_START_EVENT:
+        case YAML_SEQUENCE_END_EVENT:
+        case YAML_MAPPING_START_EVENT:
+        case YAML_MAPPING_END_EVENT:
+            break;
+        default:  // stream start and end, document end
+            return;
+    }
+    // libyaml gives exactly one root node per document and balances starts
+    // and ends, so a node event always finds a frame.
+    if (frames_.empty()) return;
+    Frame& top = frames_.back();
+    if (top.mode == Mode::Sequence) {
+        if (event.type == YAML_SEQUENCE_END_EVENT) {
+            PopFrame();
+            return;
+        }
+        BindingProperty& element = top.target->Append();
+        PushFrame(&element, StepKind::Element, top.target->Size() - 1, 0);
+    } else if (top.mode == Mode::Mapping) {
+        if (event.type == YAML_MAPPING_END_EVENT) {
+            PopFrame();
+            return;
+        }
+        if (!keyPending_) {
+            HandleKey(event);
+            return;
+        }
+        keyPending_ = false;
+        size_t keyLength = keys_.size() - pendingKeyOffset_;
+        BindingProperty& field = top.target->Member(std::string_view(keys_).substr(pendingKeyOffset_));
+        PushFrame(&field, StepKind::Field, pendingKeyOffset_, keyLength);
+    }
+    HandleValue(event);
+}
+
+void YamlBuilder::HandleKey(const yaml_event_t& event) {
+    switch (event.type) {
+        case YAML_SCALAR_EVENT: {
+            const char* tag = Text(event.data.scalar.tag);
+            if (tag != nullptr && std::strcmp(tag, kStrTag) != 0) {
+                FailAt(YamlMessage::kInvalidKey, event.start_mark);
+                return;
+            }
+            std::string_view key(Text(event.data.scalar.value), event.data.scalar.length);
+            SetPendingKey(key);
+            if (event.data.scalar.anchor != nullptr) {
+                RecordAnchor(Text(event.data.scalar.anchor), {true, 0, std::string(key)}, event.start_mark);
+            }
+            return;
+        }
+        case YAML_SEQUENCE_START_EVENT:
+            FailAt(YamlMessage::kUnexpectedSequence, event.start_mark);
+            return;
+        case YAML_MAPPING_START_EVENT:
+            FailAt(YamlMessage::kUnexpectedMapping, event.start_mark);
+            return;
+        case YAML_ALIAS_EVENT: {
+            const char* name = Text(event.data.alias.anchor);
+            auto anchor = anchors_.find(std::string_view(name));
+            if (anchor == anchors_.end()) {
+                FailAt(YamlMessage::kUndefinedAlias, event.start_mark, name);
+            } else if (!anchor->second.isKey) {
+                // The anchored node is a value, not a key: refused like any
+                // other key that is not a string scalar.
+                FailAt(YamlMessage::kInvalidKey, event.start_mark);
+            } else {
+                SetPendingKey(anchor->second.keyText);
+            }
+            return;
+        }
+        default:
+            return;
+    }
+}
+
+void YamlBuilder::HandleValue(const yaml_event_t& event) {
+    Frame& frame = frames_.back();
+    BindingProperty& target = *frame.target;
+    switch (event.type) {
+        case YAML_SCALAR_EVENT: {
+            const auto& scalar = event.data.scalar;
+            bool quoted = scalar.style == YAML_SINGLE_QUOTED_SCALAR_STYLE ||
+                          scalar.style == YAML_DOUBLE_QUOTED_SCALAR_STYLE;
+            ResolveYamlScalar(result_, target, Text(scalar.tag), Text(scalar.value), scalar.length, quoted);
+            if (result_.Failed()) return;
+            if (scalar.anchor != nullptr &&
+                !RecordAnchor(Text(scalar.anchor), {false, frame.pathNode, {}}, event.start_mark)) {
+                return;
+            }
+            PopFrame();
+            return;
+        }
+        case YAML_SEQUENCE_START_EVENT:
+        case YAML_MAPPING_START_EVENT:
+            OpenContainer(target, event);
+            return;
+        case YAML_ALIAS_EVENT:
+            HandleAlias(event, target);
+            if (result_.Succeeded()) PopFrame();
+            return;
+        default:
+            return;
+    }
+}
+
+bool YamlBuilder::OpenContainer(BindingProperty& target, const yaml_event_t& event) {
+    // Every frame below the top one is an open container.
+    if (frames_.size() > kMaxNestingDepth) {
+        FailAt(YamlMessage::kNestedTooDeep, event.start_mark, kMaxNestingDepth);
+        return false;
+    }
+    Frame& frame = frames_.back();
+    const yaml_char_t* anchor = nullptr;
+    if (event.type == YAML_SEQUENCE_START_EVENT) {
+        detail::BecomeCollection(target);
+        frame.mode = Mode::Sequence;
+        anchor = event.data.sequence_start.anchor;
+    } else {
+        detail::BecomeStructure(target);
+        frame.mode = Mode::Mapping;
+        anchor = event.data.mapping_start.anchor;
+    }
+    return anchor == nullptr || RecordAnchor(Text(anchor), {false, frame.pathNode, {}}, event.start_mark);
+}
+
+void YamlBuilder::HandleAlias(const yaml_event_t& event, BindingProperty& target) {
+    const char* name = Text(event.data.alias.anchor);
+    auto found = anchors_.find(std::string_view(name));
+    if (found == anchors_.end()) {
+        FailAt(YamlMessage::kUndefinedAlias, event.start_mark, name);
+        return;
+    }
+    const Anchor& anchor = found->second;
+    if (anchor.isKey) {
+        if (!Charge(1 + anchor.keyText.size() / kAliasTextBytesPerUnit)) {
+            FailAt(YamlMessage::kAliasesTooLarge, event.start_mark, name);
+            return;
+        }
+        target.SetString(anchor.keyText);
+        return;
+    }
+    // Finding the node, checking it against the open levels and copying it
+    // all count against the alias budget.
+    uint64_t work = frames_.size();
+    const BindingProperty* source = Resolve(anchor.pathNode, &work);
+    for (size_t i = 0; i + 1 < frames_.size(); ++i) {
+        if (frames_[i].target == source) {
+            FailAt(YamlMessage::kCyclicAlias, event.start_mark, name);
+            return;
+        }
+    }
+    uint32_t depth = 0;
+    if (work > aliasWorkLeft_ || !Measure(*source, aliasWorkLeft_ - work, &work, &depth) || !Charge(work)) {
+        FailAt(YamlMessage::kAliasesTooLarge, event.start_mark, name);
+        return;
+    }
+    // The open containers above the target plus the copied levels.
+    if (frames_.size() - 1 + depth > kMaxNestingDepth) {
+        FailAt(YamlMessage::kNestedTooDeep, event.start_mark, kMaxNestingDepth);
+        return;
+    }
+    // A copy into the node's own ancestor (a repeated key's earlier value
+    // holding the anchor) is safe: the old payload goes after the copy.
+    target = *source;
+}
+
+// The property at a path node's position now, or the shared null property
+// when that position no longer exists (a repeated key replaced the scalar
+// that held it). Adds the steps and key bytes walked to *work.
+const BindingProperty* YamlBuilder::Resolve(size_t pathNode, uint64_t* work) {
+    chain_.clear();
+    for (size_t node = pathNode; path_[node].kind != StepKind::Root; node = path_[node].parent) {
+        chain_.push_back(node);
+    }
+    const BindingProperty* property = &result_.Value();
+    for (auto it = chain_.rbegin(); it != chain_.rend(); ++it) {
+        const PathStep& step = path_[*it];
+        if (step.kind == StepKind::Element) {
+            property = &property->At(step.value);
+            *work += 1;
+        } else {
+            property = &property->Get(std::string_view(keys_).substr(step.value, step.keyLength));
+            *work += 1 + step.keyLength / kAliasTextBytesPerUnit;
+        }
+    }
+    return property;
+}
+
+// Counts the work of copying source (nodes, string and member-name bytes)
+// into *work and its container depth into *depth; false as soon as the work
+// passes limit.
+bool YamlBuilder::Measure(const BindingProperty& source, uint64_t limit, uint64_t* work, uint32_t* depth) {
+    uint64_t total = 0;
+    walk_.clear();
+    walk_.push_back({&source, 0});
+    while (!walk_.empty()) {
+        auto [property, level] = walk_.back();
+        walk_.pop_back();
+        total += 1;
+        switch (property->Kind()) {
+            case BindingPropertyKind::String:
+                total += property->Size() / kAliasTextBytesPerUnit;
+                break;
+            case BindingPropertyKind::Collection:
+                *depth = std::max(*depth, level + 1);
+                for (const BindingProperty& element : property->Elements()) walk_.push_back({&element, level + 1});
+                break;
+            case BindingPropertyKind::Structure:
+                *depth = std::max(*depth, level + 1);
+                for (auto member : property->Members()) {
+                    total += member.first.size() / kAliasTextBytesPerUnit;
+                    walk_.push_back({&member.second, level + 1});
+                }
+                break;
+            default:
+                break;
+        }
+        if (total > limit) return false;
+    }
+    *work += total;
+    return true;
+}
+
+bool YamlBuilder::Charge(uint64_t work) noexcept {
+    if (work > aliasWorkLeft_) return false;
+    aliasWorkLeft_ -= work;
+    return true;
+}
+
+void YamlBuilder::PushFrame(BindingProperty* target, StepKind kind, size_t value, size_t keyLength) {
+    path_.push_back({frames_.back().pathNode, value, keyLength, kind, false});
+    frames_.push_back({target, path_.size() - 1, Mode::Value});
+}
+
+void YamlBuilder::PopFrame() {
+    size_t node = frames_.back().pathNode;
+    frames_.pop_back();
+    // Steps go in stack order, so the frame's own step is the last one
+    // unless an anchor pinned it or a step after it.
+    if (node + 1 == path_.size() && !path_[node].pinned) {
+        if (path_[node].kind == StepKind::Field) keys_.resize(path_[node].value);
+        path_.pop_back();
+    }
+}
+
+void YamlBuilder::SetPendingKey(std::string_view key) {
+    pendingKeyOffset_ = keys_.size();
+    keys_.append(key);
+    keyPending_ = true;
+}
+
+bool YamlBuilder::RecordAnchor(const char* name, Anchor anchor, const yaml_mark_t& mark) {
+    auto [it, inserted] = anchors_.try_emplace(std::string(name), std::move(anchor));
+    if (!inserted) {
+        FailAt(YamlMessage::kDuplicateAnchor, mark, name);
+        return false;
+    }
+    if (!it->second.isKey) path_[it->second.pathNode].pinned = true;
+    return true;
+}
+
+}  // namespace
+
+void ResolveYamlScalar(BindingResult& result, BindingProperty& target, const char* tag, const char* text,
+                       size_t length, bool quoted) {
+    std::string_view view(text, length);
+    if (tag != nullptr) {
+        ResolveTagged(result, target, tag, view);
+        return;
+    }
+    if (quoted) {
+        target.SetString(view);
+        return;
+    }
+    double number = 0;
+    if (IsOneOf(view, kNullWords)) {
+        target.Clear();
+    } else if (ParseNumber(text, length, &number)) {
+        SetNumber(target, number);
+    } else if (IsOneOf(view, kTrueWords)) {
+        target.SetBool(true);
+    } else if (IsOneOf(view, kFalseWords)) {
+        target.SetBool(false);
+    } else {
+        target.SetString(view);
+    }
+}
+
+BindingResult ReadYaml(std::string_view text) {
+    BindingResult result;
+    YamlParser parser;
+    yaml_parser_set_encoding(parser.Get(), YAML_UTF8_ENCODING);
+    static const unsigned char kNoText[] = "";
+    const unsigned char* input = text.empty() ? kNoText : reinterpret_cast<const unsigned char*>(text.data());
+    yaml_parser_set_input_string(parser.Get(), input, text.size());
+    YamlBuilder builder(result, text.size());
+    YamlEvent event;
+    while (result.Succeeded()) {
+        if (!event.Parse(parser)) {
+            const yaml_parser_t& state = *parser.Get();
+            const char* problem = state.problem != nullptr ? state.problem : YamlMessage::kUnknownProblem;
+            result.Fail(FormatToString(YamlMessage::kParserError, problem,
+                                       static_cast<uint64_t>(state.problem_mark.line),
+                                       static_cast<uint64_t>(state.problem_mark.column)));
+            break;
+        }
+        if (event.Get().type == YAML_STREAM_END_EVENT) break;
+        builder.Handle(event.Get());
+    }
+    return result;
+}
+
+bool LooksLikeYaml(std::string_view text) noexcept {
+    size_t first = text.find_first_not_of(' ');
+    return first != std::string_view::npos && text.substr(first).starts_with("---");
+}
+
+}  // namespace Korvo
