@@ -3,6 +3,7 @@
 
 #include <climits>
 #include <cstdint>
+#include <limits>
 #include <string>
 #include <string_view>
 
@@ -174,6 +175,13 @@ TEST(FormatToStringTest, DoubleConversionsReadTheSameOnEveryTarget) {
     EXPECT_EQ(FormatToString("%f", 1e20), "100000000000000000000.000000");
     EXPECT_EQ(FormatToString("%.20g", 0.1), "0.10000000000000000555");
     EXPECT_EQ(FormatToString("%g", -0.0), "-0");
+    EXPECT_EQ(FormatToString("%a", 1.0), "0x1p+0");
+    EXPECT_EQ(FormatToString("%A", 0.5), "0X1P-1");
+    EXPECT_EQ(FormatToString("%.2a", 1.0), "0x1.00p+0");
+    const double infinity = std::numeric_limits<double>::infinity();
+    EXPECT_EQ(FormatToString("%g|%f", infinity, -infinity), "inf|-inf");
+    EXPECT_EQ(FormatToString("%G", infinity), "INF");
+    EXPECT_EQ(FormatToString("%g", std::numeric_limits<double>::quiet_NaN()), "nan");
 }
 
 TEST(FormatToStringTest, NarrowArgumentTypes) {

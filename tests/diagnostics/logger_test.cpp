@@ -323,6 +323,18 @@ TEST_F(LoggerTest, LogCallsAllocateNothing) {
     EXPECT_EQ(after.frees, before.frees);
 }
 
+TEST_F(LoggerTest, RuntimeFormattedTextIsTheSameOnEveryTarget) {
+    RecordingLogTarget target;
+    target.Configure({Okay, 0, 0, "#M"});
+    LogMessage(Error, 0, "%g %g %g %e %.3f", 0.1, 1e100, 123456789.0, 1.5, 2.0005);
+    LogMessage(Error, 0, "%lld %llu %zu %jd %hhd %x %5.1s|", static_cast<long long>(INT64_MIN),
+               static_cast<unsigned long long>(UINT64_MAX), sizeof(int32_t), static_cast<intmax_t>(-7), 300, 255u,
+               "abc");
+    EXPECT_THAT(target.Messages(),
+                ElementsAre("0.1 1e+100 1.23457e+08 1.500000e+00 2.001",
+                            "-9223372036854775808 18446744073709551615 4 -7 44 ff     a|"));
+}
+
 TEST_F(LoggerTest, RecordCarriesTimeLevelAndGroups) {
     RecordingLogTarget target;
     target.Configure({Okay, 0, 0, "#D|#G|#L|#M"});
