@@ -166,9 +166,15 @@ public:
     BindingProperty(T value) noexcept {
         SetBool(value);
     }
+    // Every standard integer type by its signedness (so a uint8_t is
+    // Unsigned, not promoted to a Signed int); plain char promotes to int.
+    BindingProperty(signed char value) noexcept { SetSigned(value); }
+    BindingProperty(short value) noexcept { SetSigned(value); }
     BindingProperty(int value) noexcept { SetSigned(value); }
     BindingProperty(long value) noexcept { SetSigned(value); }
     BindingProperty(long long value) noexcept { SetSigned(value); }
+    BindingProperty(unsigned char value) noexcept { SetUnsigned(value); }
+    BindingProperty(unsigned short value) noexcept { SetUnsigned(value); }
     BindingProperty(unsigned value) noexcept { SetUnsigned(value); }
     BindingProperty(unsigned long value) noexcept { SetUnsigned(value); }
     BindingProperty(unsigned long long value) noexcept { SetUnsigned(value); }
@@ -211,9 +217,13 @@ public:
         SetBool(value);
         return *this;
     }
+    BindingProperty& operator=(signed char value) noexcept { SetSigned(value); return *this; }
+    BindingProperty& operator=(short value) noexcept { SetSigned(value); return *this; }
     BindingProperty& operator=(int value) noexcept { SetSigned(value); return *this; }
     BindingProperty& operator=(long value) noexcept { SetSigned(value); return *this; }
     BindingProperty& operator=(long long value) noexcept { SetSigned(value); return *this; }
+    BindingProperty& operator=(unsigned char value) noexcept { SetUnsigned(value); return *this; }
+    BindingProperty& operator=(unsigned short value) noexcept { SetUnsigned(value); return *this; }
     BindingProperty& operator=(unsigned value) noexcept { SetUnsigned(value); return *this; }
     BindingProperty& operator=(unsigned long value) noexcept { SetUnsigned(value); return *this; }
     BindingProperty& operator=(unsigned long long value) noexcept { SetUnsigned(value); return *this; }
@@ -321,7 +331,8 @@ public:
     // stay valid until the member or the structure is released.
     BindingProperty& Member(std::string_view name);
     // (name, member) pairs in name order, bytewise unsigned; empty when this
-    // is not a Structure.
+    // is not a Structure. The pairs are values holding a reference:
+    // for (auto [name, member] : value.Members()).
     [[nodiscard]] BindingMemberRange<true> Members() const noexcept;
     [[nodiscard]] BindingMemberRange<false> Members() noexcept;
 

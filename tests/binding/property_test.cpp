@@ -72,7 +72,12 @@ TEST(BindingPropertyTest, ConstructorsChooseKindsAndExtendIntegers) {
     EXPECT_THAT(BindingProperty(uint32_t{0xFFFFFFFFu}), IsUnsigned(0xFFFFFFFFull));
     EXPECT_THAT(BindingProperty(std::numeric_limits<int64_t>::min()), IsSigned(std::numeric_limits<int64_t>::min()));
     EXPECT_THAT(BindingProperty(std::numeric_limits<uint64_t>::max()), IsUnsigned(std::numeric_limits<uint64_t>::max()));
+    EXPECT_THAT(BindingProperty(uint8_t{255}), IsUnsigned(255));
+    EXPECT_THAT(BindingProperty(int8_t{-1}), IsSigned(-1));
+    EXPECT_THAT(BindingProperty(uint16_t{65535}), IsUnsigned(65535));
+    EXPECT_THAT(BindingProperty('A'), IsSigned(65));
     EXPECT_THAT(BindingProperty(-2.5), IsFloat(-2.5));
+    EXPECT_THAT(BindingProperty(0.5f), IsFloat(0.5));
     EXPECT_THAT(BindingProperty("text"), IsString("text"));
     EXPECT_THAT(BindingProperty("text", 2), IsString("te"));
     EXPECT_THAT(BindingProperty(std::string_view("a\0b", 3)), IsString(std::string("a\0b", 3)));
