@@ -47,8 +47,18 @@ struct BindingProperty::CollectionHeader {
     uint32_t capacity;
 };
 
+// Every payload header is one arena cell.
+static_assert(sizeof(BindingProperty::Blob) <= detail::kMaxCellSize);
+static_assert(sizeof(MemberMap) <= detail::kMaxCellSize && alignof(MemberMap) <= detail::kMaxCellAlignment);
+static_assert(sizeof(BindingEnumValue) == 8);
+#if UINTPTR_MAX == 0xFFFFFFFFu
+static_assert(sizeof(BindingProperty::Blob) == 12, "begin, end, capacity");
+#endif
+
 // Everything that walks a tree, kept out of the class definition.
 struct BindingProperty::Operations {
+    static_assert(sizeof(CollectionHeader) <= detail::kMaxCellSize);
+
     static bool IsContainer(const BindingProperty& property) noexcept {
         return property.kind_ == kCollection || property.kind_ == kStructure;
     }
