@@ -60,10 +60,10 @@ size_t FindExcluded(std::string_view subject, size_t from, size_t to, bool notSl
         const void* hit = std::memchr(base + from, '/', to - from);
         return hit ? static_cast<size_t>(static_cast<const char*>(hit) - base) : to;
     }
-    for (size_t i = from; i < to; ++i) {
-        if (base[i] == '\n' || base[i] == '\r') return i;
-    }
-    return to;
+    const void* newline = std::memchr(base + from, '\n', to - from);
+    size_t end = newline ? static_cast<size_t>(static_cast<const char*>(newline) - base) : to;
+    const void* carriageReturn = std::memchr(base + from, '\r', end - from);
+    return carriageReturn ? static_cast<size_t>(static_cast<const char*>(carriageReturn) - base) : end;
 }
 
 bool LiteralAt(std::string_view subject, size_t at, std::string_view literal) noexcept {
@@ -379,11 +379,16 @@ void AppendPercentDecoded(std::string_view text, std::string& out) {
     out.reserve(out.size() + text.size());
     const size_t n = text.size();
     for (size_t i = 0; i < n; ++i) {
-        char c = text[i];
-        if (c == '+') {
+        // Plain bytes go over in runs.
+        size_t plainEnd = i;
+        while (plainEnd < n && text[plainEnd] != '+' && text[plainEnd] != '%') ++plainEnd;
+        if (plainEnd > i) {
+            out.append(text.data() + i, plainEnd - i);
+            i = plainEnd;
+            if (i == n) break;
+        }
+        if (text[i] == '+') {
             out += ' ';
-        } else if (c != '%') {
-            out += c;
         } else if (n - i > 2) {
             int high = HexDigitValue(text[i + 1]);
             int low = HexDigitValue(text[i + 2]);
