@@ -1,0 +1,306 @@
+#include "sdk/host/plugin_core.h"
+
+#include "sdk/binding/host_value_conversion.h"
+#include "sdk/diagnostics/format.h"
+#include "sdk/diagnostics/log.h"
+#include "sdk/host/allocation.h"
+#include "sdk/host/event_names.h"
+
+namespace Korvo {
+
+namespace {
+
+// Reads an event payload into T through its registered type; false drops
+// the event.
+template <typename T>
+bool DecodeEventPayload(const HostEventRecord& event, const BindingRegistry* registry, T& out) {
+    HostValueResult error{};
+    BindingProperty property;
+    if (!ToProperty(error, property, event.payload, kResultRootName, registry)) {
+        FreeHostValue(&error.value);
+        Memory::Free(error.message);
+        return false;
+    }
+    BindingResult converted;
+    ToNative(converted, out, property, kResultRootName, registry);
+    return converted.Succeeded();
+}
+
+}  // namespace
+
+// ------------------------------------------------------------ EventSubscriber
+
+void EventSubscriber::SubscribeEvent(const std::string&) {}
+void EventSubscriber::UnsubscribeEvent(const std::string&) {}
+EventSubscriber::~EventSubscriber() = default;
+
+void EventSubscriber::AddResourceListener(std::string uri, ResourceListener listener) {
+    std::unique_lock<std::shared_mutex> guard(listenersLock_);
+    exactListeners_[std::move(uri)] = std::move(listener);
+}
+
+void EventSubscriber::AddResourcePatternListener(std::string pattern, ResourceListener listener) {
+    std::unique_lock<std::shared_mutex> guard(listenersLock_);
+    patternListeners_.emplace_back(std::move(pattern), std::move(listener));
+}
+
+void EventSubscriber::DispatchResource(const Resource& resource) const {
+    std::string uri = resource.uri;
+    if (uri.empty() || uri.front() != '/') uri.insert(uri.begin(), '/');
+
+    // Copies, so that listeners run without the lock and may add listeners.
+    ResourceListener exact;
+    std::vector<ResourceListener> matching;
+    {
+        std::shared_lock<std::shared_mutex> guard(listenersLock_);
+        if (auto found = exactListeners_.find(uri); found != exactListeners_.end()) exact = found->second;
+        for (const auto& [pattern, listener] : patternListeners_) {
+            if (UriPatternMatches(pattern, uri)) matching.push_back(listener);
+        }
+    }
+    if (exact) exact(resource);
+    for (const ResourceListener& listener : matching) {
+        if (listener) listener(resource);
+    }
+}
+
+void EventSubscriber::ClearResourceListeners() {
+    std::unique_lock<std::shared_mutex> guard(listenersLock_);
+    exactListeners_.clear();
+    patternListeners_.clear();
+}
+
+// ----------------------------------------------------------------- PluginCore
+
+PluginCore::PluginCore() = default;
+PluginCore::~PluginCore() = default;
+
+void PluginCore::SubscribeEvent(const std::string& uri) {
+    std::string name = EventNameForUri(uri);
+    std::lock_guard<std::mutex> guard(subscriptionLock_);
+    int32_t& count = subscriptionCounts_[name];
+    if (++count != 1) return;
+    auto handler = std::make_shared<EventHandler>();
+    handler->resource = [this](const Resource& resource) { DispatchResource(resource); };
+    EnterEventHandler(name, std::move(handler), &OnHostEvent, kResourceEventFlag);
+}
+
+void PluginCore::UnsubscribeEvent(const std::string& uri) {
+    std::string name = EventNameForUri(uri);
+    std::lock_guard<std::mutex> guard(subscriptionLock_);
+    auto found = subscriptionCounts_.find(name);
+    // Refused: a count below zero would make the next subscription of the
+    // name skip the host.
+    if (found == subscriptionCounts_.end() || found->second <= 0) return;
+    if (--found->second != 0) return;
+    HostUnsubscribe(name.c_str(), pluginHandle_);
+    std::unique_lock<std::shared_mutex> handlers(handlersLock_);
+    eventHandlers_.erase(name);
+}
+
+int32_t PluginCore::SubscriptionCount(std::string_view eventName) const {
+    std::lock_guard<std::mutex> guard(subscriptionLock_);
+    auto found = subscriptionCounts_.find(std::string(eventName));
+    return found == subscriptionCounts_.end() ? 0 : found->second;
+}
+
+void PluginCore::Shutdown() {
+    {
+        std::lock_guard<std::mutex> guard(subscriptionLock_);
+        std::vector<std::string> names;
+        {
+            std::shared_lock<std::shared_mutex> handlers(handlersLock_);
+            names.reserve(eventHandlers_.size());
+            for (const auto& entry : eventHandlers_) names.push_back(entry.first);
+        }
+        for (const std::string& name : names) HostUnsubscribe(name.c_str(), pluginHandle_);
+        std::unique_lock<std::shared_mutex> handlers(handlersLock_);
+        eventHandlers_.clear();
+    }
+    {
+        std::lock_guard<std::mutex> guard(serviceProxyLock_);
+        receivedReplies_.clear();
+        pendingRequests_.clear();
+        asyncHandlers_.clear();
+    }
+    ClearResourceListeners();
+}
+
+// --------------------------------------------------------------------- events
+
+void PluginCore::AddEventHandler(std::string_view eventName, ResourceHandler handler, uint32_t flag) {
+    auto holder = std::make_shared<EventHandler>();
+    holder->resource = std::move(handler);
+    std::lock_guard<std::mutex> guard(subscriptionLock_);
+    EnterEventHandler(eventName, std::move(holder), &OnHostEvent, flag);
+}
+
+void PluginCore::AddEventHandler(std::string_view eventName, ServiceProxyHandler handler, uint32_t flag) {
+    auto holder = std::make_shared<EventHandler>();
+    holder->serviceProxy = std::move(handler);
+    std::lock_guard<std::mutex> guard(subscriptionLock_);
+    EnterEventHandler(eventName, std::move(holder), &OnServiceProxyEvent, flag);
+}
+
+void PluginCore::EnterEventHandler(std::string_view eventName, std::shared_ptr<const EventHandler> handler,
+                                   HostEventCallback callback, uint32_t flag) {
+    std::string name(eventName);
+    {
+        std::unique_lock<std::shared_mutex> handlers(handlersLock_);
+        eventHandlers_[name] = std::move(handler);
+    }
+    HostSubscribe(name.c_str(), pluginHandle_, callback, this, flag);
+}
+
+std::shared_ptr<const PluginCore::EventHandler> PluginCore::FindEventHandler(std::string_view eventName) const {
+    std::shared_lock<std::shared_mutex> guard(handlersLock_);
+    auto found = eventHandlers_.find(std::string(eventName));
+    return found == eventHandlers_.end() ? nullptr : found->second;
+}
+
+BindingResult PluginCore::SendResource(const Resource& resource) {
+    BindingResult value;
+    FromNative(value, resource, registry_);
+    if (value.Failed()) return value;
+
+    const std::string name = EventNameForUri(resource.uri);
+    HostEventRecord event{};
+    if (!ToHostValue(event.payload, value.Value(), registry_)) {
+        return BindingResult::Failure(FormatToString("Out of memory while sending '%1'.", name));
+    }
+    event.name = name.c_str();
+    event.typeWord = 0;
+    HostSendEvent(&event);
+    if (name != kGenericResourceEvent) {
+        event.name = kGenericResourceEvent.data();
+        HostSendEvent(&event);
+    }
+    FreeHostValue(&event.payload);
+    return BindingResult();
+}
+
+void KORVO_CDECL PluginCore::OnHostEvent(const HostEventRecord* event) {
+    try {
+        if (event == nullptr || event->userData == nullptr || event->name == nullptr) return;
+        auto* plugin = static_cast<PluginCore*>(event->userData);
+        std::shared_ptr<const EventHandler> handler = plugin->FindEventHandler(event->name);
+        if (handler == nullptr || !handler->resource) return;
+        Resource resource;
+        if (!DecodeEventPayload(*event, plugin->registry_, resource)) return;
+        handler->resource(resource);
+    } catch (...) {
+        // Failures of incoming events are dropped.
+    }
+}
+
+void KORVO_CDECL PluginCore::OnServiceProxyEvent(const HostEventRecord* event) {
+    try {
+        if (event == nullptr || event->userData == nullptr || event->name == nullptr) return;
+        auto* plugin = static_cast<PluginCore*>(event->userData);
+        std::shared_ptr<const EventHandler> handler = plugin->FindEventHandler(event->name);
+        if (handler == nullptr || !handler->serviceProxy) return;
+        ServiceProxyResponse reply;
+        if (!DecodeEventPayload(*event, plugin->registry_, reply)) return;
+        handler->serviceProxy(reply);
+    } catch (...) {
+        // Failures of incoming events are dropped.
+    }
+}
+
+// -------------------------------------------------------------- service proxy
+
+void PluginCore::SubscribeServiceProxyEvents() {
+    AddEventHandler(kServiceProxyUuidEvent,
+                    ServiceProxyHandler([this](const ServiceProxyResponse& reply) { OnServiceProxyUuidReply(reply); }),
+                    kServiceProxyEventFlag);
+    AddEventHandler(
+        kServiceProxyMethodEvent,
+        ServiceProxyHandler([this](const ServiceProxyResponse& reply) { OnServiceProxyMethodReply(reply); }),
+        kServiceProxyEventFlag);
+    AddEventHandler(
+        kServiceProxyAsyncEvent,
+        ServiceProxyHandler([this](const ServiceProxyResponse& reply) { OnServiceProxyAsyncReply(reply); }),
+        kServiceProxyEventFlag);
+}
+
+std::string PluginCore::ServiceProxyMethodKey(std::string_view serviceName, std::string_view methodName) {
+    return FormatToString("%1.%2", serviceName, methodName);
+}
+
+void PluginCore::ParkServiceProxyReply(std::string key, const ServiceProxyResponse& reply) {
+    {
+        std::lock_guard<std::mutex> guard(serviceProxyLock_);
+        receivedReplies_[std::move(key)] = reply;
+    }
+    FulfillPending();
+}
+
+void PluginCore::OnServiceProxyUuidReply(const ServiceProxyResponse& reply) { ParkServiceProxyReply(reply.uuid, reply); }
+
+void PluginCore::OnServiceProxyMethodReply(const ServiceProxyResponse& reply) {
+    ParkServiceProxyReply(ServiceProxyMethodKey(reply.serviceName, reply.methodName), reply);
+}
+
+void PluginCore::OnServiceProxyAsyncReply(const ServiceProxyResponse& reply) {
+    const std::string key = ServiceProxyMethodKey(reply.serviceName, reply.methodName);
+    std::lock_guard<std::mutex> guard(serviceProxyLock_);
+    auto found = asyncHandlers_.find(key);
+    if (found == asyncHandlers_.end() || !found->second) {
+        LogMessage(Error, kLogGroupDebug, "Could not find registered handler for async service proxy event %s",
+                   key.c_str());
+        return;
+    }
+    found->second(reply);
+}
+
+void PluginCore::FulfillPending() {
+    std::lock_guard<std::mutex> guard(serviceProxyLock_);
+    for (auto reply = receivedReplies_.begin(); reply != receivedReplies_.end(); ++reply) {
+        auto pending = pendingRequests_.find(reply->first);
+        if (pending == pendingRequests_.end()) continue;
+        // The entries go first, so a completion that throws leaves no half
+        // state behind.
+        ServiceProxyHandler completion = std::move(pending->second);
+        ServiceProxyResponse copy = reply->second;
+        const std::string key = reply->first;
+        pendingRequests_.erase(pending);
+        receivedReplies_.erase(reply);
+        if (completion) completion(copy);
+        LogMessage(Always, kLogGroupDebug, "Fulfilled service proxy request: %s", key.c_str());
+        return;
+    }
+}
+
+void PluginCore::AddPendingServiceProxyRequest(std::string key, ServiceProxyHandler completion) {
+    {
+        std::lock_guard<std::mutex> guard(serviceProxyLock_);
+        pendingRequests_[std::move(key)] = std::move(completion);
+    }
+    FulfillPending();
+}
+
+void PluginCore::AddServiceProxyAsyncHandler(std::string key, ServiceProxyHandler handler) {
+    std::lock_guard<std::mutex> guard(serviceProxyLock_);
+    asyncHandlers_[std::move(key)] = std::move(handler);
+}
+
+std::optional<ServiceProxyResponse> PluginCore::ParkedServiceProxyReply(std::string_view key) const {
+    std::lock_guard<std::mutex> guard(serviceProxyLock_);
+    auto found = receivedReplies_.find(std::string(key));
+    if (found == receivedReplies_.end()) return std::nullopt;
+    return found->second;
+}
+
+size_t PluginCore::ParkedServiceProxyReplyCount() const {
+    std::lock_guard<std::mutex> guard(serviceProxyLock_);
+    return receivedReplies_.size();
+}
+
+// ------------------------------------------------------------------- registry
+
+void PluginCore::RegisterPluginManagerTypes(BindingRegistry& registry) {
+    RegisterPluginManagerTypeSet(registry);
+    registry_ = &registry;
+}
+
+}  // namespace Korvo
