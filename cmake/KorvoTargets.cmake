@@ -12,11 +12,6 @@ function(korvo_target_defaults target)
     target_compile_options(${target} PRIVATE -fsanitize=${_san} -fno-omit-frame-pointer -fno-sanitize-recover=all)
     target_link_options(${target} PRIVATE -fsanitize=${_san})
   endif()
-  if(KORVO_FUZZ)
-    # Coverage for libFuzzer in every project target; the fuzz targets link
-    # the fuzzer's main themselves.
-    target_compile_options(${target} PRIVATE -fsanitize=fuzzer-no-link)
-  endif()
   if(WIN32)
     # One printf family on both targets: mingw's C99-conforming one.
     target_compile_definitions(${target} PRIVATE __USE_MINGW_ANSI_STDIO=1 WIN32_LEAN_AND_MEAN NOMINMAX)
