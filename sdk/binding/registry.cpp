@@ -15,15 +15,6 @@ constexpr const char* kTypeKindNames[] = {
     "blob",   "vector", "enum",   "struct", "callback", "map",
 };
 
-uint32_t NameFnv1a(std::string_view text) noexcept {
-    uint32_t hash = detail::kIdentityFnvOffsetBasis;
-    for (const char c : text) {
-        hash ^= static_cast<unsigned char>(c);
-        hash *= detail::kIdentityFnvPrime;
-    }
-    return hash;
-}
-
 bool IsVoidIdentity(const TypeIdentity& identity) noexcept {
     return identity.hash == StaticType::None().hash;
 }
@@ -93,7 +84,7 @@ BindingTypeBuilder& BindingTypeBuilder::AddField(std::string_view name,
     if (alreadyRegistered_) return *this;
     BindingFieldDescriptor field;
     field.name.assign(name);
-    field.nameHash = NameFnv1a(name);
+    field.nameHash = Fnv1a(name);
     field.description.assign(description);
     field.identity = &identity;
     field.offset = offset;
@@ -154,7 +145,7 @@ BindingFunctionBuilder& BindingFunctionBuilder::SetArgument(uint32_t index, std:
     if (alreadyRegistered_ || index >= descriptor_->arguments.size()) return *this;
     BindingArgumentDescriptor& argument = descriptor_->arguments[index];
     argument.name.assign(name);
-    argument.nameHash = NameFnv1a(name);
+    argument.nameHash = Fnv1a(name);
     argument.description.assign(description);
     argument.type = type;
     argument.optional = optional;

@@ -7,12 +7,18 @@
 // StaticType::HashCode<T>, which names T completely (namespace and template
 // arguments), so distinct types give distinct texts. Identities are only ever
 // compared inside one process, so the compiler's spelling is canonical enough.
+// (The compiler spells every anonymous namespace alike: two registered types
+// of the same name in anonymous namespaces of different files would share an
+// identity, so registered types live in named namespaces.)
 //
 // The records are constant data computed at compile time: there is no lazy
 // initialisation, and any thread may ask for any identity at any time.
 #pragma once
 
 #include <cstdint>
+#include <string_view>
+
+#include "sdk/binding/property.h"
 
 namespace Korvo {
 
@@ -25,23 +31,10 @@ struct TypeIdentity {
 
 namespace detail {
 
-inline constexpr uint32_t kIdentityFnvOffsetBasis = 0x811C9DC5u;
-inline constexpr uint32_t kIdentityFnvPrime = 0x01000193u;
-
-// FNV-1a over a NUL-terminated text, usable at compile time.
-constexpr uint32_t IdentityFnv1a(const char* text) noexcept {
-    uint32_t hash = kIdentityFnvOffsetBasis;
-    for (; *text != '\0'; ++text) {
-        hash ^= static_cast<unsigned char>(*text);
-        hash *= kIdentityFnvPrime;
-    }
-    return hash;
-}
-
 constexpr TypeIdentity MakeTypeIdentity(const char* signature) noexcept {
     constexpr char kHexDigits[] = "0123456789ABCDEF";
     constexpr int kHexDigitCount = 8;
-    TypeIdentity identity{IdentityFnv1a(signature), {}};
+    TypeIdentity identity{Fnv1a(std::string_view(signature)), {}};
     identity.text[0] = '#';
     for (int digit = 0; digit < kHexDigitCount; ++digit) {
         const int shift = 4 * (kHexDigitCount - 1 - digit);
