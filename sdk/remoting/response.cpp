@@ -1,0 +1,135 @@
+// sdk/remoting/response.cpp - content types and the response record.
+#include "sdk/remoting/response.h"
+
+#include <cstring>
+
+#include "sdk/binding/host_value_conversion.h"
+#include "sdk/host/allocation.h"
+
+namespace Korvo {
+
+namespace {
+
+// Writable storage because the record's fields are char*; nobody writes
+// through them.
+char gEmptyText[1] = "";
+char gOutOfMemoryText[] = "Out of memory";
+
+constexpr uint32_t kHighestContentCode = static_cast<uint32_t>(ContentTypeCode::MessagePack);
+
+struct KnownContentType {
+    std::string_view prefix;
+    ContentTypeCode code;
+};
+
+// In the order they are tested: the MessagePack prefix also covers its
+// "-ext" variant.
+constexpr KnownContentType kKnownContentTypes[] = {
+    {"application/x-msgpack", ContentTypeCode::MessagePack},
+    {"application/json", ContentTypeCode::Json},
+    {"application/vnd.api+json", ContentTypeCode::Json},
+    {"application/x-yaml", ContentTypeCode::Yaml},
+};
+
+char LowerAscii(char c) noexcept { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c; }
+
+// Whether text starts with prefix (lower case), ignoring ASCII case. Stops
+// at the text's NUL, so it never reads past a short text.
+bool StartsWithIgnoringCase(const char* text, std::string_view prefix) noexcept {
+    for (char expected : prefix) {
+        if (*text == '\0' || LowerAscii(*text) != expected) return false;
+        ++text;
+    }
+    return true;
+}
+
+bool IsStaticText(const char* text) noexcept { return text == gEmptyText || text == gOutOfMemoryText; }
+
+// A NUL-terminated heap copy of text, or null when memory runs out.
+char* CopyText(std::string_view text) noexcept {
+    char* copy = static_cast<char*>(Memory::Allocate(text.size() + 1));
+    if (copy == nullptr) return nullptr;
+    if (!text.empty()) std::memcpy(copy, text.data(), text.size());
+    copy[text.size()] = '\0';
+    return copy;
+}
+
+bool WriteHeaders(HostResponseRecord& response, const ResponseSettings& settings) noexcept {
+    const size_t count = settings.headers.size();
+    if (count == 0) return true;
+    if (count > UINT32_MAX || count > SIZE_MAX / sizeof(HostHeaderEntry)) return false;
+    auto* entries = static_cast<HostHeaderEntry*>(Memory::Allocate(count * sizeof(HostHeaderEntry)));
+    if (entries == nullptr) return false;
+    std::memset(entries, 0, count * sizeof(HostHeaderEntry));
+    // Published before it is filled, so a failure halfway leaves every copy
+    // made so far for ReleaseResponse.
+    response.headers = entries;
+    response.headerCount = static_cast<uint32_t>(count);
+    for (size_t index = 0; index < count; ++index) {
+        const auto& [name, value] = settings.headers[index];
+        entries[index].name = CopyText(name);
+        entries[index].value = CopyText(value);
+        if (entries[index].name == nullptr || entries[index].value == nullptr) return false;
+    }
+    return true;
+}
+
+}  // namespace
+
+ContentTypeCode ClassifyContentType(const char* contentType) noexcept {
+    if (contentType == nullptr) return ContentTypeCode::Other;
+    for (const KnownContentType& known : kKnownContentTypes) {
+        if (StartsWithIgnoringCase(contentType, known.prefix)) return known.code;
+    }
+    return ContentTypeCode::Other;
+}
+
+const char* EmptyResponseText() noexcept { return gEmptyText; }
+const char* OutOfMemoryResponseText() noexcept { return gOutOfMemoryText; }
+
+bool WriteResponse(HostResponseRecord& response, const CallResult& result, const BindingRegistry* registry) noexcept {
+    const ResponseSettings& settings = result.settings;
+    if (result.Failed()) {
+        response.errorMessage = CopyText(result.ErrorMessage());
+        response.error = 1;
+        if (response.errorMessage == nullptr) return false;
+    } else if (!ToHostValue(response.result, result.Value(), registry)) {
+        return false;
+    }
+    response.contentFlag = settings.contentFlag ? 1 : 0;
+    response.contentCode = settings.contentCode <= kHighestContentCode ? settings.contentCode : 0;
+    response.status = settings.status;
+    if (settings.text.empty()) {
+        response.text = gEmptyText;
+    } else {
+        response.text = CopyText(settings.text);
+        if (response.text == nullptr) return false;
+    }
+    return WriteHeaders(response, settings);
+}
+
+void WriteErrorResponse(HostResponseRecord& response, std::string_view message, uint32_t status) noexcept {
+    ReleaseResponse(&response);
+    response.release = &ReleaseResponse;
+    response.error = 1;
+    response.errorMessage = CopyText(message);
+    if (response.errorMessage == nullptr) response.errorMessage = gOutOfMemoryText;
+    response.status = status;
+}
+
+void KORVO_CDECL ReleaseResponse(HostResponseRecord* response) noexcept {
+    if (response == nullptr) return;
+    FreeHostValue(&response->result);
+    if (response->error != 0 && !IsStaticText(response->errorMessage)) Memory::Free(response->errorMessage);
+    if (response->text != nullptr && !IsStaticText(response->text)) Memory::Free(response->text);
+    if (response->headers != nullptr) {
+        for (uint32_t index = 0; index < response->headerCount; ++index) {
+            Memory::Free(const_cast<char*>(response->headers[index].name));
+            Memory::Free(const_cast<char*>(response->headers[index].value));
+        }
+        Memory::Free(response->headers);
+    }
+    std::memset(static_cast<void*>(response), 0, sizeof(HostResponseRecord));
+}
+
+}  // namespace Korvo

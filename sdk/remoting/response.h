@@ -1,0 +1,152 @@
+// sdk/remoting/response.h - body content types, what a handler returns beside
+// its value, and the packed response record the host reads.
+//
+// \file
+// A handler returns a HandlerResult<T>: its value or an error message, and
+// ResponseSettings (status, text, headers, content flag and code). The route
+// handler copies it into the call's CallResult, and WriteResponse turns that
+// into the HostResponseRecord of the call. The host frees the record's heap
+// parts through the release function stored at its offset 58, which is
+// ReleaseResponse.
+//
+// Ownership: every pointer WriteResponse stores refers to a block of the
+// allocation layer that ReleaseResponse frees, except two static texts (the
+// empty response text and the out-of-memory message), which it never frees.
+//
+// Threads: everything here works on one call's records; any thread.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <type_traits>
+#include <utility>
+#include <vector>
+
+#include "sdk/binding/property.h"
+#include "sdk/host/c_abi.h"
+#include "sdk/remoting/host_records.h"
+
+namespace Korvo {
+
+class BindingRegistry;
+
+// Body content types, numbered as the host numbers them.
+enum class ContentTypeCode : uint32_t {
+    Other = 0,  // anything else, or none
+    Json = 1,
+    Yaml = 2,
+    MessagePack = 3,
+};
+
+// Classifies a content type text by a case-insensitive prefix test, in this
+// order: "application/x-msgpack" (so also "application/x-msgpack-ext")
+// MessagePack; "application/json" or "application/vnd.api+json" JSON
+// ("application/json; charset=utf-8" included); "application/x-yaml" YAML;
+// anything else, the empty text and null Other.
+ContentTypeCode ClassifyContentType(const char* contentType) noexcept;
+
+// A streamed response body (outgoing requests only; incoming calls never
+// produce one).
+class ResponseStream;
+
+// What a handler returns beside its value.
+struct ResponseSettings {
+    bool contentFlag = false;   // passed to the host as one byte
+    uint32_t contentCode = 0;   // 1, 2 and 3 reach the host; any other value as 0
+    uint32_t status = 0;        // 0: the handler set none
+    std::string text;           // passed beside the status
+    std::vector<std::pair<std::string, std::string>> headers;  // in order
+    std::shared_ptr<ResponseStream> stream;  // never set on the incoming path
+};
+
+// The outcome of one call: the result (a failure is {"error": message}) and
+// the settings. Starts as a success with an Empty value and status 0.
+class CallResult : public BindingResult {
+public:
+    ResponseSettings settings;
+};
+
+// The error form of a handler's result, convertible to every HandlerResult:
+//   return HandlerError(404, "API not available");
+struct HandlerError {
+    HandlerError(uint32_t statusCode, std::string text) : status(statusCode), message(std::move(text)) {}
+
+    uint32_t status;
+    std::string message;
+};
+
+// The typed result of a native route handler: the value on success, or an
+// error message; the settings either way.
+template <typename T>
+class HandlerResult {
+public:
+    HandlerResult(T value) : value_(std::move(value)) {}
+    HandlerResult(HandlerError error) : error_(std::move(error.message)) { settings_.status = error.status; }
+
+    [[nodiscard]] bool HasValue() const noexcept { return value_.has_value(); }
+    // Only while HasValue().
+    [[nodiscard]] T& Value() noexcept { return *value_; }
+    [[nodiscard]] const T& Value() const noexcept { return *value_; }
+    [[nodiscard]] const std::string& ErrorMessage() const noexcept { return error_; }
+    [[nodiscard]] ResponseSettings& Settings() noexcept { return settings_; }
+    [[nodiscard]] const ResponseSettings& Settings() const noexcept { return settings_; }
+
+private:
+    std::optional<T> value_;
+    std::string error_;
+    ResponseSettings settings_;
+};
+
+// A handler that succeeds with no value: default-constructed, or an error.
+template <>
+class HandlerResult<void> {
+public:
+    HandlerResult() = default;
+    HandlerResult(HandlerError error) : failed_(true), error_(std::move(error.message)) {
+        settings_.status = error.status;
+    }
+
+    // A void handler has no value to carry; success is !Failed().
+    [[nodiscard]] bool HasValue() const noexcept { return false; }
+    [[nodiscard]] bool Failed() const noexcept { return failed_; }
+    [[nodiscard]] const std::string& ErrorMessage() const noexcept { return error_; }
+    [[nodiscard]] ResponseSettings& Settings() noexcept { return settings_; }
+    [[nodiscard]] const ResponseSettings& Settings() const noexcept { return settings_; }
+
+private:
+    bool failed_ = false;
+    std::string error_;
+    ResponseSettings settings_;
+};
+
+// Fills a released, zeroed response from result: on failure the error
+// message (a heap copy) and flag 1, on success the value as a HostValue
+// (enumerations as their enumerator names when registry, which may be null,
+// knows them); then content flag and code (1 to 3, else 0), status, text (a
+// heap copy, or the static empty text) and headers (a heap array of heap
+// copies). The stream fields stay zero and offset 58 is left alone.
+// Returns false, leaving partly written heap parts for ReleaseResponse,
+// when memory runs out.
+[[nodiscard]] bool WriteResponse(HostResponseRecord& response, const CallResult& result,
+                                 const BindingRegistry* registry) noexcept;
+
+// Releases response and fills it with a failure carrying message and status,
+// every other field zero but offset 58, which it sets. When the message
+// cannot be copied the static out-of-memory message stands in for it.
+void WriteErrorResponse(HostResponseRecord& response, std::string_view message, uint32_t status) noexcept;
+
+// Frees everything a filled response owns (value, error message, text,
+// headers) and zeroes all 62 bytes; a zeroed record is left as it is, so
+// releasing twice is harmless. The stream is the host's to release (offset
+// 42). Null does nothing. Stored at offset 58; the host calls it once per
+// response.
+void KORVO_CDECL ReleaseResponse(HostResponseRecord* response) noexcept;
+
+// The static texts a response may point to and ReleaseResponse never frees.
+const char* EmptyResponseText() noexcept;
+const char* OutOfMemoryResponseText() noexcept;
+
+}  // namespace Korvo

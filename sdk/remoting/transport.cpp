@@ -1,0 +1,316 @@
+// sdk/remoting/transport.cpp - registration, the API descriptor and dispatch.
+#include "sdk/remoting/transport.h"
+
+#include <chrono>
+#include <cstring>
+#include <exception>
+#include <new>
+
+#include "sdk/diagnostics/format.h"
+#include "sdk/remoting/argument_binding.h"
+#include "sdk/remoting/transport_messages.h"
+
+namespace Korvo {
+
+namespace {
+
+constexpr uint32_t kHighestMethodCode = static_cast<uint32_t>(HttpMethod::Call);
+constexpr uint32_t kHighestLocation = static_cast<uint32_t>(ArgumentLocation::Body);
+// 100-nanosecond ticks, the unit of TransportRequest::receivedAt.
+using Ticks = std::chrono::duration<int64_t, std::ratio<1, 10'000'000>>;
+
+const char* Text(const std::string& text) noexcept {
+    return text.empty() ? ApiDescriptionBuilder::EmptyText() : text.c_str();
+}
+
+// Makes the response ours to fill: frees what an earlier fill of ours left
+// in it, then zeroes it and stores the release function. Anything else in
+// the record was never ours to free.
+void ResetResponse(HostResponseRecord& response) noexcept {
+    if (response.release == &ReleaseResponse) ReleaseResponse(&response);
+    std::memset(static_cast<void*>(&response), 0, sizeof(HostResponseRecord));
+    response.release = &ReleaseResponse;
+}
+
+// An error response for a failure inside the plug-in; never throws.
+void WriteInternalError(HostResponseRecord& response, const char* tmpl, const char* function,
+                        const char* what) noexcept {
+    try {
+        WriteErrorResponse(response, FormatToString(tmpl, function, what), TransportMessage::kInternalErrorStatus);
+    } catch (...) {
+        WriteErrorResponse(response, OutOfMemoryResponseText(), TransportMessage::kInternalErrorStatus);
+    }
+}
+
+// Releases the argument pack whatever way the call ends.
+class PackGuard {
+public:
+    PackGuard(const RouteHandler& handler, void* pack) noexcept : handler_(handler), pack_(pack) {}
+    ~PackGuard() {
+        if (pack_ != nullptr) handler_.ReleaseArguments(pack_);
+    }
+    PackGuard(const PackGuard&) = delete;
+    PackGuard& operator=(const PackGuard&) = delete;
+
+private:
+    const RouteHandler& handler_;
+    void* pack_;
+};
+
+}  // namespace
+
+// ------------------------------------------------------------ RouteRecord
+
+void RouteRecord::Compile() {
+    const std::string& text = pathTemplate.empty() ? function->name : pathTemplate;
+    compiled = CompileRoute(text, this, nullptr, RouteRecordView{method, functionName});
+}
+
+// ----------------------------------------------------------- RouteBuilder
+
+RouteBuilder& RouteBuilder::Argument(ArgumentLocation location, std::string_view name, std::string_view description,
+                                     std::string_view extra) {
+    if (alreadyExisted_) return *this;
+    if (record_->argumentLocations.size() <= index_) record_->argumentLocations.resize(index_ + 1);
+    record_->argumentLocations[index_] = location;
+    if (index_ < function_->arguments.size()) {
+        BindingArgumentDescriptor& argument = function_->arguments[index_];
+        argument.name.assign(name);
+        argument.nameHash = Fnv1a(name);
+        argument.description.assign(description);
+        argument.details.assign(extra);
+    }
+    ++index_;
+    return *this;
+}
+
+RouteBuilder& RouteBuilder::PathArgument(std::string_view name, std::string_view description, std::string_view extra) {
+    return Argument(ArgumentLocation::Path, name, description, extra);
+}
+
+RouteBuilder& RouteBuilder::BodyArgument(std::string_view name, std::string_view description, std::string_view extra) {
+    return Argument(ArgumentLocation::Body, name, description, extra);
+}
+
+RouteBuilder& RouteBuilder::AddTag(std::string_view tag) {
+    if (!alreadyExisted_ && !tag.empty()) function_->tags.emplace_back(tag);
+    return *this;
+}
+
+RouteBuilder& RouteBuilder::SetDescription(std::string_view description) {
+    if (!alreadyExisted_) function_->description.assign(description);
+    return *this;
+}
+
+// ------------------------------------------------------ HttpBaseTransport
+
+HttpBaseTransport::HttpBaseTransport() { Initialise(); }
+
+HttpBaseTransport::~HttpBaseTransport() = default;
+
+RouteBuilder HttpBaseTransport::RegisterRouteCore(HttpMethod method, std::string_view routeTemplate,
+                                                  std::span<const RouteArgumentSignature> arguments,
+                                                  BindingTypeRef resultType, std::unique_ptr<RouteHandler> handler) {
+    const std::string name = FunctionNameFromRoute(method, routeTemplate);
+    BindingFunctionBuilder function = RegisterFunction(name, static_cast<uint32_t>(arguments.size()));
+    BindingFunctionDescriptor* descriptor = function.Descriptor();
+    if (!function.AlreadyRegistered()) {
+        for (size_t index = 0; index < arguments.size(); ++index) {
+            function.SetArgument(static_cast<uint32_t>(index), {}, {}, arguments[index].type,
+                                 arguments[index].optional);
+        }
+        function.SetReturnType(resultType);
+    }
+
+    std::lock_guard<std::mutex> lock(routesMutex_);
+    auto found = routes_.find(descriptor);
+    if (found != routes_.end()) return RouteBuilder(found->second.get(), descriptor, true);
+
+    auto record = std::make_unique<RouteRecord>();
+    record->function = descriptor;
+    record->argumentLocations.assign(descriptor->arguments.size(), ArgumentLocation::Any);
+    record->handler = std::move(handler);
+    record->handler->Attach(record.get(), this);
+    record->pathTemplate = NormaliseRoutePath(routeTemplate);
+    record->method = method;
+    record->functionName.clear();
+    record->Compile();
+    RouteRecord* stored = record.get();
+    routeOrder_.push_back(stored);
+    routes_.emplace(descriptor, std::move(record));
+    return RouteBuilder(stored, descriptor, false);
+}
+
+const RouteRecord* HttpBaseTransport::FindRoute(std::string_view functionName) const {
+    std::lock_guard<std::mutex> lock(routesMutex_);
+    for (const RouteRecord* route : routeOrder_) {
+        if (route->function->name == functionName) return route;
+    }
+    return nullptr;
+}
+
+HostApiDescriptor HttpBaseTransport::BuildApiDescriptor() {
+    std::vector<RouteRecord*> routes;
+    {
+        std::lock_guard<std::mutex> lock(routesMutex_);
+        routes = routeOrder_;
+    }
+    const std::vector<const BindingFunctionDescriptor*> functions = FunctionsSnapshot();
+    const std::vector<const BindingTypeDescriptor*> types = TypesSnapshot();
+    const std::vector<const BindingEventDescriptor*> events = EventsSnapshot();
+    const ApiDescription description = description_.BuildDescription(functions, types, events);
+
+    // Every array is sized first, so the records can point into them.
+    size_t locationCount = 0, nameListCount = 0, nameCount = 0;
+    for (const RouteRecord* route : routes) {
+        locationCount += route->argumentLocations.size();
+        nameListCount += route->nameLists.size();
+        for (const auto& names : route->nameLists) nameCount += names.size();
+    }
+    functionRecords_.clear();
+    functionRecords_.reserve(routes.size());
+    locationEntries_.assign(locationCount, HostLocationEntry{});
+    nameListEntries_.assign(nameListCount, HostNameListEntry{});
+    nameListTexts_.assign(nameCount, nullptr);
+    functionNames_.reserve(routes.size());
+
+    size_t nextLocation = 0, nextNameList = 0, nextName = 0;
+    for (RouteRecord* route : routes) {
+        const HostFunctionDescription* described = description_.FindFunction(route->function->name);
+        if (described == nullptr) continue;  // removed from the registry since
+
+        HostFunctionRecord& record = functionRecords_.emplace_back();
+        std::memset(static_cast<void*>(&record), 0, sizeof(record));
+        std::memcpy(static_cast<void*>(&record.description), described, sizeof(HostFunctionDescription));
+        record.description.next = nullptr;
+
+        HostLocationEntry* firstLocation = locationEntries_.data() + nextLocation;
+        for (ArgumentLocation location : route->argumentLocations) {
+            const auto number = static_cast<uint32_t>(location);
+            locationEntries_[nextLocation].location = number <= kHighestLocation ? number : 0;
+            locationEntries_[nextLocation].next = nullptr;
+            if (&locationEntries_[nextLocation] != firstLocation) {
+                locationEntries_[nextLocation - 1].next = &locationEntries_[nextLocation];
+            }
+            ++nextLocation;
+        }
+        record.locations = route->argumentLocations.empty() ? nullptr : firstLocation;
+
+        HostNameListEntry* firstNameList = nameListEntries_.data() + nextNameList;
+        for (const auto& names : route->nameLists) {
+            HostNameListEntry& entry = nameListEntries_[nextNameList];
+            entry.names = names.empty() ? nullptr : &nameListTexts_[nextName];
+            entry.count = static_cast<uint32_t>(names.size());
+            for (const std::string& text : names) nameListTexts_[nextName++] = Text(text);
+            if (&entry != firstNameList) nameListEntries_[nextNameList - 1].next = &entry;
+            ++nextNameList;
+        }
+        record.nameLists = route->nameLists.empty() ? nullptr : firstNameList;
+        record.nameListCount = static_cast<uint32_t>(route->nameLists.size());
+
+        record.pathTemplate = Text(route->pathTemplate);
+        const auto method = static_cast<uint32_t>(route->method);
+        record.method = method <= kHighestMethodCode ? method : 0;
+        record.flag = route->flag;
+        record.functionName = Text(route->functionName);
+
+        FunctionUserData& entry = functionNames_[route->function->name];
+        entry.transport = this;
+        entry.route = route;
+        record.description.userData = &entry;
+        record.callback = &FunctionCallback;
+    }
+    for (size_t index = 0; index + 1 < functionRecords_.size(); ++index) {
+        functionRecords_[index].description.next = &functionRecords_[index + 1];
+    }
+
+    HostApiDescriptor descriptor{};
+    descriptor.functions = functionRecords_.empty() ? nullptr : functionRecords_.data();
+    descriptor.functionCount = static_cast<uint32_t>(functionRecords_.size());
+    descriptor.types = description.types;
+    descriptor.typeCount = description.typeCount;
+    descriptor.events = description.events;
+    descriptor.eventCount = description.eventCount;
+    return descriptor;
+}
+
+void KORVO_CDECL HttpBaseTransport::FunctionCallback(HostResponseRecord* response,
+                                                     const HostRequestRecord* request) noexcept {
+    if (response == nullptr) return;
+    ResetResponse(*response);
+    const FunctionUserData* user = request != nullptr ? request->userData : nullptr;
+    if (user == nullptr || user->transport == nullptr || user->route == nullptr) {
+        WriteErrorResponse(*response, TransportMessage::kInvalidFunction, TransportMessage::kInvalidFunctionStatus);
+        return;
+    }
+    const char* function = user->route->function->name.c_str();
+    try {
+        user->transport->DispatchCall(*response, *request, *user->route);
+    } catch (const std::bad_alloc&) {
+        WriteInternalError(*response, TransportMessage::kOutOfMemory, function, "");
+    } catch (const std::exception& exception) {
+        WriteInternalError(*response, TransportMessage::kException, function, exception.what());
+    } catch (...) {
+        WriteInternalError(*response, TransportMessage::kUnknownException, function, "");
+    }
+}
+
+void HttpBaseTransport::DispatchCall(HostResponseRecord& response, const HostRequestRecord& request,
+                                     const RouteRecord& route) const {
+    ResetResponse(response);
+
+    RouteMatch match;
+    match.path = request.path != nullptr ? std::string_view(request.path) : std::string_view();
+    match.method = HttpMethodFromCode(request.method);
+    if (match.method == HttpMethod::Call && request.functionName != nullptr) {
+        match.functionName = request.functionName;
+    }
+    if (!MatchRoutes(match, std::span<const CompiledRoute>(&route.compiled, 1))) {
+        WriteErrorResponse(response, TransportMessage::kInvalidFunction, TransportMessage::kInvalidFunctionStatus);
+        return;
+    }
+
+    const BindingRegistry* registry = route.function->registry;
+    CallResult result;
+    std::vector<BindingProperty> arguments = BindRequest(result, route, match, request, registry);
+
+    const RouteHandler& handler = *route.handler;
+    void* pack = nullptr;
+    if (result.Succeeded()) pack = handler.Prepare(result, arguments, request.caller);
+    PackGuard guard(handler, pack);
+
+    if (result.Succeeded()) {
+        const TypeIdentity& contextType = handler.ContextType();
+        if (contextType.hash == StaticType::HashCode<Request>().hash ||
+            contextType.hash == StaticType::HashCode<RemotingRequest>().hash) {
+            Request context;
+            context.caller = request.caller;
+            context.registry = registry;
+            context.receivedAt = static_cast<uint64_t>(
+                std::chrono::duration_cast<Ticks>(std::chrono::system_clock::now().time_since_epoch()).count());
+            context.method = match.method;
+            if (match.method == HttpMethod::Call) context.functionName.assign(match.functionName);
+            context.path.assign(match.path);
+            // The values have been converted into the pack: hand them over.
+            context.arguments = std::move(arguments);
+            if (request.headers != nullptr) {
+                for (uint32_t index = 0; index < request.headerCount; ++index) {
+                    const HostHeaderEntry& header = request.headers[index];
+                    if (header.name == nullptr) continue;
+                    context.headers.insert_or_assign(std::string(header.name),
+                                                     std::string(header.value != nullptr ? header.value : ""));
+                }
+            }
+            handler.Invoke(result, &context, pack, request.caller);
+        } else {
+            handler.Invoke(result, nullptr, pack, request.caller);
+        }
+    }
+
+    if (!WriteResponse(response, result, registry)) {
+        WriteErrorResponse(response, FormatToString(TransportMessage::kOutOfMemory, route.function->name),
+                           TransportMessage::kInternalErrorStatus);
+    }
+}
+
+}  // namespace Korvo

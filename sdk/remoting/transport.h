@@ -1,0 +1,148 @@
+// sdk/remoting/transport.h - HttpBaseTransport, the object through which the
+// host calls the plug-in's API.
+//
+// \file
+// Plug-in code registers routes (method, path template, native handler) and
+// describes their arguments; at load the transport turns its registrations
+// into the HostApiDescriptor that the host keeps; afterwards the host calls
+// a function through the callback in its HostFunctionRecord with a request
+// record and an empty response record. The transport checks the request
+// against the function's route, binds the arguments, calls the handler and
+// fills the response, which the host releases through its offset 58.
+//
+//   transport.RegisterRoute(HttpMethod::Post, "/items/{id}",
+//                           [](std::string id, Item item) -> HandlerResult<void> { ... })
+//       .PathArgument("id")
+//       .BodyArgument("item");
+//   HostApiDescriptor descriptor = transport.BuildApiDescriptor();
+//
+// Threads: registration and BuildApiDescriptor run on the loading thread
+// (the route table has its own lock for them). Function callbacks may run on
+// any thread, many at once: dispatch takes no lock and only reads the route
+// records, which do not change after the descriptor is built. No exception
+// leaves a callback: a failure inside the plug-in becomes an error response.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <mutex>
+#include <span>
+#include <string>
+#include <string_view>
+#include <unordered_map>
+#include <utility>
+#include <vector>
+
+#include "sdk/binding/registry.h"
+#include "sdk/host/c_abi.h"
+#include "sdk/remoting/api_description.h"
+#include "sdk/remoting/host_records.h"
+#include "sdk/remoting/response.h"
+#include "sdk/remoting/route_handler.h"
+#include "sdk/remoting/route_record.h"
+#include "sdk/remoting/routes.h"
+
+namespace Korvo {
+
+class HttpBaseTransport;
+
+// What a HostFunctionRecord points to (offset 8, and request offset 16).
+struct FunctionUserData {
+    HttpBaseTransport* transport = nullptr;
+    RouteRecord* route = nullptr;
+};
+
+// Describes the arguments of a just-registered route, one call per handler
+// argument in handler order. Does nothing when the route had been
+// registered before.
+class RouteBuilder {
+public:
+    RouteBuilder(RouteRecord* record, BindingFunctionDescriptor* function, bool alreadyExisted) noexcept
+        : record_(record), function_(function), alreadyExisted_(alreadyExisted) {}
+
+    // The next argument comes from the path (location Path) or the body.
+    RouteBuilder& PathArgument(std::string_view name, std::string_view description = {},
+                               std::string_view extra = {});
+    RouteBuilder& BodyArgument(std::string_view name, std::string_view description = {},
+                               std::string_view extra = {});
+    RouteBuilder& AddTag(std::string_view tag);
+    RouteBuilder& SetDescription(std::string_view description);
+
+    RouteRecord* Record() const noexcept { return record_; }
+    bool AlreadyExisted() const noexcept { return alreadyExisted_; }
+
+private:
+    RouteBuilder& Argument(ArgumentLocation location, std::string_view name, std::string_view description,
+                           std::string_view extra);
+
+    RouteRecord* record_;
+    BindingFunctionDescriptor* function_;
+    bool alreadyExisted_;
+    size_t index_ = 0;
+};
+
+class HttpBaseTransport : public BindingRegistry {
+public:
+    using Request = TransportRequest;
+
+    // An initialised registry (builtin types and events) without routes.
+    HttpBaseTransport();
+    ~HttpBaseTransport() override;
+
+    // Registers handler (see route_handler.h) under the function named by
+    // FunctionNameFromRoute(method, routeTemplate). A second registration
+    // of the same function finds the first one and changes nothing.
+    template <typename Handler>
+    RouteBuilder RegisterRoute(HttpMethod method, std::string_view routeTemplate, Handler handler);
+
+    // The same for a member function of object.
+    template <typename Object, typename Result, typename... Args>
+    RouteBuilder RegisterRoute(HttpMethod method, std::string_view routeTemplate, Object* object,
+                               HandlerResult<Result> (Object::*member)(Args...)) {
+        return RegisterRoute(method, routeTemplate, [object, member](Args... arguments) -> HandlerResult<Result> {
+            return (object->*member)(static_cast<Args&&>(arguments)...);
+        });
+    }
+
+    // Describes every registered function, type and event to the host, with
+    // one HostFunctionRecord per route. The records live as long as the
+    // transport; routes registered later are not described.
+    HostApiDescriptor BuildApiDescriptor();
+
+    // The callback stored in every HostFunctionRecord.
+    static void KORVO_CDECL FunctionCallback(HostResponseRecord* response, const HostRequestRecord* request) noexcept;
+
+    // Serves one request for route into a response that the callback has
+    // reset. May throw (std::bad_alloc, or whatever a handler throws); the
+    // callback turns that into an error response.
+    void DispatchCall(HostResponseRecord& response, const HostRequestRecord& request, const RouteRecord& route) const;
+
+    // The route of the function named name, or null.
+    const RouteRecord* FindRoute(std::string_view functionName) const;
+
+private:
+    RouteBuilder RegisterRouteCore(HttpMethod method, std::string_view routeTemplate,
+                                   std::span<const RouteArgumentSignature> arguments, BindingTypeRef resultType,
+                                   std::unique_ptr<RouteHandler> handler);
+
+    mutable std::mutex routesMutex_;  // guards routes_ and routeOrder_
+    std::unordered_map<const BindingFunctionDescriptor*, std::unique_ptr<RouteRecord>> routes_;
+    std::vector<RouteRecord*> routeOrder_;  // registration order
+    // Entries never move once made: the function records point to them.
+    std::unordered_map<std::string, FunctionUserData> functionNames_;
+    ApiDescriptionBuilder description_;
+    std::vector<HostFunctionRecord> functionRecords_;
+    std::vector<HostLocationEntry> locationEntries_;
+    std::vector<HostNameListEntry> nameListEntries_;
+    std::vector<const char*> nameListTexts_;
+};
+
+template <typename Handler>
+RouteBuilder HttpBaseTransport::RegisterRoute(HttpMethod method, std::string_view routeTemplate, Handler handler) {
+    using TypedHandler = detail::RouteHandlerOf<Handler>;
+    const std::vector<RouteArgumentSignature> arguments = TypedHandler::ArgumentSignatures(this);
+    return RegisterRouteCore(method, routeTemplate, arguments, TypedHandler::ResultType(this),
+                             std::make_unique<TypedHandler>(std::move(handler)));
+}
+
+}  // namespace Korvo
