@@ -291,7 +291,7 @@ bool RoutePattern::MatchGroups(std::string_view subject, std::span<Capture> capt
     }
 }
 
-CompiledRoute CompileRoute(std::string_view routeTemplate, const RouteRecord* record, const BindingFunction* function,
+CompiledRoute CompileRoute(std::string_view routeTemplate, const RouteRecord* record, const BindingFunctionDescriptor* function,
                            const RouteRecordView& view) {
     CompiledRoute route;
     route.function = function;

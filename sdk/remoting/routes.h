@@ -33,7 +33,7 @@ namespace Korvo {
 // The registry's description of a function (owned by the registry) and the
 // transport's record of a served route (owned by the transport). Routes only
 // carry pointers to them.
-struct BindingFunction;
+struct BindingFunctionDescriptor;
 struct RouteRecord;
 
 // Method codes on the host interface. Codes received from the host outside
@@ -176,7 +176,7 @@ struct RouteRecordView {
 // One route as the transport tries it, compiled once when the route is
 // registered and read-only afterwards.
 struct CompiledRoute {
-    const BindingFunction* function = nullptr;  // the function served
+    const BindingFunctionDescriptor* function = nullptr;  // the function served
     const RouteRecord* record = nullptr;        // the transport's record
     HttpMethod method = HttpMethod::Any;        // copied from the record's view
     std::string functionName;                   // copied from the record's view
@@ -196,7 +196,7 @@ struct CompiledRoute {
 // expression must compile; when not, the returned route has error set and
 // matches nothing. Never throws but for std::bad_alloc.
 CompiledRoute CompileRoute(std::string_view routeTemplate, const RouteRecord* record,
-                           const BindingFunction* function, const RouteRecordView& view = {});
+                           const BindingFunctionDescriptor* function, const RouteRecordView& view = {});
 
 // Matches path (exactly as received: a '?' part stays in it) against route.
 // A literal route matches the identical bytes; a pattern route needs a full
@@ -213,7 +213,7 @@ struct RouteMatch {
     std::string_view functionName;  // the requested name for Call, else empty
     std::string_view path;          // as received, a '?' part included
     // Set by MatchRoutes from the chosen route; empty until one is chosen.
-    const BindingFunction* function = nullptr;
+    const BindingFunctionDescriptor* function = nullptr;
     const RouteRecord* record = nullptr;
     ParameterMap pathParameters;
 };

@@ -21,9 +21,9 @@ const RouteRecord* FakeRecord(int index) {
     static char storage[8];
     return reinterpret_cast<const RouteRecord*>(&storage[index]);
 }
-const BindingFunction* FakeFunction(int index) {
+const BindingFunctionDescriptor* FakeFunction(int index) {
     static char storage[8];
-    return reinterpret_cast<const BindingFunction*>(&storage[index]);
+    return reinterpret_cast<const BindingFunctionDescriptor*>(&storage[index]);
 }
 
 TEST(MethodNameTest, NamesCodesOneToSevenOnly) {
