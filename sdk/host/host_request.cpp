@@ -58,7 +58,8 @@ BindingResult ReadResponseStream(PluginCore& plugin, HostResponseRecord& respons
     if (response.streamRead == nullptr) return BindingResult::Failure(kStreamReadError);
 
     std::string text;
-    text.reserve(std::min(response.streamSizeHint, kMaxStreamReserve));
+    const uint32_t sizeHint = response.streamSizeHint;  // packed: read by value
+    text.reserve(std::min(sizeHint, kMaxStreamReserve));
     char buffer[kStreamReadChunkSize];
     bool more = true;
     while (more) {
