@@ -66,11 +66,11 @@ public:
 
     explicit TypedRouteHandler(Callable callable) : callable_(std::move(callable)) {}
 
-    static std::vector<RouteArgumentSignature> ArgumentSignatures(const BindingRegistry* registry) {
+    static std::vector<RouteArgumentSignature> ArgumentSignatures([[maybe_unused]] const BindingRegistry* registry) {
         return {RouteArgumentSignature{BindingTypeRefOf<std::remove_cvref_t<Args>>(registry),
                                        BindingNative<std::remove_cvref_t<Args>>::kOptional}...};
     }
-    static BindingTypeRef ResultType(const BindingRegistry* registry) {
+    static BindingTypeRef ResultType([[maybe_unused]] const BindingRegistry* registry) {
         if constexpr (std::is_void_v<Result>) {
             return {};
         } else {

@@ -68,7 +68,7 @@ void RouteRecord::Compile() {
 
 // ----------------------------------------------------------- RouteBuilder
 
-RouteBuilder& RouteBuilder::Argument(ArgumentLocation location, std::string_view name, std::string_view description,
+RouteBuilder& RouteBuilder::Describe(ArgumentLocation location, std::string_view name, std::string_view description,
                                      std::string_view extra) {
     if (alreadyExisted_) return *this;
     if (record_->argumentLocations.size() <= index_) record_->argumentLocations.resize(index_ + 1);
@@ -85,11 +85,25 @@ RouteBuilder& RouteBuilder::Argument(ArgumentLocation location, std::string_view
 }
 
 RouteBuilder& RouteBuilder::PathArgument(std::string_view name, std::string_view description, std::string_view extra) {
-    return Argument(ArgumentLocation::Path, name, description, extra);
+    return Describe(ArgumentLocation::Path, name, description, extra);
 }
 
 RouteBuilder& RouteBuilder::BodyArgument(std::string_view name, std::string_view description, std::string_view extra) {
-    return Argument(ArgumentLocation::Body, name, description, extra);
+    return Describe(ArgumentLocation::Body, name, description, extra);
+}
+
+RouteBuilder& RouteBuilder::QueryArgument(std::string_view name, std::string_view description,
+                                          std::string_view extra) {
+    return Describe(ArgumentLocation::Query, name, description, extra);
+}
+
+RouteBuilder& RouteBuilder::HeaderArgument(std::string_view name, std::string_view description,
+                                           std::string_view extra) {
+    return Describe(ArgumentLocation::Header, name, description, extra);
+}
+
+RouteBuilder& RouteBuilder::AnyArgument(std::string_view name, std::string_view description, std::string_view extra) {
+    return Describe(ArgumentLocation::Any, name, description, extra);
 }
 
 RouteBuilder& RouteBuilder::AddTag(std::string_view tag) {

@@ -65,6 +65,13 @@ public:
                                std::string_view extra = {});
     RouteBuilder& BodyArgument(std::string_view name, std::string_view description = {},
                                std::string_view extra = {});
+    // The next argument comes from the query, a header, or any source.
+    RouteBuilder& QueryArgument(std::string_view name, std::string_view description = {},
+                                std::string_view extra = {});
+    RouteBuilder& HeaderArgument(std::string_view name, std::string_view description = {},
+                                 std::string_view extra = {});
+    RouteBuilder& AnyArgument(std::string_view name, std::string_view description = {},
+                              std::string_view extra = {});
     RouteBuilder& AddTag(std::string_view tag);
     RouteBuilder& SetDescription(std::string_view description);
 
@@ -72,7 +79,7 @@ public:
     bool AlreadyExisted() const noexcept { return alreadyExisted_; }
 
 private:
-    RouteBuilder& Argument(ArgumentLocation location, std::string_view name, std::string_view description,
+    RouteBuilder& Describe(ArgumentLocation location, std::string_view name, std::string_view description,
                            std::string_view extra);
 
     RouteRecord* record_;

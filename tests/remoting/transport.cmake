@@ -1,0 +1,3 @@
+# Transport: dispatch through function records, responses, argument binding
+# and the API description records.
+korvo_add_test(transport_test SOURCES ${CMAKE_CURRENT_LIST_DIR}/transport_test.cpp DEPENDS korvo_remoting korvo_host_support)
