@@ -26,6 +26,7 @@
 #include <unordered_map>
 #include <vector>
 
+#include "sdk/binding/property.h"
 #include "sdk/binding/type_identity.h"
 
 namespace Korvo {
@@ -325,9 +326,6 @@ private:
 // result's property. Both follow the failure rules of to_native.h: nothing is
 // done once result has failed, and the first failure is the one kept.
 // The built-in classes (converter.h) forward to the conversion routines.
-class BindingProperty;
-class BindingResult;
-
 class BindingConverter {
 public:
     virtual void ToNative(BindingResult& result, void* destination, const BindingProperty& input,
