@@ -1,14 +1,12 @@
 #include "sdk/formats/json_reader.h"
 
-#include <rapidjson/error/en.h>
-#include <rapidjson/reader.h>
-
 #include <cstring>
 #include <new>
 
 #include "sdk/diagnostics/format.h"
 #include "sdk/formats/containers.h"
 #include "sdk/formats/json_messages.h"
+#include "sdk/formats/rapidjson_reader.h"
 #include "sdk/formats/reader_limits.h"
 #include "sdk/host/allocation.h"
 
@@ -25,7 +23,7 @@ constexpr size_t kTokenStackCapacity = 256;
 // RapidJSON does not check.
 class CountedStackAllocator {
 public:
-    static const bool kNeedFree = true;
+    [[maybe_unused]] static const bool kNeedFree = true;
 
     void* Malloc(size_t size) {
         if (size == 0) return nullptr;

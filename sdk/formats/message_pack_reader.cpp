@@ -2,7 +2,9 @@
 
 #include <array>
 #include <bit>
+#include <cassert>
 #include <string_view>
+#include <type_traits>
 #include <vector>
 
 #include "sdk/diagnostics/format.h"
@@ -198,8 +200,9 @@ private:
     template <typename T>
     bool ReadRunOfLength(const char* message, const uint8_t** out, uint32_t* length);
 
-    void Fail(std::string message) {
+    void Fail(const std::string& message) {
         // The loop stops at the first failure, so none was recorded before.
+        assert(result_.Succeeded());
         result_.Fail(message);
     }
     bool Failed() const noexcept { return result_.Failed(); }

@@ -2,6 +2,7 @@
 
 #include <yaml.h>
 
+#include <cassert>
 #include <cmath>
 #include <cstdint>
 #include <cstdlib>
@@ -240,7 +241,11 @@ private:
     bool Measure(const BindingProperty& source, uint64_t limit, uint64_t* work, uint32_t* depth);
     bool Charge(uint64_t work) noexcept;
 
-    void Fail(const std::string& message) { result_.Fail(message); }
+    void Fail(const std::string& message) {
+        // Reading stops at the first failure, so none was recorded before.
+        assert(result_.Succeeded());
+        result_.Fail(message);
+    }
     template <typename... A>
     void FailAt(const char* message, const yaml_mark_t& mark, const A&... args) {
         Fail(FormatToString(message, args..., static_cast<uint64_t>(mark.line) + 1,
@@ -296,6 +301,8 @@ void YamlBuilder::Handle(const yaml_event_t& event) {
         PushFrame(&element, StepKind::Element, top.target->Size() - 1, 0);
     } else if (top.mode == Mode::Mapping) {
         if (event.type == YAML_MAPPING_END_EVENT) {
+            // libyaml gives every key a value (an empty scalar at least), so
+            // no key is pending here.
             PopFrame();
             return;
         }

@@ -2,13 +2,12 @@
 
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
-#include <rapidjson/error/en.h>
-#include <rapidjson/reader.h>
 
 #include <cmath>
 #include <string>
 #include <vector>
 
+#include "sdk/formats/rapidjson_reader.h"
 #include "sdk/formats/reader_limits.h"
 #include "tests/support/binding_matchers.h"
 
