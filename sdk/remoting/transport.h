@@ -113,7 +113,8 @@ public:
 
     // Describes every registered function, type and event to the host, with
     // one HostFunctionRecord per route. The records live as long as the
-    // transport; routes registered later are not described.
+    // transport; routes registered later are not described. Meant to be
+    // called once: a second call rebuilds (and so moves) the records.
     HostApiDescriptor BuildApiDescriptor();
 
     // The callback stored in every HostFunctionRecord.
