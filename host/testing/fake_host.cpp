@@ -95,6 +95,7 @@ void* FakeHost::CallLoad(uint32_t major, uint32_t minor, uint32_t patch) {
     context_.apiMinor = minor;
     context_.apiPatch = patch;
     plugin_ = load_ ? load_(&context_) : nullptr;
+    if (context_.callbacks != nullptr) getMemoryStats_ = context_.callbacks->GetMemoryStats;
     return plugin_;
 }
 
@@ -118,12 +119,15 @@ void FakeHost::Unload() {
     if (library_ != nullptr) Platform::UnloadSharedLibrary(library_);
     library_ = nullptr;
     load_ = nullptr;
+    getMemoryStats_ = nullptr;
     std::memset(&context_, 0, sizeof(context_));
 }
 
 PluginMemoryStats FakeHost::MemoryStats() const {
     PluginMemoryStats stats{};
-    if (context_.callbacks != nullptr) context_.callbacks->GetMemoryStats(nullptr, &stats);
+    // Not through context_.callbacks: that table lives in the plug-in
+    // object, which Stop destroys.
+    if (getMemoryStats_ != nullptr) getMemoryStats_(nullptr, &stats);
     return stats;
 }
 

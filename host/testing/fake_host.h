@@ -81,6 +81,9 @@ public:
     // ---- the plug-in's life
     // Loads the library and finds the export; false when either fails.
     bool Load(const std::string& libraryPath, const char* exportName = "load_qem_quorvex_zv");
+    // Uses an export linked into the calling binary instead of a loaded
+    // library (for plug-in classes that exist only in a test).
+    void UseEntryPoint(LoadPluginFn load) { load_ = load; }
     // Calls the export with the given host API version; returns the plug-in
     // object (also kept, with the load record, for Start and Stop).
     void* CallLoad(uint32_t major = 18, uint32_t minor = 0, uint32_t patch = 0);
@@ -92,6 +95,8 @@ public:
     void Stop();
     // Unloads the library (Stop first if the plug-in was started).
     void Unload();
+    // Through the GetMemoryStats entry of the last load, which stays valid
+    // after Stop as long as the library is loaded; zeros before any load.
     PluginMemoryStats MemoryStats() const;
     const HostFunctions* Functions() const { return &table_.functions; }
 
@@ -178,6 +183,7 @@ private:
     PluginLoadContext context_{};
     void* library_ = nullptr;
     LoadPluginFn load_ = nullptr;
+    void(KORVO_CDECL* getMemoryStats_)(void*, PluginMemoryStats*) = nullptr;
     void* plugin_ = nullptr;
     bool started_ = false;
 

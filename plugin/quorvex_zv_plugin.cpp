@@ -1,0 +1,100 @@
+#include "plugin/quorvex_zv_plugin.h"
+
+#include <mutex>
+#include <utility>
+
+#include "sdk/diagnostics/log.h"
+#include "sdk/platform/platform.h"
+
+namespace Korvo::Client::QuorvexZV {
+
+namespace {
+
+constexpr std::string_view kOptionPrefix = "--";
+
+HandlerError NotAvailable() { return HandlerError(Api::kNotAvailableStatus, Api::kNotAvailableMessage); }
+
+}  // namespace
+
+bool HasCommandLineOption(std::string_view optionName, const std::vector<std::string>& arguments) {
+    std::string option;
+    if (optionName.substr(0, kOptionPrefix.size()) != kOptionPrefix) option.assign(kOptionPrefix);
+    option.append(optionName);
+    for (const std::string& argument : arguments) {
+        if (argument == option) return true;
+    }
+    return false;
+}
+
+QuorvexZVPlugin::QuorvexZVPlugin() = default;
+QuorvexZVPlugin::~QuorvexZVPlugin() = default;
+
+void QuorvexZVPlugin::RegisterRoutes() {
+    AddType<Record>(Api::kUiStateTypeName)
+        .Field("state", &Record::state)
+        .Field("updatedBy", &Record::updatedBy)
+        .Field("timestamp", &Record::timestamp)
+        .Field("data", &Record::data);
+    AddGetRoute(Api::kUiStatesRoute, &QuorvexZVPlugin::ListUiStates);
+    AddGetRoute(Api::kUiStateRoute, &QuorvexZVPlugin::GetUiState).PathArgument("feature");
+    AddPostRoute(Api::kUiStateRoute, &QuorvexZVPlugin::PostUiState).PathArgument("feature").BodyArgument("state");
+}
+
+bool QuorvexZVPlugin::OnStart() {
+    RemotingResult<BindingProperty> locale = RequestFromHost<BindingProperty>(HttpMethod::Get, kRegionLocalePath);
+    if (locale.IsError()) {
+        const std::string message(locale.Message());
+        LogMessage(Error, kLogGroupDebug, "qem-quorvex-zv: Failed to get the locale: '%s'.", message.c_str());
+        return false;
+    }
+    // A missing region, or one that is not a string, reads as empty.
+    const std::string region(locale.Value().Get("region").AsString());
+
+    // Asked whatever the region is.
+    RemotingResult<std::vector<std::string>> arguments =
+        RequestFromHost<std::vector<std::string>>(HttpMethod::Get, kCommandLineArgsPath);
+
+    bool available = region == kOperatorRegion;
+    if (!available && !arguments.IsError()) available = HasCommandLineOption(kDeveloperOption, arguments.Value());
+    if (available) available_.store(true, std::memory_order_release);
+    return true;
+}
+
+HandlerResult<QuorvexZVPlugin::RecordMap> QuorvexZVPlugin::ListUiStates() {
+    if (!IsAvailable()) return NotAvailable();
+    RecordMap states;
+    std::shared_lock<std::shared_mutex> guard(storeLock_);
+    for (const auto& [feature, record] : store_) states.emplace(feature, record);
+    return states;
+}
+
+HandlerResult<QuorvexZVPlugin::Record> QuorvexZVPlugin::GetUiState(const std::string& feature) {
+    if (!IsAvailable()) return NotAvailable();
+    {
+        std::shared_lock<std::shared_mutex> guard(storeLock_);
+        auto found = store_.find(feature);
+        if (found != store_.end()) return found->second;
+    }
+    std::string message(Api::kNoUiStateMessage);
+    message += feature;
+    return HandlerError(Api::kNoUiStateStatus, std::move(message));
+}
+
+HandlerResult<void> QuorvexZVPlugin::PostUiState(const std::string& feature, Record state) {
+    if (!IsAvailable()) return NotAvailable();
+    if (state.state.empty() || state.updatedBy.empty()) {
+        return HandlerError(Api::kInvalidUiStateStatus, Api::kInvalidUiStateMessage);
+    }
+    if (state.timestamp <= 0) state.timestamp = Platform::SystemTimeMilliseconds();
+    {
+        std::unique_lock<std::shared_mutex> guard(storeLock_);
+        store_.insert_or_assign(feature, state);
+    }
+    std::string uri(Api::kUiStateUriPrefix);
+    uri += feature;
+    // The write stands whatever becomes of its event.
+    (void)SendResourceEvent(PluginResourceEventType::Update, uri, state);
+    return {};
+}
+
+}  // namespace Korvo::Client::QuorvexZV

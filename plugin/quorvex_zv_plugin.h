@@ -1,0 +1,79 @@
+// plugin/quorvex_zv_plugin.h - the companion client's UI-state plug-in.
+//
+// \file
+// Keeps, in memory, the latest UI state that some component reported for
+// each named feature of the regional companion voice and chat client, and
+// serves them through the host's API:
+//   GET  /qem-quorvex-zv/v1/ui-states            every feature's state
+//   GET  /qem-quorvex-zv/v1/ui-states/{feature}  one feature's state
+//   POST /qem-quorvex-zv/v1/ui-states/{feature}  write one (state, updatedBy,
+//        timestamp - filled in when left out - and free-form data)
+// Every write is broadcast as an Update resource event, so subscribers follow
+// changes without polling. The service answers only where it is meant to
+// run: in the operator's region "QUORVEX", or with the developer option
+// "--dev-quorvex-zv" on the host's command line (the start-up check); else
+// every route answers 404 "API not available".
+//
+// Threads: requests arrive on the host's threads, many at once. The store is
+// guarded by a reader-writer lock: reads and lists run in parallel, a write
+// replaces a whole record at once, and no reader sees half a record. The
+// lock is never held while the host is called (the event of a write is sent
+// after the lock is released), so events of two concurrent writes of one
+// feature may reach the host in either order.
+#pragma once
+
+#include <atomic>
+#include <map>
+#include <shared_mutex>
+#include <string>
+#include <string_view>
+#include <unordered_map>
+#include <vector>
+
+#include "plugin/ui_state_resource.h"
+#include "sdk/host/plugin_base.h"
+
+namespace Korvo::Client::QuorvexZV {
+
+// The short name; the full name is "vbp-be-" followed by it.
+inline constexpr std::string_view kPluginShortName = "qem-quorvex-zv";
+
+// What the start-up check asks the host, and what it looks for.
+inline constexpr std::string_view kRegionLocalePath = "/korvoclient/get_region_locale";
+inline constexpr std::string_view kCommandLineArgsPath = "/korvoclient/command-line-args";
+inline constexpr std::string_view kOperatorRegion = "QUORVEX";
+inline constexpr std::string_view kDeveloperOption = "dev-quorvex-zv";
+
+// True when some element of arguments equals the option with two leading
+// dashes (added unless optionName starts with "--"): the whole element,
+// case-sensitive; "--option=value" does not match.
+bool HasCommandLineOption(std::string_view optionName, const std::vector<std::string>& arguments);
+
+class QuorvexZVPlugin final : public PluginBase {
+public:
+    using Record = Api::ZVFeatureUIStateResource;
+    using RecordMap = std::map<std::string, Record>;
+
+    QuorvexZVPlugin();
+    ~QuorvexZVPlugin() override;
+
+    // The record type and the three routes.
+    void RegisterRoutes() override;
+    // Asks the host for the region and the command line and decides
+    // availability; false only when the region could not be had.
+    bool OnStart() override;
+
+    bool IsAvailable() const noexcept { return available_.load(std::memory_order_acquire); }
+
+    // ---- the route handlers
+    HandlerResult<RecordMap> ListUiStates();
+    HandlerResult<Record> GetUiState(const std::string& feature);
+    HandlerResult<void> PostUiState(const std::string& feature, Record state);
+
+private:
+    mutable std::shared_mutex storeLock_;
+    std::unordered_map<std::string, Record> store_;
+    std::atomic<bool> available_{false};
+};
+
+}  // namespace Korvo::Client::QuorvexZV
