@@ -34,6 +34,12 @@ inline constexpr char kAliasesTooLarge[] =
 // %1 the nesting bound, %2 line, %3 column.
 inline constexpr char kNestedTooDeep[] = "The document is nested deeper than %1 levels. At line: %2 col: %3";
 
+// %1 the flow nesting bound, %2 line, %3 column.
+inline constexpr char kFlowNestedTooDeep[] =
+    "Flow collections are nested deeper than %1 levels. At line: %2 col: %3";
+// %1 the bound, %2 the line of the first directive past it (from 1).
+inline constexpr char kTooManyTagDirectives[] = "More than %1 tag directives. At line: %2 col: 1";
+
 // %1 the full tag text.
 inline constexpr char kUnsupportedTag[] = "Unsupported YAML tag '%1'.";
 

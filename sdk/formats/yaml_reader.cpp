@@ -186,6 +186,49 @@ private:
 
 const char* Text(const yaml_char_t* text) noexcept { return reinterpret_cast<const char*>(text); }
 
+// Line breaks as libyaml sees them: LF, CR, CR LF, and the UTF-8 NEL, LS
+// and PS.
+constexpr std::string_view kNextLine = "\xC2\x85";
+constexpr std::string_view kLineSeparator = "\xE2\x80\xA8";
+constexpr std::string_view kParagraphSeparator = "\xE2\x80\xA9";
+constexpr std::string_view kByteOrderMark = "\xEF\xBB\xBF";
+
+bool EndsWithLineBreak(std::string_view text) noexcept {
+    return text.ends_with('\n') || text.ends_with('\r') || text.ends_with(kNextLine) ||
+           text.ends_with(kLineSeparator) || text.ends_with(kParagraphSeparator);
+}
+
+// The line (from 1) that position at lies on.
+uint64_t LineOf(std::string_view text, size_t at) noexcept {
+    uint64_t line = 1;
+    for (size_t i = 0; i < at; ++i) {
+        std::string_view rest = text.substr(i, at - i);
+        if (rest[0] == '\n' || (rest[0] == '\r' && !rest.starts_with("\r\n"))) {
+            ++line;
+        } else if (rest.starts_with(kNextLine) || rest.starts_with(kLineSeparator) ||
+                   rest.starts_with(kParagraphSeparator)) {
+            ++line;
+        }
+    }
+    return line;
+}
+
+// The line (from 1) of the first line past kMaxYamlTagDirectives that starts
+// with "%TAG", or 0. A line inside a block scalar may count too, which only
+// errs on the safe side.
+uint64_t FindExcessTagDirective(std::string_view text) noexcept {
+    constexpr std::string_view kTagDirective = "%TAG";
+    uint32_t directives = 0;
+    for (size_t at = text.find('%'); at != std::string_view::npos; at = text.find('%', at + 1)) {
+        std::string_view before = text.substr(0, at);
+        bool lineStart = before.empty() || before == kByteOrderMark || EndsWithLineBreak(before);
+        if (lineStart && text.substr(at).starts_with(kTagDirective) && ++directives > kMaxYamlTagDirectives) {
+            return LineOf(text, at);
+        }
+    }
+    return 0;
+}
+
 // ------------------------------------------------------------- the builder
 
 class YamlBuilder {
@@ -206,6 +249,7 @@ private:
         BindingProperty* target;
         size_t pathNode;  // in path_
         Mode mode;
+        bool flow;  // an open flow collection ("[...]" or "{...}")
     };
 
     // How a frame's target is reached from its parent's. Steps form a tree
@@ -260,6 +304,7 @@ private:
     size_t pendingKeyOffset_ = 0;
     std::map<std::string, Anchor, std::less<>> anchors_;
     uint32_t documents_ = 0;
+    uint32_t flowDepth_ = 0;  // open flow collections
     uint64_t aliasWorkLeft_;
     std::vector<size_t> chain_;                                    // scratch of Resolve
     std::vector<std::pair<const BindingProperty*, uint32_t>> walk_;  // scratch of Measure
@@ -270,7 +315,7 @@ YamlBuilder::YamlBuilder(BindingResult& result, size_t inputSize)
     frames_.reserve(kReservedFrames);
     path_.reserve(kReservedFrames);
     path_.push_back({0, 0, 0, StepKind::Root, true});
-    frames_.push_back({&result_.Value(), 0, Mode::Value});
+    frames_.push_back({&result_.Value(), 0, Mode::Value, false});
 }
 
 void YamlBuilder::Handle(const yaml_event_t& event) {
@@ -394,9 +439,17 @@ bool YamlBuilder::OpenContainer(BindingProperty& target, const yaml_event_t& eve
         FailAt(YamlMessage::kNestedTooDeep, event.start_mark, kMaxNestingDepth);
         return false;
     }
+    bool isSequence = event.type == YAML_SEQUENCE_START_EVENT;
+    bool flow = isSequence ? event.data.sequence_start.style == YAML_FLOW_SEQUENCE_STYLE
+                           : event.data.mapping_start.style == YAML_FLOW_MAPPING_STYLE;
+    if (flow && ++flowDepth_ > kMaxYamlFlowDepth) {
+        FailAt(YamlMessage::kFlowNestedTooDeep, event.start_mark, kMaxYamlFlowDepth);
+        return false;
+    }
     Frame& frame = frames_.back();
+    frame.flow = flow;
     const yaml_char_t* anchor = nullptr;
-    if (event.type == YAML_SEQUENCE_START_EVENT) {
+    if (isSequence) {
         detail::BecomeCollection(target);
         frame.mode = Mode::Sequence;
         anchor = event.data.sequence_start.anchor;
@@ -514,11 +567,12 @@ bool YamlBuilder::Charge(uint64_t work) noexcept {
 
 void YamlBuilder::PushFrame(BindingProperty* target, StepKind kind, size_t value, size_t keyLength) {
     path_.push_back({frames_.back().pathNode, value, keyLength, kind, false});
-    frames_.push_back({target, path_.size() - 1, Mode::Value});
+    frames_.push_back({target, path_.size() - 1, Mode::Value, false});
 }
 
 void YamlBuilder::PopFrame() {
     size_t node = frames_.back().pathNode;
+    if (frames_.back().flow) --flowDepth_;
     frames_.pop_back();
     // Steps go in stack order, so the frame's own step is the last one
     // unless an anchor pinned it or a step after it.
@@ -573,6 +627,10 @@ void ResolveYamlScalar(BindingResult& result, BindingProperty& target, const cha
 
 BindingResult ReadYaml(std::string_view text) {
     BindingResult result;
+    if (uint64_t line = FindExcessTagDirective(text); line != 0) {
+        result.Fail(FormatToString(YamlMessage::kTooManyTagDirectives, kMaxYamlTagDirectives, line));
+        return result;
+    }
     YamlParser parser;
     yaml_parser_set_encoding(parser.Get(), YAML_UTF8_ENCODING);
     static const unsigned char kNoText[] = "";

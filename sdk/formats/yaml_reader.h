@@ -37,8 +37,10 @@ namespace Korvo {
 // Reads text (UTF-8, its full length; libyaml refuses NUL bytes). Empty text
 // gives success with an Empty property. Failures carry the messages of
 // yaml_messages.h or of the conversion of a tagged scalar; nothing of the
-// partial value is kept. Containers nested deeper than kMaxNestingDepth
-// (sdk/formats/reader_limits.h), counting what aliases copy in, fail too.
+// partial value is kept. The bounds of sdk/formats/reader_limits.h apply:
+// containers nested deeper than kMaxNestingDepth (counting what aliases copy
+// in), flow collections nested deeper than kMaxYamlFlowDepth, more than
+// kMaxYamlTagDirectives %TAG lines, and alias copies past their budget fail.
 // Throws only std::bad_alloc.
 [[nodiscard]] BindingResult ReadYaml(std::string_view text);
 

@@ -310,26 +310,75 @@ TEST(YamlReaderTest, FailsWhereverLibyamlDoes) {
 
 std::string Nested(uint32_t levels) { return std::string(levels, '[') + std::string(levels, ']'); }
 
+// A block sequence nested levels deep whose innermost entry is leaf.
+std::string BlockNest(uint32_t levels, const std::string& leaf) {
+    std::string text;
+    for (uint32_t i = 0; i < levels; ++i) text += std::string(i, ' ') + "-\n";
+    return text + std::string(levels, ' ') + leaf + "\n";
+}
+
 TEST(YamlReaderTest, NestingIsBounded) {
-    BindingResult deepest = ReadYaml(Nested(kMaxNestingDepth));
+    // Block sequences to the bound, then a flow one inside: 512 in all.
+    BindingResult deepest = ReadYaml(BlockNest(kMaxNestingDepth - 1, "[]"));
     ASSERT_THAT(deepest, Succeeded());
     const BindingProperty* level = &deepest.Value();
     for (uint32_t i = 1; i < kMaxNestingDepth; ++i) level = &level->At(0);
     EXPECT_THAT(*level, IsCollection(IsEmpty()));
-    EXPECT_THAT(ReadYaml(Nested(kMaxNestingDepth + 1)),
-                FailedWithMessage("The document is nested deeper than 512 levels. At line: 1 col: 513"));
-    EXPECT_THAT(ReadYaml(std::string(200000, '[')), FailedWithMessage(HasSubstr("nested deeper than 512")));
+    EXPECT_THAT(ReadYaml(BlockNest(kMaxNestingDepth, "[]")),
+                FailedWithMessage("The document is nested deeper than 512 levels. At line: 513 col: 513"));
+    EXPECT_THAT(ReadYaml(std::string(200000, '[')), FailedWithMessage(HasSubstr("nested deeper than 64")));
     std::string blocks;
     for (uint32_t i = 0; i <= kMaxNestingDepth; ++i) blocks += std::string(i, ' ') + "k:\n";
     EXPECT_THAT(ReadYaml(blocks), FailedWithMessage("The document is nested deeper than 512 levels. At line: 513 col: 513"));
 }
 
+TEST(YamlReaderTest, FlowCollectionsNestLessDeeply) {
+    // libyaml's cost per token grows with the flow nesting.
+    EXPECT_THAT(ReadYaml(Nested(kMaxYamlFlowDepth)), Succeeded());
+    std::string mappings;
+    for (uint32_t i = 0; i < kMaxYamlFlowDepth; ++i) mappings += "{k: ";
+    EXPECT_THAT(ReadYaml(mappings + "v" + std::string(kMaxYamlFlowDepth, '}')), Succeeded());
+    EXPECT_THAT(ReadYaml(Nested(kMaxYamlFlowDepth + 1)),
+                FailedWithMessage("Flow collections are nested deeper than 64 levels. At line: 1 col: 65"));
+    EXPECT_THAT(ReadYaml("- a: " + std::string(kMaxYamlFlowDepth, '[') + "{k: 1}"),
+                FailedWithMessage("Flow collections are nested deeper than 64 levels. At line: 1 col: 70"));
+    // Block collections count only towards the common bound; flow ones inside
+    // them start afresh after they close.
+    std::string blocks;
+    for (uint32_t i = 0; i < 100; ++i) blocks += std::string(i, ' ') + "k:\n";
+    blocks += std::string(100, ' ') + "- " + Nested(60) + "\n" + std::string(100, ' ') + "- " + Nested(60) + "\n";
+    EXPECT_THAT(ReadYaml(blocks), Succeeded());
+}
+
+TEST(YamlReaderTest, TagDirectivesAreBoundedBeforeLibyamlSeesThem) {
+    auto directives = [](uint32_t count, const std::string& lineBreak) {
+        std::string text;
+        for (uint32_t i = 0; i < count; ++i) text += "%TAG !t" + std::to_string(i) + "! tag:example.com,2000:" + lineBreak;
+        return text + "--- !t0!x 1" + lineBreak;
+    };
+    EXPECT_THAT(ReadYaml(directives(kMaxYamlTagDirectives, "\n")),
+                FailedWithMessage("Unsupported YAML tag 'tag:example.com,2000:x'."));
+    EXPECT_THAT(ReadYaml(directives(kMaxYamlTagDirectives + 1, "\n")),
+                FailedWithMessage("More than 64 tag directives. At line: 65 col: 1"));
+    EXPECT_THAT(ReadYaml(directives(kMaxYamlTagDirectives + 1, "\r\n")),
+                FailedWithMessage("More than 64 tag directives. At line: 65 col: 1"));
+    EXPECT_THAT(ReadYaml(directives(kMaxYamlTagDirectives + 1, "\r")),
+                FailedWithMessage("More than 64 tag directives. At line: 65 col: 1"));
+    EXPECT_THAT(ReadYaml(directives(kMaxYamlTagDirectives + 1, "\xE2\x80\xA8")),
+                FailedWithMessage("More than 64 tag directives. At line: 65 col: 1"));
+    EXPECT_THAT(ReadYaml(directives(20000, "\n")), FailedWithMessage(HasSubstr("More than 64 tag directives.")));
+    // Not at the start of a line: not a directive.
+    std::string inText = "- x";
+    for (uint32_t i = 0; i < 100; ++i) inText += " %TAG";
+    EXPECT_THAT(ReadYaml(inText), HasValue(IsCollection(ElementsAre(IsString(inText.substr(2))))));
+}
+
 TEST(YamlReaderTest, AliasCopiesCountTowardsTheNestingBound) {
-    // Anchored at 300 levels, copied in at 300 levels: 600 in all.
-    std::string text = "- &deep " + Nested(300) + "\n- " + std::string(300, '[') + "*deep" + std::string(300, ']');
-    EXPECT_THAT(ReadYaml(text), FailedWithMessage("The document is nested deeper than 512 levels. At line: 2 col: 303"));
-    std::string fits = "- &deep " + Nested(200) + "\n- " + std::string(300, '[') + "*deep" + std::string(300, ']');
-    EXPECT_THAT(ReadYaml(fits), Succeeded());
+    // Anchored 300 levels deep, copied in 300 levels deep: 600 in all.
+    std::string anchored = "a: &deep\n" + BlockNest(300, "x");
+    EXPECT_THAT(ReadYaml(anchored + "b:\n" + BlockNest(300, "*deep")),
+                FailedWithMessage("The document is nested deeper than 512 levels. At line: 604 col: 301"));
+    EXPECT_THAT(ReadYaml(anchored + "b:\n" + BlockNest(200, "*deep")), Succeeded());
 }
 
 TEST(YamlReaderTest, AliasExpansionIsBoundedByTheInputSize) {
