@@ -245,6 +245,24 @@ TEST_F(ArgumentBindingTest, MillionSegmentKeyFailsWithoutBuildingIt) {
               "Argument 'filter' for 'PostBindByFeature' is nested deeper than 512 levels.");
 }
 
+TEST_F(ArgumentBindingTest, DeeplyNestedHostArgumentTravelsInBoundedStack) {
+    // [[[...[7]...]]] two hundred thousand levels deep, bound into the
+    // object argument, copied into the answer and released by the host.
+    constexpr size_t kDepth = 200'000;
+    std::vector<HostValue> levels(kDepth);
+    for (size_t level = 0; level + 1 < kDepth; ++level) {
+        levels[level].type = static_cast<uint32_t>(HostValueType::Array);
+        levels[level].data.array.items = &levels[level + 1];
+        levels[level].data.array.count = 1;
+    }
+    levels.back().type = static_cast<uint32_t>(HostValueType::Int64);
+    levels.back().data.int64 = 7;
+    const HostReply reply = Bind({.path = "/bind/f", .rawArguments = {HostArgumentEntry{"filter", levels[0]}}});
+    ASSERT_FALSE(reply.error) << reply.errorMessage;
+    EXPECT_EQ(reply.json.size(), std::string(R"({"filter":,"verbose":false})").size() + 2 * (kDepth - 1) + 1);
+    EXPECT_TRUE(reply.zeroAfterRelease);
+}
+
 TEST_F(ArgumentBindingTest, IndexGrowthIsBudgetedPerCall) {
     // Each index alone fits; together they would build far more elements
     // than the query is long.
