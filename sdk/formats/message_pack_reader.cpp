@@ -422,7 +422,9 @@ void MessagePackReader::OpenContainer(Frame& frame, Mode mode, uint32_t count) {
     BindingProperty& target = *frame.target;
     if (mode == Mode::Array) {
         detail::BecomeCollection(target);
-        if (count <= kReserveAhead && count <= cursor_.Remaining()) target.Reserve(target.Size() + count);
+        // A repeated key's array appends to an earlier one, which grows as
+        // usual: reserving exactly would copy it on every repetition.
+        if (target.Size() == 0 && count <= kReserveAhead && count <= cursor_.Remaining()) target.Reserve(count);
     } else {
         detail::BecomeStructure(target);
     }
