@@ -1,6 +1,7 @@
 # Checks that a built plug-in library exports exactly one symbol,
 # load_qem_quorvex_zv, undecorated. Runs on the build machine (never under
 # Wine): -DLIBRARY=<path> -DTOOL=<nm or objdump> -DKIND=<elf or pe>.
+cmake_policy(SET CMP0007 NEW)
 if(KIND STREQUAL "pe")
   execute_process(COMMAND ${TOOL} -p ${LIBRARY} OUTPUT_VARIABLE dump RESULT_VARIABLE status)
   if(NOT status EQUAL 0)
