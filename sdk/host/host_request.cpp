@@ -95,6 +95,8 @@ RemotingResult<BindingProperty> RequestPropertyFromHost(PluginCore& plugin, Http
     ResponseReleaser releaser(response);
 
     if (response.errorMessage != nullptr || response.error != 0) {
+        // A stream beside the error is not read, but it is still given back.
+        StreamReleaser unread(response);
         const char* message = response.errorMessage != nullptr ? response.errorMessage : "";
         return Result::Failure(response.status, FormatToString(kErrorResponseTemplate, methodName, path, message));
     }
@@ -110,6 +112,7 @@ RemotingResult<BindingProperty> RequestPropertyFromHost(PluginCore& plugin, Http
 
     // The value stays the host's: it is read here and freed by the host's
     // release function.
+    StreamReleaser unread(response);
     HostValueResult error{};
     BindingProperty value;
     if (!ToProperty(error, value, response.result, kResultRootName, plugin.Registry())) {

@@ -168,6 +168,20 @@ TEST(HostRequestHandWrittenTest, ImplausibleAnswersFailSafely) {
     EXPECT_EQ(flagged.Message(), "Error response for GET /x: ");
     EXPECT_EQ(gReleases, 1);
 
+    // A stream beside an error answer is not read but still given back.
+    gReleases = 0;
+    plugin.answer = [](HostResponseRecord* response) {
+        static char message[] = "refused";
+        response->errorMessage = message;
+        response->status = 403;
+        response->streamRead = &OverlongRead;
+        response->streamRelease = &CountStreamRelease;
+        response->release = &CountRelease;
+    };
+    RemotingResult<BindingProperty> refused = RequestPropertyFromHost(plugin, HttpMethod::Get, "/x");
+    EXPECT_EQ(refused.Message(), "Error response for GET /x: refused");
+    EXPECT_EQ(gReleases, 2);
+
     // A value of an unknown type code cannot be read.
     plugin.answer = [](HostResponseRecord* response) { response->result.type = 77; };
     RemotingResult<BindingProperty> unknown = RequestPropertyFromHost(plugin, HttpMethod::Get, "/x");
