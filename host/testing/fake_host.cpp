@@ -22,35 +22,6 @@ char* CopyText(const std::string& text) {
 
 std::string TextOrEmpty(const char* text) { return text ? std::string(text) : std::string(); }
 
-std::vector<std::string_view> SplitPath(std::string_view path) {
-    std::vector<std::string_view> pieces;
-    size_t start = 0;
-    for (;;) {
-        size_t slash = path.find('/', start);
-        if (slash == std::string_view::npos) {
-            pieces.push_back(path.substr(start));
-            return pieces;
-        }
-        pieces.push_back(path.substr(start, slash - start));
-        start = slash + 1;
-    }
-}
-
-bool TemplateFits(std::string_view pathTemplate, std::string_view path) {
-    size_t query = path.find('?');
-    if (query != std::string_view::npos) path = path.substr(0, query);
-    std::vector<std::string_view> want = SplitPath(pathTemplate);
-    std::vector<std::string_view> have = SplitPath(path);
-    for (size_t i = 0; i < want.size(); ++i) {
-        std::string_view piece = want[i];
-        bool parameter = piece.size() >= 2 && piece.front() == '{' && piece.back() == '}';
-        if (parameter && piece.size() > 2 && piece[1] == '+') return i < have.size();
-        if (i >= have.size()) return false;
-        if (!parameter && piece != have[i]) return false;
-    }
-    return want.size() == have.size();
-}
-
 }  // namespace
 
 struct FakeHost::StreamState {
@@ -83,53 +54,23 @@ FakeHost& FakeHost::Owner(const HostFunctions* self) {
 }
 
 bool FakeHost::Load(const std::string& libraryPath, const char* exportName) {
-    library_ = Platform::LoadSharedLibrary(libraryPath.c_str());
-    if (library_ == nullptr) return false;
-    load_ = reinterpret_cast<LoadPluginFn>(Platform::FindSymbol(library_, exportName));
-    return load_ != nullptr;
+    return library_.Open(libraryPath, exportName);
 }
 
 void* FakeHost::CallLoad(uint32_t major, uint32_t minor, uint32_t patch) {
-    std::memset(&context_, 0, sizeof(context_));
-    context_.apiMajor = major;
-    context_.apiMinor = minor;
-    context_.apiPatch = patch;
-    plugin_ = load_ ? load_(&context_) : nullptr;
-    if (context_.callbacks != nullptr) getMemoryStats_ = context_.callbacks->GetMemoryStats;
-    return plugin_;
+    return library_.Load(major, minor, patch);
 }
 
 bool FakeHost::Start(uint32_t pluginHandle) {
-    if (context_.callbacks == nullptr || context_.plugin == nullptr) return false;
+    if (library_.Plugin() == nullptr) return false;
     interface_.functions = &table_.functions;
     interface_.pluginHandle = pluginHandle;
-    started_ = true;
-    return context_.callbacks->Start(context_.plugin, &interface_) != 0;
+    return library_.Start(&interface_);
 }
 
-void FakeHost::Stop() {
-    if (context_.callbacks != nullptr && context_.plugin != nullptr) context_.callbacks->Stop(context_.plugin);
-    context_.plugin = nullptr;
-    plugin_ = nullptr;
-    started_ = false;
-}
+void FakeHost::Stop() { library_.Stop(); }
 
-void FakeHost::Unload() {
-    if (plugin_ != nullptr) Stop();
-    if (library_ != nullptr) Platform::UnloadSharedLibrary(library_);
-    library_ = nullptr;
-    load_ = nullptr;
-    getMemoryStats_ = nullptr;
-    std::memset(&context_, 0, sizeof(context_));
-}
-
-PluginMemoryStats FakeHost::MemoryStats() const {
-    PluginMemoryStats stats{};
-    // Not through context_.callbacks: that table lives in the plug-in
-    // object, which Stop destroys.
-    if (getMemoryStats_ != nullptr) getMemoryStats_(nullptr, &stats);
-    return stats;
-}
+void FakeHost::Unload() { library_.Close(); }
 
 // ------------------------------------------------------------------ scripts
 
@@ -376,24 +317,11 @@ void FakeHost::ClearRecords() {
 // ------------------------------------------------------- calling functions
 
 const HostFunctionRecord* FakeHost::FindFunction(uint32_t method, std::string_view path) const {
-    const HostApiDescriptor* descriptor = Descriptor();
-    if (descriptor == nullptr || descriptor->functions == nullptr) return nullptr;
-    for (uint32_t i = 0; i < descriptor->functionCount; ++i) {
-        const HostFunctionRecord& record = descriptor->functions[i];
-        if (record.method != method || record.pathTemplate == nullptr) continue;
-        if (TemplateFits(record.pathTemplate, path)) return &record;
-    }
-    return nullptr;
+    return FunctionRouter(Descriptor()).Find(method, path).record;
 }
 
 const HostFunctionRecord* FakeHost::FindFunctionByName(std::string_view name) const {
-    const HostApiDescriptor* descriptor = Descriptor();
-    if (descriptor == nullptr || descriptor->functions == nullptr) return nullptr;
-    for (uint32_t i = 0; i < descriptor->functionCount; ++i) {
-        const HostFunctionRecord& record = descriptor->functions[i];
-        if (record.description.name != nullptr && name == record.description.name) return &record;
-    }
-    return nullptr;
+    return FunctionRouter(Descriptor()).FindByName(name);
 }
 
 FakeHost::CallResponse FakeHost::Call(uint32_t method, const std::string& path, std::string_view body,
@@ -418,52 +346,18 @@ FakeHost::CallResponse FakeHost::CallRecord(const HostFunctionRecord& record, ui
                                             const std::vector<std::pair<std::string, std::string>>& headers,
                                             const std::vector<std::pair<std::string, OwnedHostValue>>& arguments,
                                             uint32_t caller, const char* functionName) {
-    // The body is sent NUL-terminated, as the host sends JSON and YAML text.
-    std::string bodyText(body);
-    std::vector<HostHeaderEntry> headerEntries;
-    for (const auto& [name, value] : headers) headerEntries.push_back(HostHeaderEntry{name.c_str(), value.c_str()});
-    std::vector<HostArgumentEntry> argumentEntries;
-    for (const auto& [name, value] : arguments) {
-        argumentEntries.push_back(HostArgumentEntry{name.empty() ? nullptr : name.c_str(), value.Record()});
-    }
-
-    HostRequestRecord request;
-    std::memset(&request, 0, sizeof(request));
+    FunctionRequest request;
     request.method = method;
-    request.path = path.c_str();
-    request.arguments = argumentEntries.empty() ? nullptr : argumentEntries.data();
-    request.argumentCount = static_cast<uint32_t>(argumentEntries.size());
-    request.userData = record.description.userData;
-    request.headers = headerEntries.empty() ? nullptr : headerEntries.data();
-    request.headerCount = static_cast<uint32_t>(headerEntries.size());
-    request.contentType = contentType.empty() ? nullptr : contentType.c_str();
-    request.body = body.data() == nullptr ? nullptr : bodyText.c_str();
-    request.bodySize = static_cast<uint32_t>(bodyText.size());
+    request.path = path;
+    // The body is sent NUL-terminated, as the host sends JSON and YAML text.
+    request.hasBody = body.data() != nullptr;
+    request.body.assign(body);
+    request.contentType = contentType;
+    request.headers = headers;
+    request.arguments = arguments;
     request.caller = caller;
     request.functionName = functionName;
-
-    HostResponseRecord response;
-    std::memset(&response, 0, sizeof(response));
-    record.callback(&response, &request);
-
-    CallResponse out;
-    out.error = response.error != 0;
-    out.errorMessage = TextOrEmpty(response.errorMessage);
-    out.contentFlag = response.contentFlag;
-    out.contentCode = response.contentCode;
-    out.status = response.status;
-    out.textIsNull = response.text == nullptr;
-    out.text = TextOrEmpty(response.text);
-    for (uint32_t i = 0; response.headers != nullptr && i < response.headerCount; ++i) {
-        out.headers.emplace_back(TextOrEmpty(response.headers[i].name), TextOrEmpty(response.headers[i].value));
-    }
-    out.resultType = response.result.type;
-    out.resultJson = HostValueToJson(response.result);
-    out.releaseSet = response.release != nullptr;
-    if (response.release != nullptr) response.release(&response);
-    static const HostResponseRecord kZero{};
-    out.zeroAfterRelease = std::memcmp(&response, &kZero, sizeof(response)) == 0;
-    return out;
+    return CallFunction(record, request);
 }
 
 size_t FakeHost::DeliverEvent(const std::string& name, const OwnedHostValue& payload) {

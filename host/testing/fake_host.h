@@ -18,7 +18,9 @@
 #include <utility>
 #include <vector>
 
+#include "host/common/function_call.h"
 #include "host/common/host_value_json.h"
+#include "host/common/plugin_library.h"
 #include "sdk/host/host_abi.h"
 #include "sdk/host/memory_stats.h"
 #include "sdk/remoting/host_records.h"
@@ -58,20 +60,8 @@ public:
         bool more = false;
         bool fail = false;
     };
-    struct CallResponse {
-        bool error = false;
-        std::string errorMessage;
-        uint8_t contentFlag = 0;
-        uint32_t contentCode = 0;
-        uint32_t status = 0;
-        std::string text;
-        bool textIsNull = false;
-        std::vector<std::pair<std::string, std::string>> headers;
-        std::string resultJson;          // HostValueToJson of the result
-        uint32_t resultType = 0;
-        bool releaseSet = false;         // offset 58 was filled
-        bool zeroAfterRelease = false;   // all 62 bytes zero after the release
-    };
+    // What a response record held, copied before it was released.
+    using CallResponse = FunctionResponse;
 
     FakeHost();
     ~FakeHost();
@@ -83,12 +73,12 @@ public:
     bool Load(const std::string& libraryPath, const char* exportName = "load_qem_quorvex_zv");
     // Uses an export linked into the calling binary instead of a loaded
     // library (for plug-in classes that exist only in a test).
-    void UseEntryPoint(LoadPluginFn load) { load_ = load; }
+    void UseEntryPoint(LoadPluginFn load) { library_.UseEntryPoint(load); }
     // Calls the export with the given host API version; returns the plug-in
     // object (also kept, with the load record, for Start and Stop).
     void* CallLoad(uint32_t major = 18, uint32_t minor = 0, uint32_t patch = 0);
-    const PluginLoadContext& Context() const { return context_; }
-    const HostApiDescriptor* Descriptor() const { return context_.descriptor; }
+    const PluginLoadContext& Context() const { return library_.Context(); }
+    const HostApiDescriptor* Descriptor() const { return library_.Descriptor(); }
     // Start through the callbacks table; returns the plug-in's verdict.
     bool Start(uint32_t pluginHandle = 0x5EED);
     // Stop through the callbacks table (destroys the plug-in object).
@@ -97,7 +87,7 @@ public:
     void Unload();
     // Through the GetMemoryStats entry of the last load, which stays valid
     // after Stop as long as the library is loaded; zeros before any load.
-    PluginMemoryStats MemoryStats() const;
+    PluginMemoryStats MemoryStats() const { return library_.MemoryStats(); }
     const HostFunctions* Functions() const { return &table_.functions; }
 
     // ---- scripted answers of SendRequest, by exact path
@@ -121,8 +111,8 @@ public:
 
     // ---- calling the plug-in
     // The served function record whose method and template fit the request,
-    // or null. Templates match segment by segment; {x} takes one segment and
-    // {+x} the rest of the path.
+    // or null, chosen as FunctionRouter does: {x} takes one segment, {+x}
+    // the rest of the path.
     const HostFunctionRecord* FindFunction(uint32_t method, std::string_view path) const;
     const HostFunctionRecord* FindFunctionByName(std::string_view name) const;
     // Builds the request record, calls the record's callback, copies the
@@ -180,12 +170,7 @@ private:
 
     Table table_;
     HostInterface interface_{};
-    PluginLoadContext context_{};
-    void* library_ = nullptr;
-    LoadPluginFn load_ = nullptr;
-    void(KORVO_CDECL* getMemoryStats_)(void*, PluginMemoryStats*) = nullptr;
-    void* plugin_ = nullptr;
-    bool started_ = false;
+    PluginLibrary library_;
 
     mutable std::mutex mutex_;
     std::map<std::string, Script> scripts_;

@@ -1,0 +1,212 @@
+#include "host/common/function_call.h"
+
+#include <algorithm>
+#include <cstring>
+
+namespace Korvo::Host {
+
+namespace {
+
+constexpr const char* kMethodTexts[] = {"", "DELETE", "GET", "HEAD", "OPTIONS", "PATCH", "POST", "PUT"};
+constexpr size_t kStreamChunkBytes = 4096;
+
+std::string TextOrEmpty(const char* text) { return text ? std::string(text) : std::string(); }
+
+std::string_view PathOnly(std::string_view path) {
+    size_t query = path.find('?');
+    return query == std::string_view::npos ? path : path.substr(0, query);
+}
+
+void ReadStream(const HostResponseRecord& response, FunctionResponse& out) {
+    out.streamed = true;
+    char buffer[kStreamChunkBytes];
+    for (;;) {
+        uint32_t count = sizeof(buffer);
+        bool more = false;
+        if (!response.streamRead(response.stream, buffer, &count, &more) || count > sizeof(buffer)) {
+            out.streamFailed = true;
+            break;
+        }
+        if (out.streamBody.size() + count > kMaxStreamBytes) {
+            out.streamFailed = true;
+            break;
+        }
+        out.streamBody.append(buffer, count);
+        if (!more) break;
+    }
+    if (response.streamRelease != nullptr) response.streamRelease(response.stream);
+}
+
+}  // namespace
+
+uint32_t MethodCode(std::string_view name) noexcept {
+    for (uint32_t code = 1; code < sizeof(kMethodTexts) / sizeof(kMethodTexts[0]); ++code) {
+        if (name == kMethodTexts[code]) return code;
+    }
+    return 0;
+}
+
+const char* MethodText(uint32_t code) noexcept {
+    return code < sizeof(kMethodTexts) / sizeof(kMethodTexts[0]) ? kMethodTexts[code] : "";
+}
+
+// ------------------------------------------------------------ PathTemplate
+
+PathTemplate::PathTemplate(std::string_view pathTemplate) {
+    // The same reading as the plug-in's own: '{' opens a parameter, a '+'
+    // or '#' right after it chooses its kind, '}' closes it; an unclosed
+    // parameter stands for nothing.
+    enum { Outside, Segment, Reserved, Fragment } state = Outside;
+    bool named = false;
+    for (char c : pathTemplate) {
+        if (c == '{') {
+            state = Segment;
+            named = false;
+        } else if (c == '}') {
+            if (state == Segment) atoms_.push_back(static_cast<int16_t>(Atom::Segment));
+            if (state == Fragment) {
+                atoms_.push_back('#');
+                ++literalLength_;
+            }
+            if (state == Reserved || state == Fragment) atoms_.push_back(static_cast<int16_t>(Atom::Rest));
+            state = Outside;
+        } else if (state == Outside) {
+            atoms_.push_back(static_cast<int16_t>(static_cast<unsigned char>(c)));
+            ++literalLength_;
+        } else if (state == Segment && !named && c == '+') {
+            state = Reserved;
+        } else if (state == Segment && !named && c == '#') {
+            state = Fragment;
+        } else {
+            named = true;
+        }
+    }
+}
+
+bool PathTemplate::Fits(std::string_view path) const {
+    // A set-of-positions walk over the atoms: one pass over the path, no
+    // backtracking and no recursion.
+    const size_t count = atoms_.size();
+    std::vector<char> current(count + 1, 0);
+    std::vector<char> next(count + 1, 0);
+    auto close = [&](std::vector<char>& set) {
+        for (size_t i = 0; i < count; ++i) {
+            if (set[i] && atoms_[i] < 0) set[i + 1] = 1;
+        }
+    };
+    current[0] = 1;
+    close(current);
+    for (char c : path) {
+        std::fill(next.begin(), next.end(), 0);
+        bool any = false;
+        for (size_t i = 0; i < count; ++i) {
+            if (!current[i]) continue;
+            int16_t atom = atoms_[i];
+            if (atom == static_cast<int16_t>(Atom::Rest) || (atom == static_cast<int16_t>(Atom::Segment) && c != '/')) {
+                next[i] = 1;
+                any = true;
+            } else if (atom == static_cast<int16_t>(static_cast<unsigned char>(c))) {
+                next[i + 1] = 1;
+                any = true;
+            }
+        }
+        if (!any) return false;
+        close(next);
+        current.swap(next);
+    }
+    return current[count] != 0;
+}
+
+// ---------------------------------------------------------- FunctionRouter
+
+FunctionRouter::FunctionRouter(const HostApiDescriptor* descriptor) {
+    if (descriptor == nullptr || descriptor->functions == nullptr) return;
+    for (uint32_t i = 0; i < descriptor->functionCount; ++i) {
+        const HostFunctionRecord& record = descriptor->functions[i];
+        all_.push_back(&record);
+        if (record.pathTemplate == nullptr || record.pathTemplate[0] == '\0') continue;
+        routes_.push_back(Route{&record, PathTemplate(record.pathTemplate)});
+    }
+}
+
+FunctionRouter::Lookup FunctionRouter::Find(uint32_t method, std::string_view path) const {
+    Lookup lookup;
+    path = PathOnly(path);
+    size_t bestLiteral = 0;
+    for (const Route& route : routes_) {
+        if (!route.pathTemplate.Fits(path)) continue;
+        uint32_t routeMethod = route.record->method;
+        bool seen = false;
+        for (uint32_t known : lookup.pathMethods) seen = seen || known == routeMethod;
+        if (!seen) lookup.pathMethods.push_back(routeMethod);
+        if (routeMethod != 0 && routeMethod != method) continue;
+        if (lookup.record == nullptr || route.pathTemplate.LiteralLength() > bestLiteral) {
+            lookup.record = route.record;
+            bestLiteral = route.pathTemplate.LiteralLength();
+        }
+    }
+    return lookup;
+}
+
+const HostFunctionRecord* FunctionRouter::FindByName(std::string_view name) const {
+    for (const HostFunctionRecord* record : all_) {
+        if (record->description.name != nullptr && name == record->description.name) return record;
+    }
+    return nullptr;
+}
+
+// ------------------------------------------------------------ CallFunction
+
+FunctionResponse CallFunction(const HostFunctionRecord& record, const FunctionRequest& call) {
+    std::vector<HostHeaderEntry> headerEntries;
+    headerEntries.reserve(call.headers.size());
+    for (const auto& [name, value] : call.headers) headerEntries.push_back(HostHeaderEntry{name.c_str(), value.c_str()});
+    std::vector<HostArgumentEntry> argumentEntries;
+    argumentEntries.reserve(call.arguments.size());
+    for (const auto& [name, value] : call.arguments) {
+        argumentEntries.push_back(HostArgumentEntry{name.empty() ? nullptr : name.c_str(), value.Record()});
+    }
+
+    HostRequestRecord request;
+    std::memset(&request, 0, sizeof(request));
+    request.method = call.method;
+    request.path = call.path.c_str();
+    request.arguments = argumentEntries.empty() ? nullptr : argumentEntries.data();
+    request.argumentCount = static_cast<uint32_t>(argumentEntries.size());
+    request.userData = record.description.userData;
+    request.headers = headerEntries.empty() ? nullptr : headerEntries.data();
+    request.headerCount = static_cast<uint32_t>(headerEntries.size());
+    request.contentType = call.contentType.empty() ? nullptr : call.contentType.c_str();
+    request.body = call.hasBody ? call.body.c_str() : nullptr;
+    request.bodySize = call.hasBody ? static_cast<uint32_t>(call.body.size()) : 0;
+    request.caller = call.caller;
+    request.functionName = call.functionName;
+
+    HostResponseRecord response;
+    std::memset(&response, 0, sizeof(response));
+    record.callback(&response, &request);
+
+    FunctionResponse out;
+    out.error = response.error != 0;
+    out.errorMessage = TextOrEmpty(response.errorMessage);
+    out.contentFlag = response.contentFlag;
+    out.contentCode = response.contentCode;
+    out.status = response.status;
+    out.textIsNull = response.text == nullptr;
+    out.text = TextOrEmpty(response.text);
+    for (uint32_t i = 0; response.headers != nullptr && i < response.headerCount; ++i) {
+        out.headers.emplace_back(TextOrEmpty(response.headers[i].name), TextOrEmpty(response.headers[i].value));
+    }
+    out.resultType = response.result.type;
+    out.resultJson = HostValueToJson(response.result);
+    // The stream is the callee's, released through its own function; the
+    // record's release leaves it alone.
+    if (response.streamRead != nullptr) ReadStream(response, out);
+    out.releaseSet = response.release != nullptr;
+    if (response.release != nullptr) response.release(&response);
+    static const HostResponseRecord kZero{};
+    out.zeroAfterRelease = std::memcmp(&response, &kZero, sizeof(response)) == 0;
+    return out;
+}
+
+}  // namespace Korvo::Host

@@ -1,0 +1,159 @@
+#include "host/devhost/dev_server.h"
+
+#include <httplib.h>
+
+#include <atomic>
+#include <exception>
+#include <string_view>
+#include <utility>
+
+namespace Korvo::Host::Dev {
+
+namespace {
+
+constexpr int kStatusUriTooLong = 414;
+constexpr int kStatusServiceUnavailable = 503;
+constexpr int kStatusInternalError = 500;
+constexpr size_t kKeepAliveRequests = 1000;
+
+constexpr std::string_view kSubscribed = ": subscribed\n\n";
+constexpr std::string_view kKeepAlive = ": keep-alive\n\n";
+constexpr std::string_view kCutOff = ": cut off, events were dropped\n\n";
+
+void Send(httplib::Response& response, const HttpAnswer& answer) {
+    response.status = answer.status;
+    for (const auto& [name, value] : answer.headers) response.set_header(name, value);
+    if (!answer.contentType.empty()) response.set_content(answer.body, answer.contentType.c_str());
+}
+
+bool Write(httplib::DataSink& sink, std::string_view text) { return sink.write(text.data(), text.size()); }
+
+// The writer of one event stream, run by the server between writes: each
+// call writes one piece and returns; false ends the connection.
+struct StreamWriter {
+    std::shared_ptr<EventSubscriber> subscriber;
+    std::chrono::milliseconds heartbeat;
+    bool greeted = false;
+
+    bool operator()(size_t, httplib::DataSink& sink) {
+        if (!greeted) {
+            greeted = true;
+            return Write(sink, kSubscribed);
+        }
+        std::string frame;
+        switch (subscriber->Next(frame, heartbeat)) {
+            case EventSubscriber::Wait::Frame: return Write(sink, frame);
+            case EventSubscriber::Wait::Timeout: return Write(sink, kKeepAlive);
+            case EventSubscriber::Wait::Closed:
+                if (subscriber->Overflowed()) Write(sink, kCutOff);
+                sink.done();
+                return true;
+        }
+        return false;
+    }
+};
+
+}  // namespace
+
+DevHostServer::DevHostServer(const PluginHttpBridge& bridge, EventHub& hub, DocumentFn help, DocumentFn stats)
+    : DevHostServer(bridge, hub, std::move(help), std::move(stats), Settings{}) {}
+
+DevHostServer::DevHostServer(const PluginHttpBridge& bridge, EventHub& hub, DocumentFn help, DocumentFn stats,
+                             Settings settings)
+    : bridge_(bridge),
+      hub_(hub),
+      help_(std::move(help)),
+      stats_(std::move(stats)),
+      settings_(settings),
+      server_(std::make_unique<httplib::Server>()) {
+    Route();
+}
+
+DevHostServer::~DevHostServer() { Stop(); }
+
+void DevHostServer::Route() {
+    httplib::Server& server = *server_;
+    const size_t threads = settings_.threads;
+    server.new_task_queue = [threads] { return new httplib::ThreadPool(threads); };
+    server.set_keep_alive_max_count(kKeepAliveRequests);
+    server.set_payload_max_length(settings_.maxBodyBytes);
+    server.set_tcp_nodelay(true);
+
+    // Before any routing: the server's own routes are regular expressions,
+    // whose matcher recurses once per character of the path.
+    const size_t maxPath = settings_.maxPathBytes;
+    server.set_pre_routing_handler([maxPath](const httplib::Request& request, httplib::Response& response) {
+        if (request.path.size() <= maxPath && request.target.size() <= 2 * maxPath) {
+            return httplib::Server::HandlerResponse::Unhandled;
+        }
+        Send(response, JsonMessage(kStatusUriTooLong, "The request path is too long"));
+        return httplib::Server::HandlerResponse::Handled;
+    });
+    server.set_exception_handler([](const httplib::Request&, httplib::Response& response, std::exception_ptr) {
+        Send(response, JsonMessage(kStatusInternalError, "The development host failed to answer"));
+    });
+
+    server.Get("/events", [this](const httplib::Request& request, httplib::Response& response) {
+        response.set_header("Cache-Control", "no-cache");
+        if (request.method == "HEAD") {
+            response.set_header("Content-Type", "text/event-stream");
+            return;
+        }
+        std::shared_ptr<EventSubscriber> subscriber = hub_.Subscribe(request.get_param_value("name"));
+        if (!subscriber) {
+            Send(response, JsonMessage(kStatusServiceUnavailable, "No room for another event-stream client"));
+            return;
+        }
+        EventHub* hub = &hub_;
+        response.set_chunked_content_provider("text/event-stream", StreamWriter{subscriber, settings_.heartbeat},
+                                              [hub, subscriber](bool) { hub->Unsubscribe(subscriber); });
+    });
+    server.Get("/help", [this](const httplib::Request&, httplib::Response& response) {
+        response.set_content(help_(), kJsonContentType);
+    });
+    server.Get("/host/stats", [this](const httplib::Request&, httplib::Response& response) {
+        response.set_content(stats_(), kJsonContentType);
+    });
+
+    auto toPlugin = [this](const httplib::Request& request, httplib::Response& response) {
+        HttpRequestData data;
+        data.method = request.method;
+        data.target = request.target;
+        for (const auto& [name, value] : request.headers) data.headers.emplace_back(name, value);
+        data.contentType = request.get_header_value("Content-Type");
+        data.hasBody = !request.body.empty() || request.has_header("Content-Length") ||
+                       request.has_header("Transfer-Encoding");
+        data.body = request.body;
+        Send(response, bridge_.Handle(data));
+    };
+    server.Get(".*", toPlugin);
+    server.Post(".*", toPlugin);
+    server.Put(".*", toPlugin);
+    server.Patch(".*", toPlugin);
+    server.Delete(".*", toPlugin);
+    server.Options(".*", toPlugin);
+}
+
+int DevHostServer::Bind(const std::string& address, int port) {
+    if (port == 0) return server_->bind_to_any_port(address);
+    return server_->bind_to_port(address, port) ? port : -1;
+}
+
+void DevHostServer::Start() {
+    auto finished = std::make_shared<std::atomic<bool>>(false);
+    thread_ = std::thread([this, finished] {
+        server_->listen_after_bind();
+        finished->store(true);
+    });
+    // A Stop that came before the server runs would find nothing to stop
+    // and then wait for it for ever.
+    while (!server_->is_running() && !finished->load()) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+}
+
+void DevHostServer::Stop() {
+    hub_.CloseAll();
+    server_->stop();
+    if (thread_.joinable()) thread_.join();
+}
+
+}  // namespace Korvo::Host::Dev

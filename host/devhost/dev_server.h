@@ -1,0 +1,75 @@
+// host/devhost/dev_server.h - the HTTP/1.1 server of the development host.
+//
+//   GET /events[?name=N]  a Server-Sent Events stream of the plug-in's events
+//                         (all, or those named N). It opens with the comment
+//                         ": subscribed" once the subscription is in place and
+//                         carries ": keep-alive" comments while idle, which is
+//                         also how a vanished client is noticed. A client cut
+//                         off for falling behind (see EventHub) gets the
+//                         comment ": cut off, events were dropped" and the end
+//                         of the stream.
+//   GET /help             the help document (application/json)
+//   GET /host/stats       the stats document (application/json)
+//   anything else         the plug-in's functions, through PluginHttpBridge
+//
+// Paths longer than Settings::maxPathBytes get 414 and bodies longer than
+// Settings::maxBodyBytes 413 before any routing. Requests are served by a
+// fixed pool of Settings::threads threads; each event-stream client holds one
+// for as long as it stays, so the hub's subscriber limit must stay below it.
+#pragma once
+
+#include <chrono>
+#include <cstddef>
+#include <functional>
+#include <memory>
+#include <string>
+#include <thread>
+
+#include "host/devhost/event_hub.h"
+#include "host/devhost/http_bridge.h"
+
+namespace httplib {
+class Server;
+}
+
+namespace Korvo::Host::Dev {
+
+class DevHostServer {
+public:
+    struct Settings {
+        std::chrono::milliseconds heartbeat{15000};
+        size_t threads = 64;
+        size_t maxPathBytes = 2048;
+        size_t maxBodyBytes = size_t{16} << 20;
+    };
+    using DocumentFn = std::function<std::string()>;
+
+    // bridge, hub and both functions must outlive the server.
+    DevHostServer(const PluginHttpBridge& bridge, EventHub& hub, DocumentFn help, DocumentFn stats);
+    DevHostServer(const PluginHttpBridge& bridge, EventHub& hub, DocumentFn help, DocumentFn stats, Settings settings);
+    ~DevHostServer();
+    DevHostServer(const DevHostServer&) = delete;
+    DevHostServer& operator=(const DevHostServer&) = delete;
+
+    // Binds address and port (0: any free port); returns the bound port, or
+    // -1 when the address cannot be bound.
+    int Bind(const std::string& address, int port);
+    // Serves on a thread of its own until Stop.
+    void Start();
+    // Ends every event stream (the hub refuses new subscribers from then
+    // on), stops accepting and waits for the requests in progress.
+    void Stop();
+
+private:
+    void Route();
+
+    const PluginHttpBridge& bridge_;
+    EventHub& hub_;
+    DocumentFn help_;
+    DocumentFn stats_;
+    Settings settings_;
+    std::unique_ptr<httplib::Server> server_;
+    std::thread thread_;
+};
+
+}  // namespace Korvo::Host::Dev

@@ -1,0 +1,187 @@
+#include "host/devhost/host_services.h"
+
+#include <cstring>
+#include <thread>
+#include <utility>
+
+#include "host/common/function_call.h"
+
+namespace Korvo::Host::Dev {
+
+std::atomic<uint64_t> HostServices::released_{0};
+
+namespace {
+
+constexpr uint32_t kMethodGet = 2;
+constexpr uint32_t kStatusOk = 200;
+constexpr uint32_t kStatusNotFound = 404;
+constexpr uint32_t kStatusMethodNotAllowed = 405;
+
+std::string TextOrEmpty(const char* text) { return text ? std::string(text) : std::string(); }
+
+char* CopyText(const std::string& text) {
+    auto* copy = new char[text.size() + 1];
+    std::memcpy(copy, text.c_str(), text.size() + 1);
+    return copy;
+}
+
+OwnedHostValue RegionLocale(const HostServices::Settings& settings) {
+    return OwnedHostValue::Object({
+        {"locale", OwnedHostValue::String(settings.locale)},
+        {"region", OwnedHostValue::String(settings.region)},
+    });
+}
+
+OwnedHostValue CommandLine(const HostServices::Settings& settings) {
+    std::vector<OwnedHostValue> items;
+    items.reserve(settings.commandLine.size());
+    for (const std::string& argument : settings.commandLine) items.push_back(OwnedHostValue::String(argument));
+    return OwnedHostValue::Array(std::move(items));
+}
+
+}  // namespace
+
+std::string LogLevelName(uint32_t level) {
+    static const char* const kNames[] = {"Okay", "Warn", "Error", "Always"};
+    if (level < sizeof(kNames) / sizeof(kNames[0])) return kNames[level];
+    return "Level" + std::to_string(level);
+}
+
+HostServices::HostServices(Settings settings, EventHub& hub, LogSink log)
+    : hub_(hub), log_(std::move(log)), regionLocale_(RegionLocale(settings)), commandLine_(CommandLine(settings)) {
+    table_.owner = this;
+    table_.functions = HostFunctions{
+        &SendRequestThunk,   // SendRequest
+        &Reserved1Thunk,     // reserved1
+        &SendEventThunk,     // SendEvent
+        &SubscribeThunk,     // Subscribe
+        &UnsubscribeThunk,   // Unsubscribe
+        &Reserved5Thunk,     // reserved5
+        &YieldThunk,         // Yield
+        &MarkActivityThunk,  // MarkActivity
+        &PollWakeThunk,      // PollWake
+        &LogThunk,           // Log
+    };
+}
+
+const HostInterface* HostServices::Interface(uint32_t pluginHandle) {
+    interface_.functions = &table_.functions;
+    interface_.pluginHandle = pluginHandle;
+    return &interface_;
+}
+
+std::vector<HostServices::Subscription> HostServices::Subscriptions() const {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return subscriptions_;
+}
+
+HostServices& HostServices::Owner(const HostFunctions* self) {
+    return *reinterpret_cast<const Table*>(self)->owner;
+}
+
+void HostServices::SendRequest(HostResponseRecord* response, const HostRequestRecord* request) {
+    if (response == nullptr) return;
+    std::memset(response, 0, sizeof(*response));
+    response->release = &ReleaseResponse;
+    if (request == nullptr) return;
+    requests_.fetch_add(1, std::memory_order_relaxed);
+
+    std::string path = TextOrEmpty(request->path);
+    size_t query = path.find('?');
+    if (query != std::string::npos) path.resize(query);
+
+    const OwnedHostValue* answer = nullptr;
+    if (path == kRegionLocalePath) answer = &regionLocale_;
+    if (path == kCommandLineArgsPath) answer = &commandLine_;
+    if (answer == nullptr) {
+        response->error = 1;
+        response->errorMessage = CopyText("No such host endpoint: " + path);
+        response->status = kStatusNotFound;
+    } else if (request->method != kMethodGet) {
+        response->error = 1;
+        response->errorMessage = CopyText(std::string("Method not allowed: ") + MethodText(request->method) + " " + path);
+        response->status = kStatusMethodNotAllowed;
+    } else {
+        // The record points into an answer that lives as long as this
+        // object and is never changed.
+        response->result = answer->Record();
+        response->status = kStatusOk;
+    }
+}
+
+void KORVO_CDECL HostServices::ReleaseResponse(HostResponseRecord* response) {
+    if (response == nullptr) return;
+    delete[] response->errorMessage;
+    std::memset(response, 0, sizeof(*response));
+    released_.fetch_add(1, std::memory_order_relaxed);
+}
+
+void KORVO_CDECL HostServices::SendRequestThunk(const HostFunctions* self, HostResponseRecord* response,
+                                                const HostRequestRecord* request) {
+    try {
+        Owner(self).SendRequest(response, request);
+    } catch (...) {
+        // Out of memory while copying an error text: the plug-in sees an
+        // empty error answer rather than an exception.
+        if (response != nullptr) {
+            delete[] response->errorMessage;
+            std::memset(response, 0, sizeof(*response));
+            response->error = 1;
+            response->release = &ReleaseResponse;
+        }
+    }
+}
+
+void KORVO_CDECL HostServices::Reserved1Thunk(const HostFunctions*, uint32_t, uint32_t) {}
+
+void KORVO_CDECL HostServices::SendEventThunk(const HostFunctions* self, const HostEventRecord* event) {
+    if (event == nullptr) return;
+    try {
+        Owner(self).hub_.Publish(event->name ? event->name : "", HostValueToJson(event->payload));
+    } catch (...) {
+        // An event that cannot be rendered is not delivered.
+    }
+}
+
+void KORVO_CDECL HostServices::SubscribeThunk(const HostFunctions* self, const char* name, uint32_t handle,
+                                              HostEventCallbackFn, void*, uint32_t flag) {
+    HostServices& host = Owner(self);
+    try {
+        std::lock_guard<std::mutex> lock(host.mutex_);
+        host.subscriptions_.push_back(Subscription{TextOrEmpty(name), handle, flag});
+    } catch (...) {
+    }
+}
+
+void KORVO_CDECL HostServices::UnsubscribeThunk(const HostFunctions* self, const char* name, uint32_t handle) {
+    HostServices& host = Owner(self);
+    std::string wanted = TextOrEmpty(name);
+    std::lock_guard<std::mutex> lock(host.mutex_);
+    for (auto it = host.subscriptions_.begin(); it != host.subscriptions_.end(); ++it) {
+        if (it->name == wanted && it->pluginHandle == handle) {
+            host.subscriptions_.erase(it);
+            return;
+        }
+    }
+}
+
+void KORVO_CDECL HostServices::Reserved5Thunk(const HostFunctions*, uint32_t, uint32_t, uint32_t, double, uint32_t) {}
+
+void KORVO_CDECL HostServices::YieldThunk(const HostFunctions*) { std::this_thread::yield(); }
+
+void KORVO_CDECL HostServices::MarkActivityThunk(const HostFunctions*, const char*, uint32_t) {}
+
+uint64_t KORVO_CDECL HostServices::PollWakeThunk(const HostFunctions* self) {
+    return Owner(self).wakeCounter_.fetch_add(1, std::memory_order_relaxed) + 1;
+}
+
+void KORVO_CDECL HostServices::LogThunk(const HostFunctions* self, uint32_t level, const char* message) {
+    HostServices& host = Owner(self);
+    if (!host.log_) return;
+    try {
+        host.log_(level, message ? std::string_view(message) : std::string_view());
+    } catch (...) {
+    }
+}
+
+}  // namespace Korvo::Host::Dev

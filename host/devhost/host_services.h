@@ -1,0 +1,110 @@
+// host/devhost/host_services.h - the host function table the development host
+// hands to the plug-in at Start, doing what the host core does for it.
+//
+//   SendRequest   answers the host's own endpoints from the host's state:
+//                 GET "/korvoclient/get_region_locale" -> {"region", "locale"}
+//                 GET "/korvoclient/command-line-args" -> the host's argv as
+//                 an Array of Strings; any other path an error with 404,
+//                 another method an error with 405.
+//   SendEvent     renders the payload as JSON and fans it out to the event
+//                 stream (EventHub); the plug-in is never made to wait.
+//   Subscribe / Unsubscribe   a table of the plug-in's subscriptions. This
+//                 host has no other component that raises events, so none
+//                 is ever delivered back to the plug-in.
+//   Yield         lets other threads run; MarkActivity does nothing;
+//   PollWake      returns a counter that grows by one per call.
+//   Log           writes "<level>| <message>" lines to the log sink.
+//
+// Every entry may be called from any thread at once. The answers are built
+// once and shared read-only, so responses point into them; a response's
+// release function frees only its error text.
+#pragma once
+
+#include <atomic>
+#include <cstdint>
+#include <functional>
+#include <mutex>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "host/common/host_value_json.h"
+#include "host/devhost/event_hub.h"
+#include "sdk/host/host_abi.h"
+#include "sdk/host/host_value.h"
+#include "sdk/remoting/host_records.h"
+
+namespace Korvo::Host::Dev {
+
+inline constexpr const char* kRegionLocalePath = "/korvoclient/get_region_locale";
+inline constexpr const char* kCommandLineArgsPath = "/korvoclient/command-line-args";
+
+// The level names of the plug-in's log lines (0 to 3); "Level<n>" beyond.
+std::string LogLevelName(uint32_t level);
+
+class HostServices {
+public:
+    struct Settings {
+        std::string region;
+        std::string locale;
+        std::vector<std::string> commandLine;
+    };
+    struct Subscription {
+        std::string name;
+        uint32_t pluginHandle;
+        uint32_t flag;
+    };
+    using LogSink = std::function<void(uint32_t level, std::string_view line)>;
+
+    HostServices(Settings settings, EventHub& hub, LogSink log);
+    HostServices(const HostServices&) = delete;
+    HostServices& operator=(const HostServices&) = delete;
+
+    // What Start receives; valid as long as this object.
+    const HostInterface* Interface(uint32_t pluginHandle);
+    const HostFunctions* Functions() const noexcept { return &table_.functions; }
+
+    std::vector<Subscription> Subscriptions() const;
+    uint64_t RequestsAnswered() const noexcept { return requests_.load(std::memory_order_relaxed); }
+    // Responses released through their release function, by every
+    // HostServices of the process (the release function gets only the
+    // record).
+    static uint64_t ResponsesReleased() noexcept { return released_.load(std::memory_order_relaxed); }
+
+private:
+    struct Table {
+        HostFunctions functions;   // first: the plug-in passes &functions back as self
+        HostServices* owner;
+    };
+
+    static HostServices& Owner(const HostFunctions* self);
+    static void KORVO_CDECL SendRequestThunk(const HostFunctions*, HostResponseRecord*, const HostRequestRecord*);
+    static void KORVO_CDECL Reserved1Thunk(const HostFunctions*, uint32_t, uint32_t);
+    static void KORVO_CDECL SendEventThunk(const HostFunctions*, const HostEventRecord*);
+    static void KORVO_CDECL SubscribeThunk(const HostFunctions*, const char*, uint32_t, HostEventCallbackFn, void*,
+                                           uint32_t);
+    static void KORVO_CDECL UnsubscribeThunk(const HostFunctions*, const char*, uint32_t);
+    static void KORVO_CDECL Reserved5Thunk(const HostFunctions*, uint32_t, uint32_t, uint32_t, double, uint32_t);
+    static void KORVO_CDECL YieldThunk(const HostFunctions*);
+    static void KORVO_CDECL MarkActivityThunk(const HostFunctions*, const char*, uint32_t);
+    static uint64_t KORVO_CDECL PollWakeThunk(const HostFunctions*);
+    static void KORVO_CDECL LogThunk(const HostFunctions*, uint32_t, const char*);
+    static void KORVO_CDECL ReleaseResponse(HostResponseRecord* response);
+
+    void SendRequest(HostResponseRecord* response, const HostRequestRecord* request);
+
+    Table table_;
+    HostInterface interface_{};
+    EventHub& hub_;
+    LogSink log_;
+    const OwnedHostValue regionLocale_;
+    const OwnedHostValue commandLine_;
+
+    mutable std::mutex mutex_;
+    std::vector<Subscription> subscriptions_;
+    std::atomic<uint64_t> wakeCounter_{0};
+    std::atomic<uint64_t> requests_{0};
+    static std::atomic<uint64_t> released_;
+};
+
+}  // namespace Korvo::Host::Dev

@@ -1,0 +1,134 @@
+#include "host/devhost/options.h"
+
+#include <charconv>
+#include <optional>
+
+namespace Korvo::Host::Dev {
+
+namespace {
+
+constexpr int kMaxPort = 65535;
+constexpr std::string_view kSeeHelp = " (see plugin-host --help)";
+
+template <typename Number>
+bool ParseNumber(std::string_view text, Number& out) {
+    if (text.empty()) return false;
+    auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), out);
+    return error == std::errc() && end == text.data() + text.size();
+}
+
+bool ParseVersion(std::string_view text, DevHostOptions& options) {
+    uint32_t parts[3];
+    for (int i = 0; i < 3; ++i) {
+        size_t dot = i < 2 ? text.find('.') : text.size();
+        if (dot == std::string_view::npos) return false;
+        if (!ParseNumber(text.substr(0, dot), parts[i])) return false;
+        text = i < 2 ? text.substr(dot + 1) : std::string_view();
+    }
+    options.apiMajor = parts[0];
+    options.apiMinor = parts[1];
+    options.apiPatch = parts[2];
+    return true;
+}
+
+ParsedOptions Failure(std::string message) {
+    ParsedOptions parsed;
+    parsed.outcome = ParsedOptions::Outcome::Error;
+    parsed.message = "plugin-host: " + std::move(message) + std::string(kSeeHelp);
+    return parsed;
+}
+
+}  // namespace
+
+ParsedOptions ParseOptions(int argc, const char* const* argv, const std::string& defaultPluginPath) {
+    ParsedOptions parsed;
+    DevHostOptions& options = parsed.options;
+    options.pluginPath = defaultPluginPath;
+    for (int i = 0; i < argc; ++i) options.commandLine.emplace_back(argv[i] ? argv[i] : "");
+
+    bool help = false;
+    for (int i = 1; i < argc; ++i) {
+        std::string_view argument = options.commandLine[i];
+        if (argument == "--") break;  // the rest is the plug-in's
+        if (argument == "--help" || argument == "-h") {
+            help = true;
+            continue;
+        }
+        if (argument == "--dev-quorvex-zv") continue;
+        if (argument.substr(0, 2) != "--") return Failure("unexpected argument '" + std::string(argument) + "'");
+
+        std::string_view name = argument;
+        std::optional<std::string_view> value;
+        size_t equals = argument.find('=');
+        if (equals != std::string_view::npos) {
+            name = argument.substr(0, equals);
+            value = argument.substr(equals + 1);
+        }
+        const bool takesValue = name == "--plugin" || name == "--api-version" || name == "--region" ||
+                                name == "--locale" || name == "--port" || name == "--listen";
+        if (!takesValue) return Failure("unknown option '" + std::string(name) + "'");
+        if (!value) {
+            if (i + 1 >= argc) return Failure(std::string(name) + " needs a value");
+            value = std::string_view(options.commandLine[++i]);
+        }
+
+        if (name == "--plugin") {
+            if (value->empty()) return Failure("--plugin needs a path");
+            options.pluginPath = std::string(*value);
+        } else if (name == "--api-version") {
+            if (!ParseVersion(*value, options)) {
+                return Failure("--api-version needs three numbers X.Y.Z, not '" + std::string(*value) + "'");
+            }
+        } else if (name == "--region") {
+            options.region = std::string(*value);
+        } else if (name == "--locale") {
+            options.locale = std::string(*value);
+        } else if (name == "--port") {
+            int port = -1;
+            if (!ParseNumber(*value, port) || port < 0 || port > kMaxPort) {
+                return Failure("--port needs a number from 0 to 65535, not '" + std::string(*value) + "'");
+            }
+            options.port = port;
+        } else {
+            if (value->empty()) return Failure("--listen needs an address");
+            options.listen = std::string(*value);
+        }
+    }
+    if (help) parsed.outcome = ParsedOptions::Outcome::Help;
+    return parsed;
+}
+
+std::string HelpText(const std::string& defaultPluginPath) {
+    std::string text =
+        "Usage: plugin-host [OPTIONS] [-- PLUG-IN ARGUMENTS...]\n"
+        "\n"
+        "Loads the plug-in library, starts it as the host core would and serves its API\n"
+        "over HTTP/1.1, with every event the plug-in sends on a Server-Sent Events stream.\n"
+        "\n"
+        "Options:\n"
+        "  --plugin PATH         plug-in library to load\n"
+        "                        (default: " + defaultPluginPath + ")\n"
+        "  --api-version X.Y.Z   host plug-in API version handed to the plug-in (default: 18.0.0);\n"
+        "                        an incompatible version makes the plug-in end the process\n"
+        "  --region NAME         region answered on /korvoclient/get_region_locale (default: QUORVEX)\n"
+        "  --locale NAME         locale answered on /korvoclient/get_region_locale (default: en_US)\n"
+        "  --port N              TCP port (default: 8787); 0 picks a free one and prints it\n"
+        "  --listen ADDRESS      address to listen on (default: 127.0.0.1, loopback only)\n"
+        "  --dev-quorvex-zv      developer option for the plug-in: serve the API outside the\n"
+        "                        QUORVEX region\n"
+        "  -h, --help            print this help and exit\n"
+        "  --                    everything after it goes to the plug-in only\n"
+        "\n"
+        "The plug-in sees this whole command line on /korvoclient/command-line-args.\n"
+        "\n"
+        "Endpoints:\n"
+        "  <method> <path>       the plug-in's functions, e.g. GET /qem-quorvex-zv/v1/ui-states\n"
+        "  GET /events[?name=N]  Server-Sent Events: every event the plug-in sends\n"
+        "  GET /help             the plug-in's API description as JSON\n"
+        "  GET /host/stats       the plug-in's memory counters, subscriptions, stream clients\n"
+        "\n"
+        "SIGINT or SIGTERM stops the plug-in, unloads it and exits with status 0.\n";
+    return text;
+}
+
+}  // namespace Korvo::Host::Dev

@@ -1,0 +1,51 @@
+// host/devhost/options.h - the development host's command line.
+//
+// plugin-host [--plugin PATH] [--api-version X.Y.Z] [--region NAME]
+//             [--locale NAME] [--port N] [--listen ADDRESS]
+//             [--dev-quorvex-zv] [--help] [-- ARGUMENTS...]
+//
+// Each option with a value takes it as the next argument or after '='.
+// --dev-quorvex-zv means nothing to the host itself: like everything after
+// "--", it is there for the plug-in, which reads the host's whole command
+// line (argv as given) through "/korvoclient/command-line-args".
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace Korvo::Host::Dev {
+
+inline constexpr const char* kDefaultRegion = "QUORVEX";
+inline constexpr const char* kDefaultLocale = "en_US";
+inline constexpr int kDefaultPort = 8787;
+inline constexpr const char* kDefaultListen = "127.0.0.1";
+inline constexpr uint32_t kDefaultApiMajor = 18;
+
+struct DevHostOptions {
+    std::string pluginPath;
+    uint32_t apiMajor = kDefaultApiMajor;
+    uint32_t apiMinor = 0;
+    uint32_t apiPatch = 0;
+    std::string region = kDefaultRegion;
+    std::string locale = kDefaultLocale;
+    int port = kDefaultPort;                 // 0: any free port
+    std::string listen = kDefaultListen;
+    std::vector<std::string> commandLine;    // argv as given, program name first
+};
+
+struct ParsedOptions {
+    enum class Outcome { Run, Help, Error };
+    Outcome outcome = Outcome::Run;
+    DevHostOptions options;
+    std::string message;                     // for Error: one line saying what is wrong
+};
+
+// Reads argv; defaultPluginPath is what --plugin defaults to.
+ParsedOptions ParseOptions(int argc, const char* const* argv, const std::string& defaultPluginPath);
+
+// The --help text: every option with its default.
+std::string HelpText(const std::string& defaultPluginPath);
+
+}  // namespace Korvo::Host::Dev
