@@ -40,10 +40,19 @@ test-win32:
 	cmake --build --preset win32 -j $(JOBS)
 	ctest --test-dir build/win32 $(CTEST_FLAGS)
 
+# make bench runs every benchmark BENCH_REPETITIONS times and prints the ratio
+# table (bench/ratio_table.py); BENCH_FILTER picks benchmarks by regex.
+BENCH_REPETITIONS ?= 5
+BENCH_MIN_TIME ?= 0.2
+BENCH_FILTER ?= .
 bench: deps
 	cmake --preset release
 	cmake --build --preset release -j $(JOBS)
-	@if [ -x build/release/bench/korvo_bench ]; then build/release/bench/korvo_bench; else echo "make bench: no benchmarks yet"; fi
+	build/release/bench/korvo_bench --benchmark_filter='$(BENCH_FILTER)' \
+	  --benchmark_repetitions=$(BENCH_REPETITIONS) --benchmark_min_time=$(BENCH_MIN_TIME) \
+	  --benchmark_report_aggregates_only=true \
+	  --benchmark_out=build/release/bench/results.json --benchmark_out_format=json
+	@python3 bench/ratio_table.py build/release/bench/results.json
 
 # make fuzz FUZZ_SECONDS=600 runs every fuzz target for that long.
 FUZZ_SECONDS ?= 60
