@@ -1,0 +1,273 @@
+// The HTTP server of the development host in-process, over loopback with a
+// real HTTP client, against scripted functions: routing, the host's own
+// endpoints, and the event stream with clients that read, filter, stall,
+// vanish, or are still connected when the server stops.
+#include "host/devhost/dev_server.h"
+
+#include <httplib.h>
+
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <condition_variable>
+#include <mutex>
+#include <string>
+#include <thread>
+
+#include "tests/devhost/scripted_api.h"
+
+namespace Korvo::Host::Dev {
+namespace {
+
+using namespace std::chrono_literals;
+using Testing::ScriptedApi;
+using Testing::ScriptedFunction;
+using ::testing::EndsWith;
+using ::testing::HasSubstr;
+
+constexpr uint32_t kGet = 2;
+constexpr uint32_t kPost = 6;
+
+// What an event-stream client has received so far, and a way to wait for it.
+class StreamClient {
+public:
+    StreamClient(int port, std::string target) : client_("127.0.0.1", port), target_(std::move(target)) {
+        client_.set_read_timeout(30, 0);
+        thread_ = std::thread([this] {
+            client_.Get(target_, [this](const char* data, size_t length) {
+                std::unique_lock<std::mutex> lock(mutex_);
+                stalled_.wait(lock, [this] { return !stall_; });
+                received_.append(data, length);
+                changed_.notify_all();
+                return !cancel_;
+            });
+            std::lock_guard<std::mutex> lock(mutex_);
+            ended_ = true;
+            changed_.notify_all();
+        });
+    }
+    ~StreamClient() {
+        Stall(false);
+        Cancel();
+        client_.stop();
+        thread_.join();
+    }
+
+    // Waits (up to 20 s) until the received text contains text.
+    bool WaitFor(const std::string& text) {
+        std::unique_lock<std::mutex> lock(mutex_);
+        return changed_.wait_for(lock, 20s, [&] { return received_.find(text) != std::string::npos; });
+    }
+    bool WaitForEnd() {
+        std::unique_lock<std::mutex> lock(mutex_);
+        return changed_.wait_for(lock, 20s, [&] { return ended_; });
+    }
+    std::string Received() {
+        std::lock_guard<std::mutex> lock(mutex_);
+        return received_;
+    }
+    // A stalled client stops reading: the server's writes back up.
+    void Stall(bool stall) {
+        std::lock_guard<std::mutex> lock(mutex_);
+        stall_ = stall;
+        stalled_.notify_all();
+    }
+    // The next piece received makes the client hang up.
+    void Cancel() {
+        std::lock_guard<std::mutex> lock(mutex_);
+        cancel_ = true;
+    }
+
+private:
+    httplib::Client client_;
+    std::string target_;
+    std::mutex mutex_;
+    std::condition_variable changed_;
+    std::condition_variable stalled_;
+    std::string received_;
+    bool stall_ = false;
+    bool cancel_ = false;
+    bool ended_ = false;
+    std::thread thread_;
+};
+
+class DevServerTest : public ::testing::Test {
+protected:
+    static constexpr size_t kQueueEvents = 16;
+
+    DevServerTest()
+        : write_(api_.Add(kPost, "/v1/items/{id}", "Write")),
+          read_(api_.Add(kGet, "/v1/items/{id}", "Read")),
+          bridge_(api_.Descriptor()),
+          hub_(EventHub::Limits{kQueueEvents, 1 << 20, 4}),
+          server_(bridge_, hub_, [] { return std::string("{\"help\":1}"); },
+                  [] { return std::string("{\"stats\":1}"); },
+                  DevHostServer::Settings{100ms, 8, 256, 1 << 16}) {
+        // The plug-in sends its events from inside the call, on the
+        // server's thread, as the real one does.
+        write_.during = [this](const Testing::SeenRequest& request) {
+            hub_.Publish("Changed", "\"" + request.path + "\"");
+            hub_.Publish("Other", "0");
+        };
+        port_ = server_.Bind("127.0.0.1", 0);
+        server_.Start();
+    }
+    ~DevServerTest() override { server_.Stop(); }
+
+    httplib::Client Client() { return httplib::Client("127.0.0.1", port_); }
+
+    bool WaitForSubscribers(size_t count) {
+        for (int i = 0; i < 2000; ++i) {
+            if (hub_.Snapshot().subscribers == count) return true;
+            std::this_thread::sleep_for(10ms);
+        }
+        return false;
+    }
+
+    ScriptedApi api_;
+    ScriptedFunction& write_;
+    ScriptedFunction& read_;
+    PluginHttpBridge bridge_;
+    EventHub hub_;
+    DevHostServer server_;
+    int port_ = -1;
+};
+
+TEST_F(DevServerTest, ServesFunctionsAndItsOwnEndpoints) {
+    ASSERT_GT(port_, 0);
+    read_.answer.value = OwnedHostValue::Int(5);
+    auto client = Client();
+    auto read = client.Get("/v1/items/9");
+    ASSERT_TRUE(read);
+    EXPECT_EQ(read->status, 200);
+    EXPECT_EQ(read->body, "5");
+    EXPECT_EQ(read->get_header_value("Content-Type"), "application/json");
+
+    auto help = client.Get("/help");
+    ASSERT_TRUE(help);
+    EXPECT_EQ(help->body, "{\"help\":1}");
+    auto stats = client.Get("/host/stats");
+    ASSERT_TRUE(stats);
+    EXPECT_EQ(stats->body, "{\"stats\":1}");
+
+    auto missing = client.Delete("/v1/items/9");
+    ASSERT_TRUE(missing);
+    EXPECT_EQ(missing->status, 405);
+}
+
+TEST_F(DevServerTest, BodiesArriveAsBytesWithTheirType) {
+    auto client = Client();
+    const std::string body("\x82\xa5state\xa1s\xa9updatedBy\xa1u", 22);
+    auto written = client.Post("/v1/items/a%2Fb?x=1", body, "application/x-msgpack");
+    ASSERT_TRUE(written);
+    EXPECT_EQ(written->status, 204);
+    ASSERT_EQ(write_.Calls().size(), 1u);
+    EXPECT_EQ(write_.Calls()[0].path, "/v1/items/a%2Fb?x=1");
+    EXPECT_EQ(write_.Calls()[0].body, body);
+    EXPECT_EQ(write_.Calls()[0].contentType, "application/x-msgpack");
+}
+
+TEST_F(DevServerTest, OverlongPathsAndBodiesAreRefusedBeforeRouting) {
+    auto client = Client();
+    auto longPath = client.Get("/v1/items/" + std::string(300, 'x'));
+    ASSERT_TRUE(longPath);
+    EXPECT_EQ(longPath->status, 414);
+    EXPECT_EQ(longPath->body, "{\"message\":\"The request path is too long\"}");
+
+    auto bigBody = client.Post("/v1/items/1", std::string(size_t{1} << 17, 'x'), "application/json");
+    ASSERT_TRUE(bigBody);
+    EXPECT_EQ(bigBody->status, 413);
+    EXPECT_TRUE(write_.Calls().empty());
+}
+
+TEST_F(DevServerTest, EveryEventReachesTheStreamAndTheFilterSelects) {
+    StreamClient all(port_, "/events");
+    StreamClient filtered(port_, "/events?name=Other");
+    ASSERT_TRUE(all.WaitFor(": subscribed\n\n"));
+    ASSERT_TRUE(filtered.WaitFor(": subscribed\n\n"));
+
+    auto client = Client();
+    ASSERT_TRUE(client.Post("/v1/items/1", "{}", "application/json"));
+    ASSERT_TRUE(all.WaitFor("event: Other\ndata: 0\n\n"));
+    EXPECT_EQ(all.Received(), ": subscribed\n\nevent: Changed\ndata: \"/v1/items/1\"\n\nevent: Other\ndata: 0\n\n");
+    ASSERT_TRUE(filtered.WaitFor("event: Other\ndata: 0\n\n"));
+    EXPECT_EQ(filtered.Received(), ": subscribed\n\nevent: Other\ndata: 0\n\n");
+}
+
+TEST_F(DevServerTest, AnIdleStreamCarriesKeepAliveComments) {
+    StreamClient idle(port_, "/events");
+    EXPECT_TRUE(idle.WaitFor(": keep-alive\n\n"));
+}
+
+TEST_F(DevServerTest, AStalledClientIsCutOffWithoutHoldingUpTheCalls) {
+    StreamClient stalled(port_, "/events");
+    ASSERT_TRUE(stalled.WaitFor(": subscribed\n\n"));
+    stalled.Stall(true);
+    // Every write sends two events; the stalled client stops draining its
+    // queue once the socket buffers are full, and is cut off.
+    auto client = Client();
+    const std::string big(size_t{1} << 16, 'b');
+    write_.during = [this, &big](const Testing::SeenRequest&) {
+        hub_.Publish("Changed", big);
+        hub_.Publish("Changed", big);
+    };
+    for (int i = 0; i < 2000 && hub_.Snapshot().cutOff == 0; ++i) {
+        auto written = client.Post("/v1/items/1", "{}", "application/json");
+        ASSERT_TRUE(written);
+        ASSERT_EQ(written->status, 204);
+    }
+    EXPECT_EQ(hub_.Snapshot().cutOff, 1u);
+    stalled.Stall(false);
+    ASSERT_TRUE(stalled.WaitForEnd());
+    EXPECT_THAT(stalled.Received(), EndsWith(": cut off, events were dropped\n\n"));
+    EXPECT_TRUE(WaitForSubscribers(0));
+}
+
+TEST_F(DevServerTest, AVanishedClientIsNoticedAndForgotten) {
+    {
+        StreamClient leaving(port_, "/events");
+        ASSERT_TRUE(leaving.WaitFor(": subscribed\n\n"));
+        ASSERT_EQ(hub_.Snapshot().subscribers, 1u);
+        leaving.Cancel();
+    }
+    // The next keep-alive write fails and ends the stream.
+    EXPECT_TRUE(WaitForSubscribers(0));
+    auto client = Client();
+    auto written = client.Post("/v1/items/1", "{}", "application/json");
+    ASSERT_TRUE(written);
+    EXPECT_EQ(written->status, 204);
+}
+
+TEST_F(DevServerTest, StoppingEndsOpenStreamsAndRefusesNewOnes) {
+    StreamClient open(port_, "/events");
+    ASSERT_TRUE(open.WaitFor(": subscribed\n\n"));
+    server_.Stop();
+    EXPECT_TRUE(open.WaitForEnd());
+    EXPECT_EQ(hub_.Subscribe(""), nullptr);
+    auto client = Client();
+    EXPECT_FALSE(client.Get("/help"));
+}
+
+TEST(DevServerLimitsTest, TooManyStreamClientsGet503) {
+    ScriptedApi api;
+    PluginHttpBridge bridge(api.Descriptor());
+    EventHub hub(EventHub::Limits{16, 1 << 20, 1});
+    DevHostServer server(bridge, hub, [] { return std::string(); }, [] { return std::string(); },
+                         DevHostServer::Settings{100ms, 4, 256, 1024});
+    int port = server.Bind("127.0.0.1", 0);
+    server.Start();
+    {
+        StreamClient first(port, "/events");
+        ASSERT_TRUE(first.WaitFor(": subscribed\n\n"));
+        httplib::Client client("127.0.0.1", port);
+        auto second = client.Get("/events");
+        ASSERT_TRUE(second);
+        EXPECT_EQ(second->status, 503);
+        EXPECT_THAT(second->body, HasSubstr("No room for another event-stream client"));
+    }
+    server.Stop();
+}
+
+}  // namespace
+}  // namespace Korvo::Host::Dev

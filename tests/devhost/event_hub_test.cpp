@@ -1,0 +1,165 @@
+// The event-stream fan-out: frames, filters, and that a subscriber that does
+// not keep up - or has gone - never makes the plug-in's SendEvent wait.
+#include "host/devhost/event_hub.h"
+
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <chrono>
+#include <string>
+#include <thread>
+#include <vector>
+
+namespace Korvo::Host::Dev {
+namespace {
+
+using namespace std::chrono_literals;
+using Wait = EventSubscriber::Wait;
+
+TEST(EventStreamFrameTest, NameAndOneDataLine) {
+    EXPECT_EQ(EventStreamFrame("OnJsonApiEvent", "{\"a\":1}"), "event: OnJsonApiEvent\ndata: {\"a\":1}\n\n");
+    EXPECT_EQ(EventStreamFrame("", "null"), "event: \ndata: null\n\n");
+}
+
+TEST(EventStreamFrameTest, LineBreaksCannotForgeFrames) {
+    EXPECT_EQ(EventStreamFrame("a\nb\rc", "x"), "event: a b c\ndata: x\n\n");
+    EXPECT_EQ(EventStreamFrame("e", "1\n\nevent: forged\r\n2"),
+              "event: e\ndata: 1\ndata: \ndata: event: forged\ndata: 2\n\n");
+}
+
+TEST(EventHubTest, EverySubscriberGetsWhatItsFilterLetsThrough) {
+    EventHub hub;
+    auto all = hub.Subscribe("");
+    auto named = hub.Subscribe("OnJsonApiEvent");
+    hub.Publish("OnJsonApiEvent_x", "1");
+    hub.Publish("OnJsonApiEvent", "2");
+
+    std::string frame;
+    ASSERT_EQ(all->Next(frame, 0ms), Wait::Frame);
+    EXPECT_EQ(frame, "event: OnJsonApiEvent_x\ndata: 1\n\n");
+    ASSERT_EQ(all->Next(frame, 0ms), Wait::Frame);
+    EXPECT_EQ(frame, "event: OnJsonApiEvent\ndata: 2\n\n");
+    EXPECT_EQ(all->Next(frame, 0ms), Wait::Timeout);
+    ASSERT_EQ(named->Next(frame, 0ms), Wait::Frame);
+    EXPECT_EQ(frame, "event: OnJsonApiEvent\ndata: 2\n\n");
+    EXPECT_EQ(named->Next(frame, 0ms), Wait::Timeout);
+
+    EventHub::Counters counters = hub.Snapshot();
+    EXPECT_EQ(counters.published, 2u);
+    EXPECT_EQ(counters.delivered, 3u);
+    EXPECT_EQ(counters.subscribers, 2u);
+}
+
+TEST(EventHubTest, ASubscriberThatFallsBehindIsCutOffAndOthersCarryOn) {
+    EventHub hub(EventHub::Limits{4, 1 << 20, 8});
+    auto slow = hub.Subscribe("");
+    auto fast = hub.Subscribe("");
+    std::string frame;
+    for (int i = 0; i < 10; ++i) {
+        hub.Publish("e", std::to_string(i));
+        ASSERT_EQ(fast->Next(frame, 0ms), Wait::Frame);
+        EXPECT_EQ(frame, "event: e\ndata: " + std::to_string(i) + "\n\n");
+    }
+    // Nothing queued survives the cut: the stream ends at once.
+    EXPECT_EQ(slow->Next(frame, 0ms), Wait::Closed);
+    EXPECT_TRUE(slow->Overflowed());
+    EXPECT_FALSE(fast->Overflowed());
+    EventHub::Counters counters = hub.Snapshot();
+    EXPECT_EQ(counters.cutOff, 1u);
+    EXPECT_EQ(counters.subscribers, 1u);
+}
+
+TEST(EventHubTest, TheByteLimitCutsOffToo) {
+    EventHub hub(EventHub::Limits{1000, 100, 8});
+    auto subscriber = hub.Subscribe("");
+    hub.Publish("e", std::string(60, 'x'));
+    hub.Publish("e", std::string(60, 'x'));
+    std::string frame;
+    EXPECT_EQ(subscriber->Next(frame, 0ms), Wait::Closed);
+    EXPECT_TRUE(subscriber->Overflowed());
+}
+
+TEST(EventHubTest, SubscriberLimitAndClosingEveryone) {
+    EventHub hub(EventHub::Limits{4, 1 << 20, 2});
+    auto first = hub.Subscribe("");
+    auto second = hub.Subscribe("");
+    EXPECT_EQ(hub.Subscribe(""), nullptr);
+    hub.Unsubscribe(second);
+    auto third = hub.Subscribe("");
+    ASSERT_NE(third, nullptr);
+
+    hub.Publish("e", "queued");
+    hub.CloseAll();
+    std::string frame;
+    // What was queued before the close is still handed out, then Closed.
+    EXPECT_EQ(first->Next(frame, 0ms), Wait::Frame);
+    EXPECT_EQ(first->Next(frame, 0ms), Wait::Closed);
+    EXPECT_FALSE(first->Overflowed());
+    EXPECT_EQ(hub.Subscribe(""), nullptr);
+    EXPECT_EQ(hub.Snapshot().subscribers, 0u);
+}
+
+TEST(EventHubTest, CloseWakesAWaitingReader) {
+    EventHub hub;
+    auto subscriber = hub.Subscribe("");
+    std::thread reader([&] {
+        std::string frame;
+        EXPECT_EQ(subscriber->Next(frame, 60s), Wait::Closed);
+    });
+    std::this_thread::sleep_for(20ms);
+    hub.CloseAll();
+    reader.join();
+}
+
+TEST(EventHubTest, PublishersNeverWaitForReadersThatStopReading) {
+    // Four plug-in threads publish while one reader drains, one reader never
+    // reads and one subscriber goes away halfway. Every publish returns; the
+    // draining reader sees each event once, in each publisher's order.
+    EventHub hub(EventHub::Limits{8192, 1 << 24, 8});
+    auto draining = hub.Subscribe("");
+    auto stuck = hub.Subscribe("");
+    auto leaving = hub.Subscribe("");
+    constexpr int kPublishers = 4;
+    constexpr int kEach = 3000;
+    std::atomic<bool> done{false};
+    std::vector<std::vector<int>> seen(kPublishers);
+
+    std::thread reader([&] {
+        std::string frame;
+        for (;;) {
+            Wait wait = draining->Next(frame, 5ms);
+            if (wait == Wait::Closed) return;
+            if (wait == Wait::Timeout) {
+                if (done) return;
+                continue;
+            }
+            size_t data = frame.find("data: ");
+            int publisher = frame[7] - '0';
+            seen[publisher].push_back(std::stoi(frame.substr(data + 6)));
+        }
+    });
+    std::vector<std::thread> publishers;
+    for (int p = 0; p < kPublishers; ++p) {
+        publishers.emplace_back([&, p] {
+            for (int i = 0; i < kEach; ++i) {
+                hub.Publish(std::to_string(p), std::to_string(i));
+                if (p == 0 && i == kEach / 2) hub.Unsubscribe(leaving);
+            }
+        });
+    }
+    for (std::thread& publisher : publishers) publisher.join();
+    done = true;
+    reader.join();
+
+    EXPECT_TRUE(stuck->Overflowed());
+    std::string frame;
+    EXPECT_EQ(stuck->Next(frame, 0ms), Wait::Closed);
+    ASSERT_FALSE(draining->Overflowed());
+    for (int p = 0; p < kPublishers; ++p) {
+        ASSERT_EQ(seen[p].size(), static_cast<size_t>(kEach)) << p;
+        for (int i = 0; i < kEach; ++i) ASSERT_EQ(seen[p][i], i);
+    }
+}
+
+}  // namespace
+}  // namespace Korvo::Host::Dev

@@ -1,0 +1,138 @@
+// The host function table of the development host, called as the plug-in
+// calls it: the two host endpoints, events to the stream, the subscription
+// table, waiting and logging.
+#include "host/devhost/host_services.h"
+
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <cstring>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "host/common/host_value_json.h"
+
+namespace Korvo::Host::Dev {
+namespace {
+
+using namespace std::chrono_literals;
+using ::testing::ElementsAre;
+
+constexpr uint32_t kGet = 2;
+constexpr uint32_t kPost = 6;
+
+struct Answer {
+    bool error;
+    std::string message;
+    uint32_t status;
+    std::string json;
+    bool zeroAfterRelease;
+};
+
+class HostServicesTest : public ::testing::Test {
+protected:
+    HostServicesTest()
+        : services_(HostServices::Settings{"OTHER", "de_DE", {"plugin-host", "--dev-quorvex-zv", "x y"}}, hub_,
+                    [this](uint32_t level, std::string_view line) { logged_.emplace_back(level, std::string(line)); }) {}
+
+    const HostFunctions& Table() { return *services_.Interface(1)->functions; }
+
+    Answer Ask(uint32_t method, const char* path) {
+        HostRequestRecord request;
+        std::memset(&request, 0, sizeof(request));
+        request.method = method;
+        request.path = path;
+        request.caller = 1;
+        HostResponseRecord response;
+        std::memset(&response, 0xCD, sizeof(response));  // the host must not trust what it is handed
+        Table().SendRequest(&Table(), &response, &request);
+        Answer answer{response.error != 0, response.errorMessage ? response.errorMessage : "", response.status,
+                      HostValueToJson(response.result), false};
+        HostResponseRelease release = response.release;
+        EXPECT_NE(release, nullptr);
+        if (release != nullptr) release(&response);
+        static const HostResponseRecord kZero{};
+        answer.zeroAfterRelease = std::memcmp(&response, &kZero, sizeof(response)) == 0;
+        return answer;
+    }
+
+    EventHub hub_;
+    std::vector<std::pair<uint32_t, std::string>> logged_;
+    HostServices services_;
+};
+
+TEST_F(HostServicesTest, AnswersRegionAndLocale) {
+    Answer answer = Ask(kGet, kRegionLocalePath);
+    EXPECT_FALSE(answer.error);
+    EXPECT_EQ(answer.status, 200u);
+    EXPECT_EQ(answer.json, R"({"locale":"de_DE","region":"OTHER"})");
+    EXPECT_TRUE(answer.zeroAfterRelease);
+}
+
+TEST_F(HostServicesTest, AnswersTheHostsOwnCommandLine) {
+    Answer answer = Ask(kGet, "/korvoclient/command-line-args?ignored=1");
+    EXPECT_FALSE(answer.error);
+    EXPECT_EQ(answer.json, R"(["plugin-host","--dev-quorvex-zv","x y"])");
+}
+
+TEST_F(HostServicesTest, OtherPathsAndMethodsAreErrors) {
+    const uint64_t released = HostServices::ResponsesReleased();
+    Answer unknown = Ask(kGet, "/korvoclient/nothing");
+    EXPECT_TRUE(unknown.error);
+    EXPECT_EQ(unknown.status, 404u);
+    EXPECT_EQ(unknown.message, "No such host endpoint: /korvoclient/nothing");
+    EXPECT_EQ(unknown.json, "null");
+    EXPECT_TRUE(unknown.zeroAfterRelease);
+
+    Answer posted = Ask(kPost, kRegionLocalePath);
+    EXPECT_TRUE(posted.error);
+    EXPECT_EQ(posted.status, 405u);
+    EXPECT_EQ(posted.message, "Method not allowed: POST /korvoclient/get_region_locale");
+    EXPECT_EQ(HostServices::ResponsesReleased(), released + 2);
+    EXPECT_EQ(services_.RequestsAnswered(), 2u);
+}
+
+TEST_F(HostServicesTest, EventsGoToTheStreamAsJson) {
+    auto subscriber = hub_.Subscribe("");
+    OwnedHostValue payload = OwnedHostValue::Object({{"uri", OwnedHostValue::String("/a")}});
+    HostEventRecord event;
+    std::memset(&event, 0, sizeof(event));
+    event.name = "OnJsonApiEvent";
+    event.payload = payload.Record();
+    Table().SendEvent(&Table(), &event);
+    std::string frame;
+    ASSERT_EQ(subscriber->Next(frame, 0ms), EventSubscriber::Wait::Frame);
+    EXPECT_EQ(frame, "event: OnJsonApiEvent\ndata: {\"uri\":\"/a\"}\n\n");
+}
+
+TEST_F(HostServicesTest, KeepsTheSubscriptionTable) {
+    Table().Subscribe(&Table(), "A", 1, nullptr, nullptr, 1);
+    Table().Subscribe(&Table(), "B", 1, nullptr, nullptr, 0);
+    Table().Subscribe(&Table(), "A", 2, nullptr, nullptr, 0);
+    Table().Unsubscribe(&Table(), "A", 1);
+    Table().Unsubscribe(&Table(), "never", 1);
+    std::vector<std::string> names;
+    for (const HostServices::Subscription& subscription : services_.Subscriptions()) {
+        names.push_back(subscription.name + "/" + std::to_string(subscription.pluginHandle));
+    }
+    EXPECT_THAT(names, ElementsAre("B/1", "A/2"));
+}
+
+TEST_F(HostServicesTest, WaitingAndLogging) {
+    Table().MarkActivity(&Table(), "Wait: yield", 0);
+    Table().Yield(&Table());
+    const uint64_t first = Table().PollWake(&Table());
+    EXPECT_EQ(Table().PollWake(&Table()), first + 1);
+    Table().Log(&Table(), 2, "qem-quorvex-zv: Failed to get the locale: 'x'.");
+    Table().Log(&Table(), 0, nullptr);
+    EXPECT_THAT(logged_, ElementsAre(std::make_pair(2u, std::string("qem-quorvex-zv: Failed to get the locale: 'x'.")),
+                                     std::make_pair(0u, std::string())));
+    EXPECT_EQ(LogLevelName(2), "Error");
+    EXPECT_EQ(LogLevelName(3), "Always");
+    EXPECT_EQ(LogLevelName(9), "Level9");
+}
+
+}  // namespace
+}  // namespace Korvo::Host::Dev

@@ -1,0 +1,130 @@
+// The development host's command line: defaults, every option in both
+// spellings, what is passed on to the plug-in, and the refusals.
+#include "host/devhost/options.h"
+
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+namespace Korvo::Host::Dev {
+namespace {
+
+using ::testing::ElementsAre;
+using ::testing::HasSubstr;
+
+constexpr const char* kDefaultPlugin = "/build/libplugin.so";
+
+ParsedOptions Parse(std::vector<const char*> arguments) {
+    arguments.insert(arguments.begin(), "plugin-host");
+    return ParseOptions(static_cast<int>(arguments.size()), arguments.data(), kDefaultPlugin);
+}
+
+TEST(OptionsTest, Defaults) {
+    ParsedOptions parsed = Parse({});
+    ASSERT_EQ(parsed.outcome, ParsedOptions::Outcome::Run);
+    const DevHostOptions& options = parsed.options;
+    EXPECT_EQ(options.pluginPath, kDefaultPlugin);
+    EXPECT_EQ(options.apiMajor, 18u);
+    EXPECT_EQ(options.apiMinor, 0u);
+    EXPECT_EQ(options.apiPatch, 0u);
+    EXPECT_EQ(options.region, "QUORVEX");
+    EXPECT_EQ(options.locale, "en_US");
+    EXPECT_EQ(options.port, 8787);
+    EXPECT_EQ(options.listen, "127.0.0.1");
+    EXPECT_THAT(options.commandLine, ElementsAre("plugin-host"));
+}
+
+TEST(OptionsTest, EveryOptionWithItsValueAfterItOrAfterEquals) {
+    for (bool equals : {false, true}) {
+        auto option = [equals](const char* name, const char* value) {
+            return equals ? std::vector<std::string>{std::string(name) + "=" + value}
+                          : std::vector<std::string>{name, value};
+        };
+        std::vector<std::string> texts;
+        for (auto part : {option("--plugin", "/p.so"), option("--api-version", "18.2.3"), option("--region", "OTHER"),
+                          option("--locale", "de_DE"), option("--port", "0"), option("--listen", "0.0.0.0")}) {
+            texts.insert(texts.end(), part.begin(), part.end());
+        }
+        std::vector<const char*> arguments;
+        for (const std::string& text : texts) arguments.push_back(text.c_str());
+        ParsedOptions parsed = Parse(arguments);
+        ASSERT_EQ(parsed.outcome, ParsedOptions::Outcome::Run) << parsed.message;
+        EXPECT_EQ(parsed.options.pluginPath, "/p.so");
+        EXPECT_EQ(parsed.options.apiMajor, 18u);
+        EXPECT_EQ(parsed.options.apiMinor, 2u);
+        EXPECT_EQ(parsed.options.apiPatch, 3u);
+        EXPECT_EQ(parsed.options.region, "OTHER");
+        EXPECT_EQ(parsed.options.locale, "de_DE");
+        EXPECT_EQ(parsed.options.port, 0);
+        EXPECT_EQ(parsed.options.listen, "0.0.0.0");
+    }
+}
+
+TEST(OptionsTest, TheWholeCommandLineIsKeptForThePlugin) {
+    ParsedOptions parsed = Parse({"--dev-quorvex-zv", "--region", "OTHER", "--", "--anything", "x"});
+    ASSERT_EQ(parsed.outcome, ParsedOptions::Outcome::Run) << parsed.message;
+    EXPECT_THAT(parsed.options.commandLine,
+                ElementsAre("plugin-host", "--dev-quorvex-zv", "--region", "OTHER", "--", "--anything", "x"));
+    EXPECT_EQ(parsed.options.region, "OTHER");
+}
+
+TEST(OptionsTest, AnEmptyRegionIsARegion) {
+    ParsedOptions parsed = Parse({"--region="});
+    ASSERT_EQ(parsed.outcome, ParsedOptions::Outcome::Run);
+    EXPECT_EQ(parsed.options.region, "");
+}
+
+TEST(OptionsTest, HelpWinsOverRunning) {
+    EXPECT_EQ(Parse({"--help"}).outcome, ParsedOptions::Outcome::Help);
+    EXPECT_EQ(Parse({"--port", "1", "-h"}).outcome, ParsedOptions::Outcome::Help);
+}
+
+struct RefusalCase {
+    std::vector<const char*> arguments;
+    const char* message;
+};
+
+TEST(OptionsTest, RefusalsSayWhatIsWrong) {
+    const RefusalCase cases[] = {
+        {{"--bogus"}, "plugin-host: unknown option '--bogus' (see plugin-host --help)"},
+        {{"--bogus=1"}, "plugin-host: unknown option '--bogus' (see plugin-host --help)"},
+        {{"--dev-quorvex-zv=1"}, "plugin-host: unknown option '--dev-quorvex-zv' (see plugin-host --help)"},
+        {{"-p"}, "plugin-host: unexpected argument '-p' (see plugin-host --help)"},
+        {{"stray"}, "plugin-host: unexpected argument 'stray' (see plugin-host --help)"},
+        {{"--port"}, "plugin-host: --port needs a value (see plugin-host --help)"},
+        {{"--port", "x"}, "plugin-host: --port needs a number from 0 to 65535, not 'x' (see plugin-host --help)"},
+        {{"--port", "65536"}, "plugin-host: --port needs a number from 0 to 65535, not '65536' (see plugin-host --help)"},
+        {{"--port=-1"}, "plugin-host: --port needs a number from 0 to 65535, not '-1' (see plugin-host --help)"},
+        {{"--port", "80x"}, "plugin-host: --port needs a number from 0 to 65535, not '80x' (see plugin-host --help)"},
+        {{"--api-version", "18.0"},
+         "plugin-host: --api-version needs three numbers X.Y.Z, not '18.0' (see plugin-host --help)"},
+        {{"--api-version", "18.0.0.1"},
+         "plugin-host: --api-version needs three numbers X.Y.Z, not '18.0.0.1' (see plugin-host --help)"},
+        {{"--api-version", "18..0"},
+         "plugin-host: --api-version needs three numbers X.Y.Z, not '18..0' (see plugin-host --help)"},
+        {{"--api-version", "4294967296.0.0"},
+         "plugin-host: --api-version needs three numbers X.Y.Z, not '4294967296.0.0' (see plugin-host --help)"},
+        {{"--plugin="}, "plugin-host: --plugin needs a path (see plugin-host --help)"},
+        {{"--listen", ""}, "plugin-host: --listen needs an address (see plugin-host --help)"},
+    };
+    for (const RefusalCase& refusal : cases) {
+        ParsedOptions parsed = Parse(refusal.arguments);
+        EXPECT_EQ(parsed.outcome, ParsedOptions::Outcome::Error) << refusal.message;
+        EXPECT_EQ(parsed.message, refusal.message);
+    }
+}
+
+TEST(OptionsTest, HelpNamesEveryOptionAndTheDefaultLibrary) {
+    const std::string help = HelpText(kDefaultPlugin);
+    for (const char* option : {"--plugin PATH", "--api-version X.Y.Z", "--region NAME", "--locale NAME", "--port N",
+                               "--listen ADDRESS", "--dev-quorvex-zv", "--help", "-- "}) {
+        EXPECT_THAT(help, HasSubstr(option));
+    }
+    EXPECT_THAT(help, HasSubstr(kDefaultPlugin));
+    EXPECT_THAT(help, HasSubstr("GET /events"));
+}
+
+}  // namespace
+}  // namespace Korvo::Host::Dev

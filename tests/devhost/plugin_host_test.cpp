@@ -1,0 +1,365 @@
+// plugin-host end to end: the built program with the built plug-in, on an
+// ephemeral loopback port, driven by a real HTTP client.
+#include <httplib.h>
+
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <condition_variable>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "tests/devhost/plugin_host_process.h"
+
+#ifndef KORVO_PLUGIN_HOST
+#error "KORVO_PLUGIN_HOST names the plugin-host program under test"
+#endif
+
+namespace Korvo::Host {
+namespace {
+
+using namespace std::chrono_literals;
+using Testing::PluginHostProcess;
+using ::testing::EndsWith;
+using ::testing::HasSubstr;
+using ::testing::Not;
+
+constexpr const char* kUiStates = "/qem-quorvex-zv/v1/ui-states";
+constexpr const char* kFeatureEvent = "OnJsonApiEvent_qem-quorvex-zv_v1_ui-states";
+
+// One running plugin-host and a client for it.
+class RunningHost {
+public:
+    explicit RunningHost(std::vector<std::string> arguments = {}) {
+        arguments.insert(arguments.begin(), {"--port", "0"});
+        process_ = std::make_unique<PluginHostProcess>(KORVO_PLUGIN_HOST, arguments);
+        port_ = process_->WaitForPort();
+        client_ = std::make_unique<httplib::Client>("127.0.0.1", port_ > 0 ? port_ : 1);
+        client_->set_read_timeout(30, 0);
+    }
+    ~RunningHost() {
+        process_->Terminate();
+        process_->WaitForExit();
+    }
+
+    bool Up() const { return port_ > 0; }
+    int Port() const { return port_; }
+    httplib::Client& Client() { return *client_; }
+    PluginHostProcess& Process() { return *process_; }
+
+    httplib::Result Post(const std::string& feature, const std::string& body, const char* type) {
+        return client_->Post(std::string(kUiStates) + "/" + feature, body, type);
+    }
+    httplib::Result Get(const std::string& path) { return client_->Get(path); }
+
+private:
+    std::unique_ptr<PluginHostProcess> process_;
+    int port_ = -1;
+    std::unique_ptr<httplib::Client> client_;
+};
+
+// An event-stream subscriber on its own thread.
+class EventStream {
+public:
+    EventStream(int port, const std::string& target) : client_("127.0.0.1", port) {
+        client_.set_read_timeout(60, 0);
+        thread_ = std::thread([this, target] {
+            client_.Get(target, [this](const char* data, size_t length) {
+                std::lock_guard<std::mutex> lock(mutex_);
+                received_.append(data, length);
+                changed_.notify_all();
+                return true;
+            });
+            std::lock_guard<std::mutex> lock(mutex_);
+            ended_ = true;
+            changed_.notify_all();
+        });
+    }
+    ~EventStream() {
+        client_.stop();
+        thread_.join();
+    }
+    // Waits until the text has been received count times.
+    bool WaitFor(const std::string& text, size_t count = 1) {
+        std::unique_lock<std::mutex> lock(mutex_);
+        return changed_.wait_for(lock, 30s, [&] { return Count(text) >= count; });
+    }
+    bool WaitForEnd() {
+        std::unique_lock<std::mutex> lock(mutex_);
+        return changed_.wait_for(lock, 30s, [&] { return ended_; });
+    }
+    std::string Received() {
+        std::lock_guard<std::mutex> lock(mutex_);
+        return received_;
+    }
+
+private:
+    size_t Count(const std::string& text) const {
+        size_t count = 0;
+        for (size_t at = received_.find(text); at != std::string::npos; at = received_.find(text, at + 1)) ++count;
+        return count;
+    }
+
+    httplib::Client client_;
+    std::mutex mutex_;
+    std::condition_variable changed_;
+    std::string received_;
+    bool ended_ = false;
+    std::thread thread_;
+};
+
+// {"state":"muted","updatedBy":"mp","timestamp":42,"data":{"k":[1,true]}}
+const std::string kMessagePackRecord(
+    "\x84"
+    "\xa5" "state" "\xa5" "muted"
+    "\xa9" "updatedBy" "\xa2" "mp"
+    "\xa9" "timestamp" "\x2a"
+    "\xa4" "data" "\x81" "\xa1" "k" "\x92" "\x01" "\xc3",
+    48);
+
+TEST(PluginHostTest, WritesReadsAndListsInEveryBodyFormat) {
+    RunningHost host;
+    ASSERT_TRUE(host.Up()) << host.Process().Errors();
+
+    auto json = host.Post("voice", R"({"state":"talking","updatedBy":"overlay","timestamp":1000,"data":[1,"x"]})",
+                          "application/json; charset=utf-8");
+    ASSERT_TRUE(json);
+    EXPECT_EQ(json->status, 204);
+    EXPECT_EQ(json->body, "");
+    auto yaml = host.Post("chat", "state: open\nupdatedBy: panel\ntimestamp: 2000\ndata:\n  unread: 3\n",
+                          "application/x-yaml");
+    ASSERT_TRUE(yaml);
+    EXPECT_EQ(yaml->status, 204);
+    auto messagePack = host.Post("a%2Fb", kMessagePackRecord, "application/x-msgpack");
+    ASSERT_TRUE(messagePack);
+    EXPECT_EQ(messagePack->status, 204) << messagePack->body;
+
+    auto voice = host.Get(std::string(kUiStates) + "/voice");
+    ASSERT_TRUE(voice);
+    EXPECT_EQ(voice->status, 200);
+    EXPECT_EQ(voice->get_header_value("Content-Type"), "application/json");
+    EXPECT_EQ(voice->body, R"({"data":[1,"x"],"state":"talking","timestamp":1000,"updatedBy":"overlay"})");
+    auto decoded = host.Get(std::string(kUiStates) + "/a%2Fb");
+    ASSERT_TRUE(decoded);
+    EXPECT_EQ(decoded->body, R"({"data":{"k":[1,true]},"state":"muted","timestamp":42,"updatedBy":"mp"})");
+
+    auto list = host.Get(kUiStates);
+    ASSERT_TRUE(list);
+    EXPECT_EQ(list->status, 200);
+    EXPECT_EQ(list->body,
+              R"({"a/b":{"data":{"k":[1,true]},"state":"muted","timestamp":42,"updatedBy":"mp"},)"
+              R"("chat":{"data":{"unread":3},"state":"open","timestamp":2000,"updatedBy":"panel"},)"
+              R"("voice":{"data":[1,"x"],"state":"talking","timestamp":1000,"updatedBy":"overlay"}})");
+}
+
+struct ErrorCase {
+    const char* method;
+    std::string path;
+    std::string body;
+    const char* contentType;
+    int status;
+    const char* body_expected;
+};
+
+TEST(PluginHostTest, ErrorStatusesAndMessages) {
+    RunningHost host;
+    ASSERT_TRUE(host.Up()) << host.Process().Errors();
+    ASSERT_EQ(host.Post("voice", R"({"state":"s","updatedBy":"u"})", "application/json")->status, 204);
+
+    const std::string feature = std::string(kUiStates) + "/";
+    const ErrorCase cases[] = {
+        {"POST", feature + "voice", R"({"state":"","updatedBy":"u"})", "application/json", 400,
+         R"({"message":"Valid fields required: state, updatedBy"})"},
+        {"POST", feature + "voice", "state: s\n", "application/x-yaml", 400,
+         R"({"message":"Valid fields required: state, updatedBy"})"},
+        {"GET", feature + "Voice", "", nullptr, 404, R"({"message":"Cannot find UI State for feature Voice"})"},
+        // The path reaches the plug-in with its query, and its literal route
+        // does not take one.
+        {"GET", std::string(kUiStates) + "?all=1", "", nullptr, 404, R"({"message":"Invalid function"})"},
+        {"GET", "/qem-quorvex-zv/v2/nothing", "", nullptr, 404,
+         R"({"message":"No function of the plug-in serves /qem-quorvex-zv/v2/nothing"})"},
+        {"DELETE", feature + "voice", "", nullptr, 405,
+         R"({"message":"No function of the plug-in serves DELETE /qem-quorvex-zv/v1/ui-states/voice"})"},
+    };
+    for (const ErrorCase& error : cases) {
+        httplib::Result result = std::string(error.method) == "POST"
+                                     ? host.Client().Post(error.path, error.body, error.contentType)
+                                 : std::string(error.method) == "GET" ? host.Client().Get(error.path)
+                                                                       : host.Client().Delete(error.path);
+        ASSERT_TRUE(result) << error.path;
+        EXPECT_EQ(result->status, error.status) << error.method << " " << error.path;
+        EXPECT_EQ(result->body, error.body_expected) << error.method << " " << error.path;
+        EXPECT_EQ(result->get_header_value("Content-Type"), "application/json");
+    }
+
+    // Bodies the plug-in cannot read: its reader's message, status 400.
+    for (auto [body, type] : {std::pair{"{\"state\":", "application/json"}, std::pair{"\xc1", "application/x-msgpack"},
+                              std::pair{"{\"state\":\"s\"}", "text/plain"}}) {
+        auto unreadable = host.Post("voice", body, type);
+        ASSERT_TRUE(unreadable);
+        EXPECT_EQ(unreadable->status, 400) << type;
+        EXPECT_THAT(unreadable->body, HasSubstr("{\"message\":\"")) << type;
+    }
+    // Refused writes changed nothing.
+    auto voice = host.Get(feature + "voice");
+    ASSERT_TRUE(voice);
+    EXPECT_THAT(voice->body, HasSubstr(R"("state":"s",)"));
+    EXPECT_THAT(voice->body, HasSubstr(R"("updatedBy":"u")"));
+}
+
+TEST(PluginHostTest, AnEventStreamSeesEveryWriteAsTwoEvents) {
+    RunningHost host;
+    ASSERT_TRUE(host.Up()) << host.Process().Errors();
+    EventStream all(host.Port(), "/events");
+    EventStream generic(host.Port(), "/events?name=OnJsonApiEvent");
+    ASSERT_TRUE(all.WaitFor(": subscribed"));
+    ASSERT_TRUE(generic.WaitFor(": subscribed"));
+
+    ASSERT_EQ(host.Post("voice", R"({"state":"muted","updatedBy":"overlay","timestamp":7})", "application/json")
+                  ->status,
+              204);
+    ASSERT_EQ(host.Post("voice", R"({"state":"","updatedBy":"overlay"})", "application/json")->status, 400);
+    ASSERT_EQ(host.Post("chat", "state: open\nupdatedBy: panel\ntimestamp: 8\n", "application/x-yaml")->status, 204);
+
+    const std::string voice =
+        R"(data: {"data":{"data":null,"state":"muted","timestamp":7,"updatedBy":"overlay"},)"
+        R"("eventType":"Update","uri":"/qem-quorvex-zv/v1/ui-states/voice"})"
+        "\n\n";
+    const std::string chat =
+        R"(data: {"data":{"data":null,"state":"open","timestamp":8,"updatedBy":"panel"},)"
+        R"("eventType":"Update","uri":"/qem-quorvex-zv/v1/ui-states/chat"})"
+        "\n\n";
+    ASSERT_TRUE(all.WaitFor("event: OnJsonApiEvent\n", 2));
+    EXPECT_EQ(all.Received(), ": subscribed\n\n"
+                              "event: " + std::string(kFeatureEvent) + "\n" + voice +
+                              "event: OnJsonApiEvent\n" + voice +
+                              "event: " + kFeatureEvent + "\n" + chat +
+                              "event: OnJsonApiEvent\n" + chat);
+    ASSERT_TRUE(generic.WaitFor("event: OnJsonApiEvent\n", 2));
+    EXPECT_EQ(generic.Received(), ": subscribed\n\nevent: OnJsonApiEvent\n" + voice + "event: OnJsonApiEvent\n" + chat);
+}
+
+struct AvailabilityCase {
+    std::vector<std::string> arguments;
+    bool available;
+};
+
+TEST(PluginHostTest, RegionAndDeveloperOptionDecideAvailability) {
+    const AvailabilityCase cases[] = {
+        {{}, true},
+        {{"--region", "OTHER"}, false},
+        {{"--region", "quorvex"}, false},
+        {{"--region", "OTHER", "--dev-quorvex-zv"}, true},
+        {{"--region=", "--", "--dev-quorvex-zv"}, true},
+        {{"--region", "OTHER", "--", "dev-quorvex-zv"}, false},
+        {{"--region", "OTHER", "--", "--dev-quorvex-zv=1"}, false},
+        {{"--region", "OTHER", "--", "--DEV-QUORVEX-ZV"}, false},
+    };
+    for (const AvailabilityCase& availability : cases) {
+        std::string described;
+        for (const std::string& argument : availability.arguments) described += argument + " ";
+        RunningHost host(availability.arguments);
+        ASSERT_TRUE(host.Up()) << described << host.Process().Errors();
+        auto written = host.Post("voice", R"({"state":"s","updatedBy":"u"})", "application/json");
+        auto list = host.Get(kUiStates);
+        ASSERT_TRUE(written && list) << described;
+        if (availability.available) {
+            EXPECT_EQ(written->status, 204) << described;
+            EXPECT_EQ(list->status, 200) << described;
+        } else {
+            EXPECT_EQ(written->status, 404) << described;
+            EXPECT_EQ(written->body, R"({"message":"API not available"})") << described;
+            EXPECT_EQ(list->status, 404) << described;
+            EXPECT_EQ(list->body, R"({"message":"API not available"})") << described;
+        }
+    }
+}
+
+TEST(PluginHostTest, TheHostsOwnEndpointsDescribeThePlugin) {
+    RunningHost host({"--api-version", "18.4.1"});
+    ASSERT_TRUE(host.Up()) << host.Process().Errors();
+    auto help = host.Get("/help");
+    ASSERT_TRUE(help);
+    EXPECT_EQ(help->status, 200);
+    EXPECT_EQ(help->get_header_value("Content-Type"), "application/json");
+    for (const char* expected :
+         {R"({"plugin":"vbp-be-qem-quorvex-zv","apiVersion":"18.0.0",)",
+          R"({"name":"GetQemQuorvexZvV1UiStates","method":"GET","path":"/qem-quorvex-zv/v1/ui-states",)",
+          R"("result":{"type":"map<QuorvexZVNotification>")",
+          R"({"name":"PostQemQuorvexZvV1UiStatesByFeature","method":"POST","path":"/qem-quorvex-zv/v1/ui-states/{feature}",)",
+          R"({"name":"state","location":"body","description":"","optional":false,"type":"QuorvexZVNotification")",
+          R"({"name":"QuorvexZVNotification",)", R"({"name":"timestamp","description":"",)",
+          R"({"name":"Update","description":"","value":1})", R"("payloadType":"PluginResourceEvent")"}) {
+        EXPECT_THAT(help->body, HasSubstr(expected));
+    }
+
+    auto stats = host.Get("/host/stats");
+    ASSERT_TRUE(stats);
+    EXPECT_THAT(stats->body, HasSubstr(R"("started":true)"));
+    EXPECT_THAT(stats->body, HasSubstr(R"("subscriptions":["OnServiceProxyUuidEvent","OnServiceProxyMethodEvent",)"
+                                       R"("OnServiceProxyAsyncEvent"])"));
+    EXPECT_THAT(stats->body, HasSubstr(R"("hostRequests":2)"));
+}
+
+TEST(PluginHostTest, SigtermStopsThePluginCleanly) {
+    RunningHost host;
+    ASSERT_TRUE(host.Up()) << host.Process().Errors();
+    EventStream stream(host.Port(), "/events");
+    ASSERT_TRUE(stream.WaitFor(": subscribed"));
+    ASSERT_EQ(host.Post("voice", R"({"state":"s","updatedBy":"u"})", "application/json")->status, 204);
+
+    host.Process().Terminate();
+    std::optional<int> status = host.Process().WaitForExit();
+    ASSERT_TRUE(status.has_value());
+    EXPECT_EQ(*status, 0) << host.Process().Errors();
+    EXPECT_TRUE(stream.WaitForEnd());
+    EXPECT_THAT(host.Process().Output(), EndsWith("plugin-host: stopped\n"));
+    // The plug-in withdrew every subscription in its Stop.
+    EXPECT_THAT(host.Process().Errors(), Not(HasSubstr("left its subscription")));
+}
+
+TEST(PluginHostTest, SigintStopsToo) {
+    RunningHost host;
+    ASSERT_TRUE(host.Up()) << host.Process().Errors();
+    host.Process().Interrupt();
+    std::optional<int> status = host.Process().WaitForExit();
+    ASSERT_TRUE(status.has_value());
+    EXPECT_EQ(*status, 0);
+}
+
+TEST(PluginHostTest, HelpAndBadCommandLines) {
+    PluginHostProcess help(KORVO_PLUGIN_HOST, {"--help"});
+    EXPECT_EQ(help.WaitForExit(), 0);
+    for (const char* option : {"--plugin PATH", "--api-version X.Y.Z", "--region NAME", "--locale NAME", "--port N",
+                               "--listen ADDRESS", "--dev-quorvex-zv", "-h, --help"}) {
+        EXPECT_THAT(help.Output(), HasSubstr(option));
+    }
+
+    PluginHostProcess unknown(KORVO_PLUGIN_HOST, {"--port", "0", "--verbose"});
+    EXPECT_EQ(unknown.WaitForExit(), 2);
+    EXPECT_EQ(unknown.Errors(), "plugin-host: unknown option '--verbose' (see plugin-host --help)\n");
+    EXPECT_EQ(unknown.Output(), "");
+
+    PluginHostProcess badPort(KORVO_PLUGIN_HOST, {"--port", "http"});
+    EXPECT_EQ(badPort.WaitForExit(), 2);
+
+    PluginHostProcess noLibrary(KORVO_PLUGIN_HOST, {"--port", "0", "--plugin", "/nonexistent/libplugin.so"});
+    EXPECT_EQ(noLibrary.WaitForExit(), 1);
+    EXPECT_THAT(noLibrary.Errors(), HasSubstr("cannot load the plug-in library /nonexistent/libplugin.so"));
+}
+
+TEST(PluginHostTest, AnIncompatibleApiVersionEndsTheProcessInThePlugin) {
+    PluginHostProcess host(KORVO_PLUGIN_HOST, {"--port", "0", "--api-version", "19.0.0"});
+    std::optional<int> status = host.WaitForExit();
+    ASSERT_TRUE(status.has_value());
+    EXPECT_NE(*status, 0);
+    EXPECT_THAT(host.Errors(), HasSubstr("ALE-EECF0606"));
+    EXPECT_THAT(host.Output(), Not(HasSubstr("listening")));
+}
+
+}  // namespace
+}  // namespace Korvo::Host
