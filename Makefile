@@ -16,9 +16,18 @@ build: deps
 	cmake --build --preset dev -j $(JOBS)
 
 # Starts the development host once it exists; until then builds everything.
+# make run [PORT=8787] [ARGS="--region OTHER --dev-quorvex-zv"]; Ctrl-C stops it.
+PORT ?= 8787
 run: build
 	@if [ -x build/dev/host/plugin-host ]; then \
-	  exec build/dev/host/plugin-host $(ARGS); \
+	  url=http://127.0.0.1:$(PORT); \
+	  echo "plugin-host: the plug-in's API on $$url - try:"; \
+	  echo "  curl -s -X POST $$url/qem-quorvex-zv/v1/ui-states/voice -H 'Content-Type: application/json' -d '{\"state\":\"muted\",\"updatedBy\":\"me\"}'"; \
+	  echo "  curl -s $$url/qem-quorvex-zv/v1/ui-states/voice"; \
+	  echo "  curl -s $$url/qem-quorvex-zv/v1/ui-states"; \
+	  echo "  curl -sN $$url/events        # live change events (Server-Sent Events)"; \
+	  echo "  curl -s $$url/help           # the whole API description"; \
+	  exec build/dev/host/plugin-host --port $(PORT) $(ARGS); \
 	else \
 	  echo "make run: everything is built (build/dev); the development host is not part of the tree yet."; \
 	fi
