@@ -28,6 +28,12 @@ void Send(httplib::Response& response, const HttpAnswer& answer) {
 
 bool Write(httplib::DataSink& sink, std::string_view text) { return sink.write(text.data(), text.size()); }
 
+// The server library files the connection's addresses among the request's
+// headers; the client never sent them, so the plug-in does not see them.
+bool IsConnectionPseudoHeader(const std::string& name) {
+    return name == "REMOTE_ADDR" || name == "REMOTE_PORT" || name == "LOCAL_ADDR" || name == "LOCAL_PORT";
+}
+
 // The writer of one event stream, run by the server between writes: each
 // call writes one piece and returns; false ends the connection.
 struct StreamWriter {
@@ -119,7 +125,9 @@ void DevHostServer::Route() {
         HttpRequestData data;
         data.method = request.method;
         data.target = request.target;
-        for (const auto& [name, value] : request.headers) data.headers.emplace_back(name, value);
+        for (const auto& [name, value] : request.headers) {
+            if (!IsConnectionPseudoHeader(name)) data.headers.emplace_back(name, value);
+        }
         data.contentType = request.get_header_value("Content-Type");
         data.hasBody = !request.body.empty() || request.has_header("Content-Length") ||
                        request.has_header("Transfer-Encoding");

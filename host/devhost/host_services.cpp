@@ -14,6 +14,7 @@ namespace {
 
 constexpr uint32_t kMethodGet = 2;
 constexpr uint32_t kStatusOk = 200;
+constexpr uint32_t kStatusBadRequest = 400;
 constexpr uint32_t kStatusNotFound = 404;
 constexpr uint32_t kStatusMethodNotAllowed = 405;
 
@@ -83,7 +84,12 @@ void HostServices::SendRequest(HostResponseRecord* response, const HostRequestRe
     if (response == nullptr) return;
     std::memset(response, 0, sizeof(*response));
     response->release = &ReleaseResponse;
-    if (request == nullptr) return;
+    if (request == nullptr) {
+        response->error = 1;
+        response->errorMessage = CopyText("No request record");
+        response->status = kStatusBadRequest;
+        return;
+    }
     requests_.fetch_add(1, std::memory_order_relaxed);
 
     std::string path = TextOrEmpty(request->path);

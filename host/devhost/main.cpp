@@ -127,6 +127,10 @@ int Run(const DevHostOptions& options) {
     server.Start();
     std::fprintf(stderr, "plugin-host: %s (plug-in API %s) loaded from %s\n", pluginName.c_str(),
                  pluginVersion.c_str(), options.pluginPath.c_str());
+    if (options.listen != "127.0.0.1" && options.listen != "::1" && options.listen != "localhost") {
+        std::fprintf(stderr, "plugin-host: listening beyond loopback: whoever reaches %s can call the plug-in\n",
+                     options.listen.c_str());
+    }
     std::printf("plugin-host: listening on %s\n", Url(options.listen, port).c_str());
     std::fflush(stdout);
 

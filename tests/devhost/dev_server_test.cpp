@@ -14,6 +14,7 @@
 #include <mutex>
 #include <string>
 #include <thread>
+#include <vector>
 
 #include "tests/devhost/scripted_api.h"
 
@@ -159,10 +160,17 @@ TEST_F(DevServerTest, ServesFunctionsAndItsOwnEndpoints) {
 TEST_F(DevServerTest, BodiesArriveAsBytesWithTheirType) {
     auto client = Client();
     const std::string body("\x82\xa5state\xa1s\xa9updatedBy\xa1u", 22);
-    auto written = client.Post("/v1/items/a%2Fb?x=1", body, "application/x-msgpack");
+    auto written = client.Post("/v1/items/a%2Fb?x=1", httplib::Headers{{"X-Trace", "t 1"}}, body,
+                               "application/x-msgpack");
     ASSERT_TRUE(written);
     EXPECT_EQ(written->status, 204);
     ASSERT_EQ(write_.Calls().size(), 1u);
+    // The client's headers, and nothing the server library adds.
+    const std::vector<Testing::SeenRequest> calls = write_.Calls();
+    std::vector<std::string> names;
+    for (const auto& [name, value] : calls[0].headers) names.push_back(name);
+    EXPECT_THAT(names, ::testing::UnorderedElementsAre("Accept", "Connection", "Content-Length", "Content-Type",
+                                                       "Host", "User-Agent", "X-Trace"));
     EXPECT_EQ(write_.Calls()[0].path, "/v1/items/a%2Fb?x=1");
     EXPECT_EQ(write_.Calls()[0].body, body);
     EXPECT_EQ(write_.Calls()[0].contentType, "application/x-msgpack");

@@ -94,6 +94,18 @@ TEST_F(HostServicesTest, OtherPathsAndMethodsAreErrors) {
     EXPECT_EQ(services_.RequestsAnswered(), 2u);
 }
 
+TEST_F(HostServicesTest, ANullRequestIsAnError) {
+    HostResponseRecord response;
+    std::memset(&response, 0, sizeof(response));
+    Table().SendRequest(&Table(), &response, nullptr);
+    EXPECT_EQ(response.error, 1);
+    EXPECT_EQ(uint32_t{response.status}, 400u);
+    HostResponseRelease release = response.release;
+    ASSERT_NE(release, nullptr);
+    release(&response);
+    Table().SendRequest(&Table(), nullptr, nullptr);  // nothing to fill, nothing done
+}
+
 TEST_F(HostServicesTest, EventsGoToTheStreamAsJson) {
     auto subscriber = hub_.Subscribe("");
     OwnedHostValue payload = OwnedHostValue::Object({{"uri", OwnedHostValue::String("/a")}});
