@@ -89,7 +89,7 @@ void DevHostServer::Route() {
     // whose matcher recurses once per character of the path.
     const size_t maxPath = settings_.maxPathBytes;
     server.set_pre_routing_handler([maxPath](const httplib::Request& request, httplib::Response& response) {
-        if (request.path.size() <= maxPath && request.target.size() <= 2 * maxPath) {
+        if (request.path.size() <= maxPath) {
             return httplib::Server::HandlerResponse::Unhandled;
         }
         Send(response, JsonMessage(kStatusUriTooLong, "The request path is too long"));
