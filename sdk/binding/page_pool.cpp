@@ -19,8 +19,17 @@ struct PagePool::Block {
     uint8_t freePages[kPagesPerBlock] = {};
 };
 
+// Blocks whose pages all came back wait here, still mapped, for the next
+// block the pool needs, up to this many: a tree that takes a page and gives
+// it back again, request after request, would otherwise map and unmap a
+// block (and fault its pages in afresh) every time.
+constexpr size_t kSpareBlocks = 8;
+
 struct PagePool::State {
     mutable std::mutex mutex;
+    // Released blocks kept mapped, their pages marked released.
+    void* spare[kSpareBlocks] = {};
+    size_t spareCount = 0;
     // Blocks by base address. Blocks are aligned to their size, so a page's
     // block is its address rounded down; map nodes keep their address.
     std::unordered_map<uintptr_t, Block> blocks;
@@ -97,9 +106,13 @@ void* PagePool::TakePage() noexcept {
         if (state.withFreePages == nullptr) {
             // Reserving under the lock keeps two threads from each reserving
             // a block for one page; it is rare (once per 16 pages).
-            fresh = Platform::ReserveBlock();
+            const bool spare = state.spareCount != 0;
+            fresh = spare ? state.spare[--state.spareCount] : Platform::ReserveBlock();
             if (fresh == nullptr || state.AddBlock(fresh) == nullptr) {
-                if (fresh != nullptr) Platform::ReleaseBlock(fresh);
+                if (fresh != nullptr) {
+                    if (spare) KORVO_UNPOISON(fresh, Platform::kBlockSize);
+                    Platform::ReleaseBlock(fresh);
+                }
                 return nullptr;
             }
             // A fresh mapping is addressable; mark it released until handed out.
@@ -133,6 +146,10 @@ void PagePool::ReturnPage(void* page) noexcept {
             released = reinterpret_cast<void*>(block.base);
             state.blocks.erase(found);
             ++state.blocksReleased;
+            if (state.spareCount < kSpareBlocks) {
+                state.spare[state.spareCount++] = released;
+                released = nullptr;
+            }
         } else if (!block.listed) {
             state.List(&block);
         }

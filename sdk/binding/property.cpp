@@ -4,6 +4,7 @@
 #include <cstring>
 #include <new>
 #include <tuple>
+#include <utility>
 #include <vector>
 
 #include "sdk/binding/property_arena.h"
@@ -54,6 +55,42 @@ static_assert(sizeof(BindingEnumValue) == 8);
 #if UINTPTR_MAX == 0xFFFFFFFFu
 static_assert(sizeof(BindingProperty::Blob) == 12, "begin, end, capacity");
 #endif
+
+namespace {
+
+// A LIFO work list whose first kInline entries live in the object itself:
+// most trees walked are small, and they then cost no allocation.
+template <typename T, size_t kInline>
+class WorkStack {
+public:
+    bool empty() const noexcept { return count_ == 0 && overflow_.empty(); }
+    template <typename... Args>
+    void emplace_back(Args&&... args) {
+        if (overflow_.empty() && count_ < kInline) {
+            entries_[count_++] = T(std::forward<Args>(args)...);
+        } else {
+            overflow_.emplace_back(std::forward<Args>(args)...);
+        }
+    }
+    const T& back() const noexcept { return overflow_.empty() ? entries_[count_ - 1] : overflow_.back(); }
+    void pop_back() noexcept {
+        if (overflow_.empty()) {
+            --count_;
+        } else {
+            overflow_.pop_back();
+        }
+    }
+
+private:
+    T entries_[kInline];
+    size_t count_ = 0;
+    std::vector<T> overflow_;
+};
+
+// Entries of work lists kept in place.
+constexpr size_t kInlineWork = 32;
+
+}  // namespace
 
 // Everything that walks a tree, kept out of the class definition.
 struct BindingProperty::Operations {
@@ -260,7 +297,7 @@ struct BindingProperty::Operations {
 
     // ---- copying
 
-    using CopyWork = std::vector<std::pair<BindingProperty*, const BindingProperty*>>;
+    using CopyWork = WorkStack<std::pair<BindingProperty*, const BindingProperty*>, kInlineWork>;
 
     static InternedString* InternCopy(PropertyArena* arena, const BindingProperty& source, const InternedString* entry) {
         auto* mutableEntry = const_cast<InternedString*>(entry);

@@ -44,6 +44,13 @@ static_assert(PropertyArena::kInlinePageBytes / PropertyArena::kMaxCellSize - 1 
                   FirstCellIndex(PropertyArena::kMaxCellSize),
               "every inline page holds at least one cell");
 
+// An entry's bytes: header, text, NUL.
+constexpr size_t EntryBytes(size_t length) noexcept { return sizeof(InternedString) + length + 1; }
+// In the arena's string area: rounded up to 8, so that every header's
+// pointer is aligned.
+constexpr size_t AreaEntryBytes(size_t length) noexcept { return (EntryBytes(length) + 7) & ~size_t{7}; }
+static_assert(alignof(InternedString) <= 8);
+
 }  // namespace
 
 PropertyArena::PropertyArena() noexcept = default;
@@ -56,14 +63,15 @@ PropertyArena::~PropertyArena() {
     for (uint32_t i = 0; i < bucketCount_; ++i) {
         for (InternedString* entry = buckets_[i]; entry != nullptr;) {
             InternedString* next = entry->next;
-            Memory::Free(entry);
+            FreeEntry(entry);
             entry = next;
         }
     }
-    Memory::Free(buckets_);
+    if (buckets_ != inlineBuckets_) Memory::Free(buckets_);
     // The inline pages go back to the heap with the arena; leave them
     // without sanitizer marks.
     for (SlabClass& slab : slabs_) KORVO_UNPOISON(slab.inlinePage, kInlinePageBytes);
+    KORVO_UNPOISON(inlineStrings_, kInlineStringBytes);
 }
 
 void PropertyArena::FormatPage(PageHeader* page, size_t pageSize, size_t cellSize) noexcept {
@@ -82,21 +90,16 @@ void PropertyArena::FormatPage(PageHeader* page, size_t pageSize, size_t cellSiz
     KORVO_POISON(base + first * cellSize, (last + 1 - first) * cellSize);
 }
 
-void PropertyArena::BuildTable() noexcept {
-    for (size_t slabClass = 0; slabClass < kSlabClassCount; ++slabClass) {
-        SlabClass& slab = slabs_[slabClass];
+PropertyArena::PageHeader* PropertyArena::RefillSlow(size_t slabClass) {
+    SlabClass& slab = slabs_[slabClass];
+    const uint32_t inlineBit = uint32_t{1} << slabClass;
+    if ((inlinePagesFormatted_ & inlineBit) == 0) {
+        // The class's first cells come from its inline page.
         auto* page = reinterpret_cast<PageHeader*>(slab.inlinePage);
         FormatPage(page, kInlinePageBytes, CellSizeOf(slabClass));
         slab.current = page;
-    }
-    tableBuilt_ = true;
-}
-
-PropertyArena::PageHeader* PropertyArena::RefillSlow(size_t slabClass) {
-    SlabClass& slab = slabs_[slabClass];
-    if (!tableBuilt_) {
-        BuildTable();
-        return slab.current;
+        inlinePagesFormatted_ |= inlineBit;
+        return page;
     }
     void* memory = PagePool::Instance().TakePage();
     if (memory == nullptr) Memory::ThrowBadAlloc();
@@ -118,8 +121,7 @@ void PropertyArena::ReturnPageSlow(SlabClass& slab, PageHeader* page) noexcept {
 InternedString* PropertyArena::Intern(std::string_view text, uint32_t hash) {
     if (text.empty()) return const_cast<InternedString*>(detail::EmptyInternedString());
     if (buckets_ == nullptr) {
-        buckets_ = static_cast<InternedString**>(Memory::Allocate(kInitialBuckets * sizeof(InternedString*)));
-        if (buckets_ == nullptr) Memory::ThrowBadAlloc();
+        buckets_ = inlineBuckets_;
         for (uint32_t i = 0; i < kInitialBuckets; ++i) buckets_[i] = nullptr;
         bucketCount_ = kInitialBuckets;
     }
@@ -131,8 +133,18 @@ InternedString* PropertyArena::Intern(std::string_view text, uint32_t hash) {
         }
     }
     if (text.size() > UINT32_MAX || text.size() > SIZE_MAX - sizeof(InternedString) - 1) Memory::ThrowBadAlloc();
-    auto* entry = static_cast<InternedString*>(Memory::Allocate(sizeof(InternedString) + text.size() + 1));
-    if (entry == nullptr) Memory::ThrowBadAlloc();
+    InternedString* entry;
+    if (text.size() < kInlineStringBytes &&
+        AreaEntryBytes(text.size()) <= kInlineStringBytes - inlineStringsUsed_) {
+        unsigned char* place = inlineStrings_ + inlineStringsUsed_;
+        KORVO_UNPOISON(place, AreaEntryBytes(text.size()));
+        inlineStringsUsed_ += static_cast<uint32_t>(AreaEntryBytes(text.size()));
+        ++inlineStringsLive_;
+        entry = reinterpret_cast<InternedString*>(place);
+    } else {
+        entry = static_cast<InternedString*>(Memory::Allocate(EntryBytes(text.size())));
+        if (entry == nullptr) Memory::ThrowBadAlloc();
+    }
     entry->next = bucket;
     entry->hash = hash;
     entry->refCount = 1;
@@ -161,9 +173,20 @@ void PropertyArena::GrowTable() noexcept {
             entry = next;
         }
     }
-    Memory::Free(buckets_);
+    if (buckets_ != inlineBuckets_) Memory::Free(buckets_);
     buckets_ = grown;
     bucketCount_ = count;
+}
+
+void PropertyArena::FreeEntry(InternedString* entry) noexcept {
+    const auto address = reinterpret_cast<uintptr_t>(entry);
+    const auto area = reinterpret_cast<uintptr_t>(inlineStrings_);
+    if (address < area || address >= area + kInlineStringBytes) {
+        Memory::Free(entry);
+        return;
+    }
+    KORVO_POISON(entry, AreaEntryBytes(entry->length));
+    if (--inlineStringsLive_ == 0) inlineStringsUsed_ = 0;
 }
 
 void PropertyArena::ReleaseString(const InternedString* constEntry) noexcept {
@@ -174,7 +197,7 @@ void PropertyArena::ReleaseString(const InternedString* constEntry) noexcept {
     while (*link != entry) link = &(*link)->next;
     *link = entry->next;
     --internedCount_;
-    Memory::Free(entry);
+    FreeEntry(entry);
 }
 
 uint32_t PropertyArena::InternedReferences(std::string_view text) const noexcept {

@@ -12,7 +12,12 @@
 //
 // Strings: a hash set of {text, FNV-1a hash, reference count} entries. Empty
 // text is never interned: it is the one shared, process-wide, never-counted
-// entry of detail::EmptyInternedString().
+// entry of detail::EmptyInternedString(). Entries (header, text and NUL,
+// rounded up to 8 bytes) are taken one after the other from a small area in
+// the arena itself while it has room, which is reused once every entry taken
+// from it has been released; other entries are heap blocks. The first table
+// of buckets lives in the arena too; grown tables are heap blocks. So a small
+// tree's strings cost no allocation.
 //
 // Threads: an arena is not locked; one tree is used by one thread at a time.
 #pragma once
@@ -36,6 +41,7 @@ public:
     static constexpr size_t kInlinePageBytes = 144;
     static constexpr size_t kPageSize = PagePool::kPageSize;
     static constexpr uint32_t kInitialBuckets = 8;
+    static constexpr size_t kInlineStringBytes = 256;
     static_assert(kMaxCellSize == detail::kMaxCellSize);
 
     // The header at the start of every page, inline or pooled.
@@ -107,16 +113,25 @@ private:
 
     PageHeader* RefillSlow(size_t slabClass);
     void ReturnPageSlow(SlabClass& slab, PageHeader* page) noexcept;
-    void BuildTable() noexcept;
     void GrowTable() noexcept;
+    void FreeEntry(detail::InternedString* entry) noexcept;
 
     SlabClass slabs_[kSlabClassCount];
-    bool tableBuilt_ = false;
+    // Bit c: the inline page of class c is formatted (done on the class's
+    // first allocation, so a small tree formats only the classes it uses).
+    uint32_t inlinePagesFormatted_ = 0;
+    static_assert(kSlabClassCount <= 32, "one bit per class");
     size_t cellsInUse_ = 0;
     size_t pagesHeld_ = 0;
 
-    detail::InternedString** buckets_ = nullptr;
+    detail::InternedString** buckets_ = nullptr;  // inlineBuckets_ or a heap block
     uint32_t bucketCount_ = 0;
+    detail::InternedString* inlineBuckets_[kInitialBuckets];
+    // The area for the first entries: bytes taken, and entries in it not yet
+    // released (at 0 the area starts over).
+    alignas(8) unsigned char inlineStrings_[kInlineStringBytes];
+    uint32_t inlineStringsUsed_ = 0;
+    uint32_t inlineStringsLive_ = 0;
     size_t internedCount_ = 0;
 };
 

@@ -110,6 +110,39 @@ TEST_F(PropertyArenaTest, InterningCountsReferences) {
     EXPECT_EQ(arena_.InternedReferences("name"), 0u);
 }
 
+// The first texts of an arena share a small area that starts over only once
+// all of them are gone: texts released and interned again around ones that
+// stay must never overwrite those.
+TEST_F(PropertyArenaTest, TextsReleasedAroundLiveOnesKeepTheLiveOnesIntact) {
+    const std::string kept = "kept-for-the-whole-test";
+    detail::InternedString* keptEntry = arena_.Intern(kept);
+    std::vector<detail::InternedString*> live;
+    for (int round = 0; round < 50; ++round) {
+        // Enough texts of growing length to fill the area and go past it.
+        for (int i = 0; i < 12; ++i) {
+            const std::string text(static_cast<size_t>(i + round % 7), static_cast<char>('a' + i));
+            live.push_back(arena_.Intern(text + std::to_string(round)));
+        }
+        // Release all but the last few, newest first and oldest first by turns.
+        while (live.size() > 3) {
+            auto victim = round % 2 == 0 ? live.begin() : live.end() - 1;
+            arena_.ReleaseString(*victim);
+            live.erase(victim);
+        }
+        ASSERT_EQ(keptEntry->View(), kept) << round;
+        for (detail::InternedString* entry : live) {
+            ASSERT_EQ(arena_.InternedReferences(entry->View()), 1u) << round;
+            ASSERT_EQ(entry->hash, Fnv1a(entry->View())) << round;
+        }
+    }
+    for (detail::InternedString* entry : live) arena_.ReleaseString(entry);
+    arena_.ReleaseString(keptEntry);
+    // Everything gone: the area is used again from its start.
+    detail::InternedString* again = arena_.Intern("x");
+    EXPECT_EQ(again->View(), "x");
+    arena_.ReleaseString(again);
+}
+
 TEST_F(PropertyArenaTest, EmptyTextIsTheSharedUncountedEntry) {
     detail::InternedString* empty = arena_.Intern("");
     EXPECT_EQ(empty, detail::EmptyInternedString());
