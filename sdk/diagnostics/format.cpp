@@ -235,6 +235,33 @@ size_t Print(char* out, size_t space, const FormatSpecification& spec, char conv
     return Written(std::snprintf(out, space, format, spec.width, precision, value), space);
 }
 
+// Copies length characters of text (which stops at a NUL, as "%.*s" does)
+// into out, which has room for space characters including the NUL; the
+// count written, as Written counts it.
+size_t CopyText(char* out, size_t space, const char* text, size_t length) noexcept {
+    const void* nul = std::memchr(text, '\0', length);
+    if (nul != nullptr) length = static_cast<size_t>(static_cast<const char*>(nul) - text);
+    if (length > space - 1) length = space - 1;
+    std::memcpy(out, text, length);
+    out[length] = '\0';
+    return length;
+}
+
+// What "%lld" or "%llu" prints for a plain placeholder (no flags, width or
+// precision), without a trip through snprintf.
+size_t PrintDecimal(char* out, size_t space, bool isSigned, uint64_t bits) noexcept {
+    char digits[24];
+    size_t n = sizeof digits;
+    const bool negative = isSigned && static_cast<int64_t>(bits) < 0;
+    uint64_t magnitude = negative ? ~bits + 1 : bits;
+    do {
+        digits[--n] = static_cast<char>('0' + magnitude % 10);
+        magnitude /= 10;
+    } while (magnitude != 0);
+    if (negative) digits[--n] = '-';
+    return CopyText(out, space, digits + n, sizeof digits - n);
+}
+
 enum class LengthClass { None, Short, Char, Long };
 
 LengthClass Classify(const FormatSpecification& spec) noexcept {
@@ -251,6 +278,16 @@ size_t PrintInteger(char* out, size_t space, const FormatSpecification& spec, co
     if (conversion == 'c') return Print(out, space, spec, 'c', "", static_cast<int>(static_cast<uint32_t>(bits)));
     const bool isSigned = conversion == 'd' || conversion == 'i';
     const LengthClass length = spec.IsBare() ? LengthClass::None : Classify(spec);
+    const bool plain = spec.flags[0] == '\0' && spec.width == 0 && spec.precision < 0 &&
+                       (isSigned || conversion == 'u') && length != LengthClass::Short && length != LengthClass::Char;
+    if (plain) {
+        if (wide && (length == LengthClass::None || length == LengthClass::Long)) {
+            return PrintDecimal(out, space, isSigned, bits);
+        }
+        const uint32_t low = static_cast<uint32_t>(bits);
+        return PrintDecimal(out, space, isSigned,
+                            isSigned ? static_cast<uint64_t>(static_cast<int64_t>(static_cast<int32_t>(low))) : low);
+    }
     if (wide && (length == LengthClass::None || length == LengthClass::Long)) {
         if (isSigned) return Print(out, space, spec, conversion, "ll", static_cast<long long>(bits));
         return Print(out, space, spec, conversion, "ll", static_cast<unsigned long long>(bits));
@@ -351,6 +388,8 @@ size_t FormatTextArgument(char* out, size_t space, const FormatSpecification& sp
         bounded.precision = static_cast<int>(length);
     }
     const char* data = text.data() != nullptr ? text.data() : "";
+    // Without a width the text is copied as it stands (up to a NUL).
+    if (bounded.width == 0) return CopyText(out, space, data, static_cast<size_t>(bounded.precision));
     return Print(out, space, bounded, 's', "", data);
 }
 

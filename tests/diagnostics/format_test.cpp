@@ -3,9 +3,11 @@
 
 #include <climits>
 #include <cstdint>
+#include <cstdio>
 #include <limits>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include <gtest/gtest.h>
 
@@ -207,6 +209,52 @@ TEST(FormatToBufferTest, StopsAtTheBufferAndTerminates) {
     EXPECT_EQ(FormatToBuffer(buffer, 0, "abc", nullptr, nullptr, 0), 0u);
     EXPECT_EQ(FormatToBuffer(buffer, sizeof buffer, nullptr, nullptr, nullptr, 0), 0u);
     EXPECT_STREQ(buffer, "");
+}
+
+// Plain decimal and text placeholders are written without the C runtime;
+// at every buffer size they must read exactly as snprintf's would.
+TEST(FormatToBufferTest, PlainNumbersAndTextMatchSnprintfAtEverySize) {
+    const int64_t wide[] = {0, 7, -1, 1234567890123LL, std::numeric_limits<int64_t>::min(),
+                            std::numeric_limits<int64_t>::max()};
+    const int narrow[] = {0, -5, std::numeric_limits<int>::min(), std::numeric_limits<int>::max()};
+    const std::string_view withNul("ab\0cd", 5);
+    struct Case {
+        std::string name;
+        const char* tmpl;
+        const FormatArgument* type;
+        const void* value;
+        std::string expected;
+    };
+    std::vector<Case> cases;
+    char text[64];
+    for (const int64_t& v : wide) {
+        std::snprintf(text, sizeof text, "<%lld>", static_cast<long long>(v));
+        cases.push_back({"wide " + std::string(text), "<%1>", &kFormatInt64, &v, text});
+        cases.push_back({"wide %d " + std::string(text), "<%d>", &kFormatInt64, &v, text});
+        std::snprintf(text, sizeof text, "<%llu>", static_cast<unsigned long long>(v));
+        cases.push_back({"wide %u " + std::string(text), "<%u>", &kFormatInt64, &v, text});
+    }
+    for (const int& v : narrow) {
+        std::snprintf(text, sizeof text, "<%d>", v);
+        cases.push_back({"int " + std::string(text), "<%1>", &kFormatInt, &v, text});
+        cases.push_back({"int %ld " + std::string(text), "<%ld>", &kFormatInt, &v, text});
+        std::snprintf(text, sizeof text, "<%u>", static_cast<unsigned>(v));
+        cases.push_back({"int %u " + std::string(text), "<%u>", &kFormatInt, &v, text});
+        cases.push_back({"unsigned " + std::string(text), "<%1>", &kFormatUnsignedInt, &v, text});
+    }
+    cases.push_back({"text with a NUL", "<%1>", &kFormatStringView, &withNul, "<ab>"});
+    cases.push_back({"text with precision", "<%.3s>", &kFormatStringView, &withNul, "<ab>"});
+    for (const Case& c : cases) {
+        const FormatArgument* types[] = {c.type};
+        const void* values[] = {c.value};
+        for (size_t size = 1; size <= c.expected.size() + 1; ++size) {
+            char buffer[64];
+            const size_t written = FormatToBuffer(buffer, size, c.tmpl, types, values, 1);
+            const std::string expected = c.expected.substr(0, size - 1);
+            EXPECT_EQ(written, expected.size()) << c.name << " in " << size;
+            EXPECT_EQ(std::string(buffer), expected) << c.name << " in " << size;
+        }
+    }
 }
 
 TEST(FormatToBufferTest, TakesTaggedArgumentsOfEveryType) {
