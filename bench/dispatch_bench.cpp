@@ -74,6 +74,9 @@ public:
         return router_.Find(method, path).record;
     }
 
+    // Allocations the plug-in's counters have seen so far.
+    uint64_t PluginAllocations() const { return library_.MemoryStats().allocations; }
+
     static BenchHost& Instance() {
         static BenchHost* host = [] {
             auto* created = new BenchHost();
@@ -146,6 +149,13 @@ struct PreparedCall {
     PreparedCall& operator=(const PreparedCall&) = delete;
 
     // One call as the host makes it; false when the plug-in answered an error.
+    // Plug-in allocations of one call (counted outside the timed loop).
+    double AllocationsPerCall() const {
+        const uint64_t before = BenchHost::Instance().PluginAllocations();
+        Call();
+        return static_cast<double>(BenchHost::Instance().PluginAllocations() - before);
+    }
+
     bool Call() const {
         HostResponseRecord response{};
         record->callback(&response, &request);
@@ -164,6 +174,7 @@ void WriteThroughCallback(benchmark::State& state) {
     for (auto _ : state) {
         if (!write.Call()) state.SkipWithError("the write failed");
     }
+    state.counters["allocations"] = write.AllocationsPerCall();
     state.SetBytesProcessed(static_cast<int64_t>(state.iterations() * UiStateBody().size()));
 }
 
@@ -176,6 +187,7 @@ void ReadThroughCallback(benchmark::State& state) {
     for (auto _ : state) {
         if (!read.Call()) state.SkipWithError("the read failed");
     }
+    state.counters["allocations"] = read.AllocationsPerCall();
 }
 
 void ListThroughCallback(benchmark::State& state) {
@@ -188,6 +200,7 @@ void ListThroughCallback(benchmark::State& state) {
     for (auto _ : state) {
         if (!list.Call()) state.SkipWithError("the list failed");
     }
+    state.counters["allocations"] = list.AllocationsPerCall();
     state.counters["features"] = static_cast<double>(kListSize);
 }
 
