@@ -131,6 +131,10 @@ void Free(void* block) noexcept {
 
 void* Reallocate(void* block, size_t size) noexcept {
     const AllocationRoutines& r = Routines();
+    // Growing from nothing is an allocation: sent to the reallocate routine it
+    // would be counted as a free of a block that never existed, and frees
+    // would run ahead of allocations in the statistics.
+    if (block == nullptr) return r.allocate(r.context, size);
     return r.reallocate(r.context, block, size);
 }
 

@@ -50,7 +50,7 @@ struct MemoryStats {
 };
 
 // The layer's entry points. Allocate and Reallocate return null on failure;
-// Free and UsableSize accept null.
+// Free and UsableSize accept null. Reallocate of null is an Allocate.
 void* Allocate(size_t size) noexcept;
 void Free(void* block) noexcept;
 void* Reallocate(void* block, size_t size) noexcept;

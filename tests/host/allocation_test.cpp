@@ -118,6 +118,15 @@ TEST(ProcessLayerTest, OperatorNewIsCounted) {
     delete numbers;
 }
 
+TEST(ProcessLayerTest, GrowingFromNothingCountsNoFree) {
+    MemoryStats before = ReadCounters(ProcessCounters());
+    void* block = Reallocate(nullptr, 64);
+    MemoryStats after = ReadCounters(ProcessCounters());
+    EXPECT_EQ(after.allocations - before.allocations, 1u);
+    EXPECT_EQ(after.frees, before.frees);
+    Free(block);
+}
+
 TEST(ProcessLayerTest, CopyWritesTrailingZeros) {
     PluginMemoryStats out;
     std::memset(&out, 0xFF, sizeof(out));
