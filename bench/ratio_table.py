@@ -5,8 +5,10 @@ Reads Google Benchmark's JSON output (run with --benchmark_repetitions and
 --benchmark_report_aggregates_only=true) and sets each SDK case beside its
 peer: ratios of medians of CPU time (of the byte counters for memory), the
 spread between repetitions (coefficient of variation) and whether the target
-is met. Timings never fail anything: the exit code is 0 whenever the file
-could be read.
+is met. Given a second results file (another run of the same build), it adds
+that run's ratio, so the spread between runs shows too; the verdict is the
+first run's. Timings never fail anything: the exit code is 0 whenever the
+files could be read.
 """
 import json
 import sys
@@ -103,18 +105,52 @@ def human(value_ns):
     return f"{value_ns:.1f} ns"
 
 
+def ratio_of(kind, limit, ours, peer):
+    """The ratio a row shows, or None for absolute rows."""
+    if kind == "mem":
+        return ours["bytes"] / peer["bytes"]
+    if kind == "abs_ns" or peer is None:
+        return None
+    if kind == "linear":
+        return (ns(ours) / limit[0]) / ns(peer)
+    if kind == "faster":
+        return ns(peer) / ns(ours)
+    return ns(ours) / ns(peer)
+
+
+def second_run_text(second, label_row):
+    """The ratio (or time) of a row in the second run, as text."""
+    if second is None:
+        return None
+    _, ours_name, peer_name, kind, limit = label_row
+    medians = second[1]
+    ours = medians.get(ours_name)
+    peer = medians.get(peer_name) if peer_name else None
+    if ours is None or (peer_name and peer is None):
+        return "-"
+    ratio = ratio_of(kind, limit, ours, peer)
+    return f"{ratio:.2f}x" if ratio is not None else human(ns(ours))
+
+
 def main():
-    if len(sys.argv) != 2:
-        print("usage: ratio_table.py RESULTS.json", file=sys.stderr)
+    if len(sys.argv) not in (2, 3):
+        print("usage: ratio_table.py RESULTS.json [SECOND_RUN.json]", file=sys.stderr)
         return 2
     context, medians, cvs, repetitions = load(sys.argv[1])
+    second = load(sys.argv[2]) if len(sys.argv) == 3 else None
     print(f"korvo_bench {context.get('date', '')}, {context.get('num_cpus', '?')} CPUs, "
           f"medians of {repetitions or 1} repetitions (CPU time)")
-    header = f"{'case':<46} {'ours':>10} {'peer':>10} {'ratio':>7} {'target':>8} {'spread':>13}  verdict"
+    header = f"{'case':<46} {'ours':>10} {'peer':>10} {'ratio':>7} {'target':>8} {'spread':>13}"
+    if second is not None:
+        header += f" {'run 2':>10}"
+    header += "  verdict"
     print(header)
     print("-" * len(header))
     met = missed = 0
-    for label, ours_name, peer_name, kind, limit in rows():
+    for row in rows():
+        label, ours_name, peer_name, kind, limit = row
+        run2 = second_run_text(second, row)
+        run2_text = f" {run2:>10}" if run2 is not None else ""
         ours = medians.get(ours_name)
         peer = medians.get(peer_name) if peer_name else None
         if ours is None or (peer_name and peer is None):
@@ -155,7 +191,8 @@ def main():
             met += ok
             missed += not ok
         ratio_text = f"{ratio:.2f}x" if ratio is not None else ""
-        print(f"{label:<46} {ours_text:>10} {peer_text:>10} {ratio_text:>7} {target:>8} {spread_text:>13}  {verdict}")
+        print(f"{label:<46} {ours_text:>10} {peer_text:>10} {ratio_text:>7} {target:>8} {spread_text:>13}"
+              f"{run2_text}  {verdict}")
     print(f"\ntargets: {met} met, {missed} missed (spread: coefficient of variation of ours/peer over repetitions)")
     return 0
 
