@@ -12,6 +12,7 @@
 
 #include <string>
 
+#include "bench/allocation_count.h"
 #include "bench/bench_data.h"
 #include "sdk/formats/json_reader.h"
 
@@ -27,6 +28,7 @@ void ReadJsonCase(benchmark::State& state, const std::string& name) {
         benchmark::DoNotOptimize(result);
     }
     state.SetBytesProcessed(static_cast<int64_t>(state.iterations() * text.size()));
+    state.counters["allocations"] = KorvoBench::AllocationsOf([&] { (void)Korvo::ReadJson(text); });
 }
 
 void RapidJsonSax(benchmark::State& state, const std::string& name) {

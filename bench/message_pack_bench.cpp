@@ -6,6 +6,7 @@
 
 #include <string>
 
+#include "bench/allocation_count.h"
 #include "bench/bench_data.h"
 #include "sdk/formats/message_pack_reader.h"
 
@@ -23,6 +24,9 @@ void ReadMessagePackCase(benchmark::State& state, const std::string& name) {
         benchmark::DoNotOptimize(result);
     }
     state.SetBytesProcessed(static_cast<int64_t>(state.iterations() * bytes.size()));
+    state.counters["allocations"] = KorvoBench::AllocationsOf([&] {
+        (void)Korvo::ReadMessagePack(bytes.data(), static_cast<uint32_t>(bytes.size()), nullptr);
+    });
 }
 
 void MsgpackUnpack(benchmark::State& state, const std::string& name) {

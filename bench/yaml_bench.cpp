@@ -7,6 +7,7 @@
 
 #include <string>
 
+#include "bench/allocation_count.h"
 #include "bench/bench_data.h"
 #include "sdk/formats/yaml_reader.h"
 
@@ -22,6 +23,7 @@ void ReadYamlCase(benchmark::State& state, const std::string& name) {
         benchmark::DoNotOptimize(result);
     }
     state.SetBytesProcessed(static_cast<int64_t>(state.iterations() * text.size()));
+    state.counters["allocations"] = KorvoBench::AllocationsOf([&] { (void)Korvo::ReadYaml(text); });
 }
 
 // Every event of the stream, each deleted at once.
