@@ -89,6 +89,8 @@ private:
 
 // Entries of work lists kept in place.
 constexpr size_t kInlineWork = 32;
+// Elements a collection makes room for when it first grows by appending.
+constexpr size_t kFirstCapacity = 2;
 
 }  // namespace
 
@@ -281,8 +283,10 @@ struct BindingProperty::Operations {
         if (needed > kLimit) return false;
         size_t capacity = needed;
         if (!exact) {
+            // Doubling from 2: pairs (coordinates, key and value) are the
+            // most common small arrays and take no more than they hold.
             size_t doubled = header.capacity < kLimit / 2 ? size_t{header.capacity} * 2 : kLimit;
-            capacity = std::max<size_t>({needed, doubled, 4});
+            capacity = std::max<size_t>({needed, doubled, kFirstCapacity});
         }
         void* grown = Memory::Reallocate(header.elements, capacity * sizeof(BindingProperty));
         if (grown == nullptr && capacity != needed) {
