@@ -91,6 +91,8 @@ private:
 constexpr size_t kInlineWork = 32;
 // Elements a collection makes room for when it first grows by appending.
 constexpr size_t kFirstCapacity = 2;
+// Levels of a tree that ReleaseTree walks with its place kept on the stack.
+constexpr size_t kReleaseLevels = 48;
 
 }  // namespace
 
@@ -155,14 +157,86 @@ struct BindingProperty::Operations {
         arena->ReleaseString(name);
     }
 
-    // Empties a Collection or Structure and everything below it in constant
-    // stack and without allocating. Containers are emptied from the back of
-    // a collection and the front of a structure. Descending into a child
-    // container stores the way back in the child's own fields (the parent's
-    // slot, header and kind), which are no longer needed once its header is
-    // held here; ascending restores the child to an Empty member or element
-    // and drops it from its parent.
+    // Empties a Collection or Structure and everything below it in bounded
+    // stack and without allocating. The first kReleaseLevels levels keep
+    // their place in a local array, so that a structure is walked once in
+    // order and its map then destroyed whole (no erase, no rebalancing); a
+    // container found deeper is emptied by ReleaseDeepTree, whose stack does
+    // not grow at all. A child container's header moves into the array and
+    // the child is left Empty at once, which also counts it as done.
     static void ReleaseTree(BindingProperty& root) noexcept {
+        struct Level {
+            void* header;
+            MemberMap::iterator next;  // structures: the first member not yet released
+            uint8_t kind;
+        };
+        PropertyArena* const arena = root.arena_;
+        Level levels[kReleaseLevels];
+        size_t depth = 1;
+        levels[0] = {root.Pointer<void>(), {}, root.kind_};
+        if (root.kind_ == kStructure) levels[0].next = root.Pointer<MemberMap>()->begin();
+        root.payload_ = 0;
+        root.kind_ = kEmpty;
+        while (depth != 0) {
+            Level& level = levels[depth - 1];
+            BindingProperty* child = nullptr;
+            if (level.kind == kCollection) {
+                auto* collection = static_cast<CollectionHeader*>(level.header);
+                while (collection->size != 0) {
+                    BindingProperty& element = collection->elements[--collection->size];
+                    if (IsContainer(element)) {
+                        child = &element;
+                        break;
+                    }
+                    if (element.HasHeapPayload()) ReleaseLeaf(element);
+                }
+                if (child == nullptr) {
+                    Memory::Free(collection->elements);
+                    arena->Release(collection, sizeof(CollectionHeader));
+                    --depth;
+                    continue;
+                }
+            } else {
+                auto* members = static_cast<MemberMap*>(level.header);
+                while (level.next != members->end()) {
+                    auto& [name, member] = *level.next++;
+                    arena->ReleaseString(name);
+                    if (IsContainer(member)) {
+                        child = &member;
+                        break;
+                    }
+                    if (member.HasHeapPayload()) ReleaseLeaf(member);
+                    member.payload_ = 0;
+                    member.kind_ = kEmpty;
+                }
+                if (child == nullptr) {
+                    // Every member is Empty now: destroying the map only
+                    // gives its nodes back (the names are not compared).
+                    members->~MemberMap();
+                    arena->Release(members, sizeof(MemberMap));
+                    --depth;
+                    continue;
+                }
+            }
+            if (depth == kReleaseLevels) {
+                ReleaseDeepTree(*child);
+                continue;
+            }
+            Level& below = levels[depth++];
+            below = {child->Pointer<void>(), {}, child->kind_};
+            if (child->kind_ == kStructure) below.next = child->Pointer<MemberMap>()->begin();
+            child->payload_ = 0;
+            child->kind_ = kEmpty;
+        }
+    }
+
+    // ReleaseTree for any depth, in constant stack and without allocating.
+    // Containers are emptied from the back of a collection and the front of
+    // a structure. Descending into a child container stores the way back in
+    // the child's own fields (the parent's slot, header and kind), which are
+    // no longer needed once its header is held here; ascending restores the
+    // child to an Empty member or element and drops it from its parent.
+    static void ReleaseDeepTree(BindingProperty& root) noexcept {
         PropertyArena* const arena = root.arena_;
         BindingProperty* slot = &root;
         uint8_t kind = root.kind_;

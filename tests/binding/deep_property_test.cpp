@@ -5,6 +5,9 @@
 // loudly rather than slowly.
 #include <gtest/gtest.h>
 
+#include <string>
+#include <vector>
+
 #include "sdk/binding/property.h"
 #include "sdk/binding/property_arena.h"
 #include "sdk/binding/page_pool.h"
@@ -75,6 +78,48 @@ TEST(DeepPropertyTest, MillionLevelsCopyCompareMoveClearAndDestroy) {
         EXPECT_EQ(arena->InternedCount(), 0u);
         EXPECT_EQ(arena->PagesHeld(), 0u);
     }  // taken is destroyed here, a million levels deep
+    EXPECT_EQ(PoolPagesInUse(), poolBefore);
+}
+
+// Releasing walks the first levels with its place kept aside and deeper
+// ones another way; every level here has leaves and containers on both sides
+// of the one that goes on, so both ways and the step between them meet
+// siblings of every kind.
+TEST(DeepPropertyTest, WideLevelsAtEveryDepthAreAllReleased) {
+    const size_t poolBefore = PoolPagesInUse();
+    BindingProperty tree;
+    BindingProperty* level = &tree;
+    for (int i = 0; i < 200; ++i) {
+        BindingProperty* next;
+        if (i % 2 == 0) {
+            level->Member("a-leaf") = "text" + std::to_string(i);
+            level->Member("b-list").Append() = i;
+            level->Member("b-list").Append().Member("x") = "inner";
+            next = &level->Member("c-next");
+            level->Member("d-empty").SetStructure();
+            level->Member("e-leaf").SetBlob(std::vector<uint8_t>{1, 2, 3});
+        } else {
+            level->Append() = "first";
+            level->Append().Append().Member("y") = i;
+            level->Append();  // the one that goes on
+            level->Append().SetEnum(i, 9);
+            level->Append().SetCollection();
+            // Taken last: elements move while the collection grows.
+            next = &level->Element(2);
+        }
+        level = next;
+    }
+    *level = "bottom";
+    PropertyArena* arena = tree.Arena();
+    {
+        BindingProperty copy = tree;
+        EXPECT_TRUE(copy == tree);
+    }
+    EXPECT_GT(arena->CellsInUse(), 0u);
+    tree.Clear();
+    EXPECT_EQ(arena->CellsInUse(), 0u);
+    EXPECT_EQ(arena->InternedCount(), 0u);
+    EXPECT_EQ(arena->PagesHeld(), 0u);
     EXPECT_EQ(PoolPagesInUse(), poolBefore);
 }
 
