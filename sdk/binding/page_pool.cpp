@@ -20,10 +20,11 @@ struct PagePool::Block {
 };
 
 // Blocks whose pages all came back wait here, still mapped, for the next
-// block the pool needs, up to this many: a tree that takes a page and gives
-// it back again, request after request, would otherwise map and unmap a
-// block (and fault its pages in afresh) every time.
-constexpr size_t kSpareBlocks = 8;
+// block the pool needs, up to this many: a tree that takes pages and gives
+// them back again, request after request, would otherwise map and unmap
+// its blocks (and fault their pages in afresh) every time. Enough for a
+// document of a few megabytes; more would only hold idle memory.
+constexpr size_t kSpareBlocks = 32;
 
 struct PagePool::State {
     mutable std::mutex mutex;

@@ -4,10 +4,11 @@
 // Pages are cut from 64 KiB blocks that the platform layer reserves (aligned
 // to 64 KiB, so every page is aligned to 4096). A fresh block hands out its
 // 16 pages in ascending address order; a block is released as soon as all
-// 16 of its pages are back in the pool. The last few released blocks stay
-// mapped as spares for the next blocks the pool needs (so a small tree built
-// and dropped per request does not map and unmap a block each time); the
-// rest go back to the system. Statistics count spares as released.
+// 16 of its pages are back in the pool. Up to 32 released blocks (2 MiB)
+// stay mapped as spares for the next blocks the pool needs, so that a tree
+// built and dropped per request does not map a block and fault its pages in
+// each time; the rest go back to the system. Statistics count spares as
+// released.
 //
 // Threads: any thread may take and return pages; one mutex covers the
 // bookkeeping and is held for a few lines, never while calling out.

@@ -47,9 +47,19 @@ private:
 
 using Reader = rapidjson::GenericReader<rapidjson::UTF8<>, rapidjson::UTF8<>, CountedStackAllocator>;
 
+// Texts up to this long are scanned byte by byte: most names and strings
+// are short, and a call into memchr costs more than the scan.
+constexpr unsigned kShortText = 16;
+
 // The length of text up to its first NUL character: strings and member
 // names end there.
 inline size_t LengthToNul(const char* text, unsigned length) noexcept {
+    if (length <= kShortText) {
+        for (unsigned i = 0; i < length; ++i) {
+            if (text[i] == '\0') return i;
+        }
+        return length;
+    }
     const void* nul = std::memchr(text, '\0', length);
     return nul != nullptr ? static_cast<size_t>(static_cast<const char*>(nul) - text) : length;
 }
