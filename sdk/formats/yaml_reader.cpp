@@ -70,10 +70,25 @@ bool MayStartNumber(char c) noexcept {
     }
 }
 
+// Digits a plain whole number may have for ParseNumber to read it itself:
+// every such number is exact in a double, as strtod would give it.
+constexpr size_t kExactDigits = 15;
+
 // The number test of plain scalars: strtod must consume the whole text and
 // the value must be finite (NaN passes).
 bool ParseNumber(const char* text, size_t length, double* value) noexcept {
     if (length == 0 || !MayStartNumber(text[0])) return false;
+    // Whole numbers of a few digits, the most common, without strtod.
+    const size_t sign = text[0] == '-' ? 1 : 0;
+    if (length > sign && length - sign <= kExactDigits) {
+        uint64_t whole = 0;
+        size_t i = sign;
+        while (i < length && text[i] >= '0' && text[i] <= '9') whole = whole * 10 + static_cast<uint64_t>(text[i++] - '0');
+        if (i == length) {
+            *value = sign != 0 ? -static_cast<double>(whole) : static_cast<double>(whole);
+            return true;
+        }
+    }
     char* end = nullptr;
     double parsed = std::strtod(text, &end);
     if (end != text + length || std::isinf(parsed)) return false;

@@ -109,6 +109,25 @@ TEST(ResolveYamlScalarTest, PlainScalars) {
     for (const ScalarCase& c : cases) EXPECT_THAT(Resolve(c), c.expected) << "text: " << c.text;
 }
 
+// Short whole numbers are read without strtod; each must resolve exactly as
+// the same number with an exponent, which strtod reads.
+TEST(ResolveYamlScalarTest, WholeNumbersReadAsStrtodReadsThem) {
+    const std::string texts[] = {"0", "-0", "7", "007", "-12", "4294967296", "999999999999999",
+                                 "-999999999999999", "1000000000000000", "-1000000000000001",
+                                 "9007199254740993", "18446744073709551615", "-9223372036854775808"};
+    for (const std::string& text : texts) {
+        const BindingResult plain = Resolve({nullptr, text, false, ::testing::_});
+        const BindingResult withExponent = Resolve({nullptr, text + "e0", false, ::testing::_});
+        ASSERT_TRUE(plain.Succeeded()) << text;
+        EXPECT_EQ(plain.Value().Kind(), withExponent.Value().Kind()) << text;
+        EXPECT_TRUE(plain.Value() == withExponent.Value()) << text;
+    }
+    // Not numbers to strtod either: they stay text.
+    for (const std::string text : {"-", "1-2", "12a", "0x"}) {
+        EXPECT_THAT(Resolve({nullptr, text, false, ::testing::_}), HasValue(IsString(text))) << text;
+    }
+}
+
 TEST(ResolveYamlScalarTest, QuotedAndTaggedScalars) {
     const ScalarCase cases[] = {
         {nullptr, "123", true, HasValue(IsString("123"))},
