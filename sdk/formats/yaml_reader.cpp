@@ -83,7 +83,9 @@ bool ParseNumber(const char* text, size_t length, double* value) noexcept {
     if (length > sign && length - sign <= kExactDigits) {
         uint64_t whole = 0;
         size_t i = sign;
-        while (i < length && text[i] >= '0' && text[i] <= '9') whole = whole * 10 + static_cast<uint64_t>(text[i++] - '0');
+        while (i < length && text[i] >= '0' && text[i] <= '9') {
+            whole = whole * 10 + static_cast<uint64_t>(text[i++] - '0');
+        }
         if (i == length) {
             *value = sign != 0 ? -static_cast<double>(whole) : static_cast<double>(whole);
             return true;
