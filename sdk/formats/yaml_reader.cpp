@@ -12,6 +12,7 @@
 #include <map>
 #include <new>
 #include <string>
+#include <type_traits>
 #include <vector>
 
 #include "sdk/binding/to_native.h"
@@ -51,7 +52,8 @@ bool IsOneOf(std::string_view text, const std::string_view (&words)[N]) noexcept
     return false;
 }
 
-// Frames and path steps reserved up front; deeper documents grow them.
+// Frames and path steps kept in place; deeper documents put the rest on the
+// heap.
 constexpr size_t kReservedFrames = 16;
 
 // Only these characters can start a text that strtod consumes (leading
@@ -248,6 +250,37 @@ uint64_t FindExcessTagDirective(std::string_view text) noexcept {
 
 // ------------------------------------------------------------- the builder
 
+// A stack whose first kInline entries live in the object itself, so that a
+// small document's frames cost no allocation; deeper ones go on the heap.
+// Entries in place never move, entries on the heap move as std::vector's do.
+template <typename T, size_t kInline>
+class SmallStack {
+    static_assert(std::is_trivially_copyable_v<T>);
+
+public:
+    size_t size() const noexcept { return count_; }
+    bool empty() const noexcept { return count_ == 0; }
+    T& operator[](size_t index) noexcept { return index < kInline ? inline_[index] : overflow_[index - kInline]; }
+    T& back() noexcept { return (*this)[count_ - 1]; }
+    void push_back(const T& value) {
+        if (count_ < kInline) {
+            inline_[count_] = value;
+        } else {
+            overflow_.push_back(value);
+        }
+        ++count_;
+    }
+    void pop_back() noexcept {
+        if (count_ > kInline) overflow_.pop_back();
+        --count_;
+    }
+
+private:
+    T inline_[kInline];
+    std::vector<T> overflow_;
+    size_t count_ = 0;
+};
+
 class YamlBuilder {
 public:
     YamlBuilder(BindingResult& result, size_t inputSize);
@@ -314,8 +347,8 @@ private:
     }
 
     BindingResult& result_;
-    std::vector<Frame> frames_;
-    std::vector<PathStep> path_;
+    SmallStack<Frame, kReservedFrames> frames_;
+    SmallStack<PathStep, kReservedFrames> path_;
     std::string keys_;  // the keys of the field steps in path_, then the pending key
     bool keyPending_ = false;
     size_t pendingKeyOffset_ = 0;
@@ -329,8 +362,6 @@ private:
 
 YamlBuilder::YamlBuilder(BindingResult& result, size_t inputSize)
     : result_(result), aliasWorkLeft_(kAliasWorkFloor + kAliasWorkPerInputByte * static_cast<uint64_t>(inputSize)) {
-    frames_.reserve(kReservedFrames);
-    path_.reserve(kReservedFrames);
     path_.push_back({0, 0, 0, StepKind::Root, true});
     frames_.push_back({&result_.Value(), 0, Mode::Value, false});
 }

@@ -231,6 +231,34 @@ TEST(YamlReaderTest, AnchorsAndAliases) {
     for (const DocumentCase& c : cases) EXPECT_THAT(ReadYaml(c.text), c.expected) << "text: " << c.text;
 }
 
+// Anchors far below the root, under mappings and sequences by turns, and
+// aliases of them further down still: the reader's path to each node is as
+// long as the nesting.
+TEST(YamlReaderTest, AnchorsAndAliasesDeepInTheDocument) {
+    std::string text;
+    std::string expectedPath;
+    for (int level = 0; level < 40; ++level) {
+        text += level % 2 == 0 ? "{k" + std::to_string(level) + ": " : "[0, ";
+        if (level == 25) text += "&deep {leaf: " + std::to_string(level) + "}, ";
+        if (level == 33) text += "*deep, ";
+    }
+    text += "*deep";
+    for (int level = 39; level >= 0; --level) text += level % 2 == 0 ? "}" : "]";
+    BindingResult result = ReadYaml(text);
+    ASSERT_THAT(result, Succeeded()) << result.ErrorMessage();
+    // Walk down to the bottom, where the last alias stands.
+    const BindingProperty* node = &result.Value();
+    for (int level = 0; level < 40; ++level) {
+        if (level % 2 == 0) {
+            node = &node->Get("k" + std::to_string(level));
+        } else {
+            ASSERT_EQ(node->Kind(), BindingPropertyKind::Collection) << level;
+            node = &node->At(node->Size() - 1);
+        }
+    }
+    EXPECT_THAT(*node, HasMember("leaf", IsUnsigned(25u)));
+}
+
 TEST(YamlReaderTest, AliasCopiesAreIndependent) {
     BindingResult result = ReadYaml("x: &s [1, {k: v}]\ny: *s");
     ASSERT_THAT(result, Succeeded());
