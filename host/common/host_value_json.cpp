@@ -161,75 +161,67 @@ const HostValue& OwnedHostValue::Record() const {
 
 OwnedHostValue OwnedHostValue::Null() { return OwnedHostValue(); }
 
-OwnedHostValue OwnedHostValue::Bool(bool value) {
+OwnedHostValue OwnedHostValue::OfType(HostValueType type) {
     OwnedHostValue result;
     result.node_ = std::make_shared<Node>();
-    result.node_->record.type = static_cast<uint32_t>(HostValueType::Bool);
+    result.node_->record.type = static_cast<uint32_t>(type);
+    return result;
+}
+
+OwnedHostValue OwnedHostValue::Bool(bool value) {
+    OwnedHostValue result = OfType(HostValueType::Bool);
     result.node_->record.data.boolean = value ? 1 : 0;
     return result;
 }
 
 OwnedHostValue OwnedHostValue::Int(int64_t value) {
-    OwnedHostValue result;
-    result.node_ = std::make_shared<Node>();
-    result.node_->record.type = static_cast<uint32_t>(HostValueType::Int64);
+    OwnedHostValue result = OfType(HostValueType::Int64);
     result.node_->record.data.int64 = value;
     return result;
 }
 
 OwnedHostValue OwnedHostValue::UInt(uint64_t value) {
-    OwnedHostValue result;
-    result.node_ = std::make_shared<Node>();
-    result.node_->record.type = static_cast<uint32_t>(HostValueType::UInt64);
+    OwnedHostValue result = OfType(HostValueType::UInt64);
     result.node_->record.data.uint64 = value;
     return result;
 }
 
 OwnedHostValue OwnedHostValue::Double(double value) {
-    OwnedHostValue result;
-    result.node_ = std::make_shared<Node>();
-    result.node_->record.type = static_cast<uint32_t>(HostValueType::Double);
+    OwnedHostValue result = OfType(HostValueType::Double);
     result.node_->record.data.float64 = value;
     return result;
 }
 
 OwnedHostValue OwnedHostValue::String(std::string_view text) {
-    OwnedHostValue result;
-    result.node_ = std::make_shared<Node>();
+    OwnedHostValue result = OfType(HostValueType::String);
     Node& node = *result.node_;
     node.text.assign(text);
-    node.record.type = static_cast<uint32_t>(HostValueType::String);
     node.record.data.string.text = node.text.data();
     node.record.data.string.length = static_cast<uint32_t>(node.text.size());
     return result;
 }
 
 OwnedHostValue OwnedHostValue::Binary(std::vector<uint8_t> bytes) {
-    OwnedHostValue result;
-    result.node_ = std::make_shared<Node>();
+    OwnedHostValue result = OfType(HostValueType::Binary);
     Node& node = *result.node_;
     node.bytes = std::move(bytes);
-    node.record.type = static_cast<uint32_t>(HostValueType::Binary);
     node.record.data.binary.bytes = node.bytes.data();
     node.record.data.binary.count = static_cast<uint32_t>(node.bytes.size());
     return result;
 }
 
 OwnedHostValue OwnedHostValue::Array(std::vector<OwnedHostValue> items) {
-    OwnedHostValue result;
-    result.node_ = std::make_shared<Node>();
+    OwnedHostValue result = OfType(HostValueType::Array);
     Node& node = *result.node_;
     node.items = std::move(items);
     for (const OwnedHostValue& item : node.items) node.itemRecords.push_back(item.Record());
-    node.record.type = static_cast<uint32_t>(HostValueType::Array);
     node.record.data.array.items = node.itemRecords.empty() ? nullptr : node.itemRecords.data();
     node.record.data.array.count = static_cast<uint32_t>(node.itemRecords.size());
     return result;
 }
 
 OwnedHostValue OwnedHostValue::Object(std::vector<std::pair<std::string, OwnedHostValue>> members) {
-    OwnedHostValue result;
-    result.node_ = std::make_shared<Node>();
+    OwnedHostValue result = OfType(HostValueType::Object);
     Node& node = *result.node_;
     node.keys.reserve(members.size());
     for (auto& [key, value] : members) {
@@ -243,7 +235,6 @@ OwnedHostValue OwnedHostValue::Object(std::vector<std::pair<std::string, OwnedHo
         member.ownsKey = 0;
         node.memberRecords.push_back(member);
     }
-    node.record.type = static_cast<uint32_t>(HostValueType::Object);
     node.record.data.object.members = node.memberRecords.empty() ? nullptr : node.memberRecords.data();
     node.record.data.object.count = static_cast<uint32_t>(node.memberRecords.size());
     return result;

@@ -46,6 +46,7 @@ public:
 
 private:
     struct Node;
+    static OwnedHostValue OfType(HostValueType type);
     std::shared_ptr<Node> node_;
 };
 
