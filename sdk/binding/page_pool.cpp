@@ -22,9 +22,11 @@ struct PagePool::Block {
 // Blocks whose pages all came back wait here, still mapped, for the next
 // block the pool needs, up to this many: a tree that takes pages and gives
 // them back again, request after request, would otherwise map and unmap
-// its blocks (and fault their pages in afresh) every time. Enough for a
-// document of a few megabytes; more would only hold idle memory.
-constexpr size_t kSpareBlocks = 32;
+// its blocks (and fault their pages in afresh) every time, and on a
+// virtual machine a page fault costs more than building the page's cells.
+// 8 MiB covers the tree of a document of a few megabytes; more would only
+// hold idle memory.
+constexpr size_t kSpareBlocks = 128;
 
 struct PagePool::State {
     mutable std::mutex mutex;

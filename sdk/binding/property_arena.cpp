@@ -82,11 +82,8 @@ void PropertyArena::FormatPage(PageHeader* page, size_t pageSize, size_t cellSiz
     page->pageSize = static_cast<uint16_t>(pageSize);
     page->cellsInUse = 0;
     page->firstFree = static_cast<uint16_t>(first);
-    page->spare = 0;
+    page->untouched = static_cast<uint16_t>(first);
     auto* base = reinterpret_cast<unsigned char*>(page);
-    for (size_t index = first; index <= last; ++index) {
-        StoreLink(base + index * cellSize, static_cast<uint16_t>(index == last ? 0 : index + 1));
-    }
     KORVO_POISON(base + first * cellSize, (last + 1 - first) * cellSize);
 }
 

@@ -51,7 +51,10 @@ public:
         uint16_t pageSize;     // kInlinePageBytes or kPageSize
         uint16_t cellsInUse;
         uint16_t firstFree;    // index of the first free cell; 0 when full
-        uint16_t spare;
+        // Cells from this index on have never been handed out. They count as
+        // chained in ascending order without their links being written, so
+        // taking a fresh page touches only the cells it uses.
+        uint16_t untouched;
     };
 #if UINTPTR_MAX == 0xFFFFFFFFu
     static_assert(sizeof(PageHeader) == 16);
@@ -141,9 +144,18 @@ inline void* PropertyArena::Allocate(size_t size) {
     PageHeader* page = slab.current;
     if (page == nullptr) page = RefillSlow(slabClass);
     const size_t cellSize = CellSizeOf(slabClass);
-    unsigned char* cell = reinterpret_cast<unsigned char*>(page) + size_t{page->firstFree} * cellSize;
+    const size_t index = page->firstFree;
+    unsigned char* cell = reinterpret_cast<unsigned char*>(page) + index * cellSize;
     KORVO_UNPOISON(cell, cellSize);
-    page->firstFree = LoadLink(cell);
+    if (index < page->untouched) {
+        page->firstFree = LoadLink(cell);
+    } else {
+        // The chain has reached the cells never handed out: its next link is
+        // the following cell, or the end after the page's last cell.
+        const size_t next = index + 1;
+        page->firstFree = (next + 1) * cellSize <= page->pageSize ? static_cast<uint16_t>(next) : 0;
+        page->untouched = static_cast<uint16_t>(next);
+    }
     ++page->cellsInUse;
     ++cellsInUse_;
     if (page->firstFree == 0) {

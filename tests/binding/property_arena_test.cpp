@@ -95,6 +95,40 @@ TEST_F(PropertyArenaTest, PageGoesBackWhenItsLastCellIsReleased) {
     EXPECT_EQ(PoolPagesInUse(), poolBefore);
 }
 
+// A page hands out its cells in ascending order, a released cell first (the
+// last released, first), then the rest of the page where it left off - also
+// when releases come in while the page is still partly fresh.
+TEST_F(PropertyArenaTest, ReleasedCellsComeBackFirstThenFreshOnesInAscendingOrder) {
+    constexpr size_t kSize = 16;
+    std::vector<unsigned char*> cells;
+    for (int i = 0; i < 40; ++i) cells.push_back(static_cast<unsigned char*>(arena_.Allocate(kSize)));
+    // From the first pool page on, consecutive cells are kSize apart.
+    for (size_t i = 20; i + 1 < cells.size(); ++i) ASSERT_EQ(cells[i + 1], cells[i] + kSize) << i;
+
+    arena_.Release(cells[25], kSize);
+    arena_.Release(cells[22], kSize);
+    EXPECT_EQ(arena_.Allocate(kSize), cells[22]);
+    EXPECT_EQ(arena_.Allocate(kSize), cells[25]);
+    EXPECT_EQ(arena_.Allocate(kSize), cells.back() + kSize);
+    arena_.Release(cells.back() + kSize, kSize);
+    EXPECT_EQ(arena_.Allocate(kSize), cells.back() + kSize);
+
+    // Fill the page up and past it: every cell of the page is used once.
+    std::set<unsigned char*> distinct(cells.begin(), cells.end());
+    distinct.insert(cells.back() + kSize);
+    std::vector<unsigned char*> more;
+    for (size_t i = 0; i < PropertyArena::kPageSize / kSize; ++i) {
+        unsigned char* cell = static_cast<unsigned char*>(arena_.Allocate(kSize));
+        EXPECT_TRUE(distinct.insert(cell).second);
+        more.push_back(cell);
+    }
+    for (unsigned char* cell : more) arena_.Release(cell, kSize);
+    arena_.Release(cells.back() + kSize, kSize);
+    for (unsigned char* cell : cells) arena_.Release(cell, kSize);
+    EXPECT_EQ(arena_.CellsInUse(), 0u);
+    EXPECT_EQ(arena_.PagesHeld(), 0u);
+}
+
 TEST_F(PropertyArenaTest, InterningCountsReferences) {
     detail::InternedString* first = arena_.Intern("name");
     detail::InternedString* second = arena_.Intern(std::string("name"));
