@@ -121,6 +121,12 @@ void DevHostServer::Route() {
         response.set_content(stats_(), kJsonContentType);
     });
 
+    auto fixed = [](const httplib::Request&, httplib::Response& response) {
+        response.set_content(kFixedAnswer, kJsonContentType);
+    };
+    server.Get("/host/fixed", fixed);
+    server.Post("/host/fixed", fixed);
+
     auto toPlugin = [this](const httplib::Request& request, httplib::Response& response) {
         HttpRequestData data;
         data.method = request.method;

@@ -10,6 +10,10 @@
 //                         of the stream.
 //   GET /help             the help document (application/json)
 //   GET /host/stats       the stats document (application/json)
+//   GET|POST /host/fixed  kFixedAnswer (application/json), without the plug-in:
+//                         what this server costs on its own, the baseline a
+//                         load test holds the plug-in's answers against (a
+//                         body sent with a POST is read and dropped)
 //   anything else         the plug-in's functions, through PluginHttpBridge
 //
 // Paths longer than Settings::maxPathBytes get 414 and bodies longer than
@@ -33,6 +37,11 @@ class Server;
 }
 
 namespace Korvo::Host::Dev {
+
+// The same shape and about the size of the plug-in's answer to a single
+// read, so that a comparison measures the call and not the bytes.
+inline constexpr const char* kFixedAnswer =
+    R"({"data":null,"state":"fixed","timestamp":1700000000000,"updatedBy":"plugin-host"})";
 
 class DevHostServer {
 public:

@@ -126,6 +126,8 @@ std::string HelpText(const std::string& defaultPluginPath) {
         "  GET /events[?name=N]  Server-Sent Events: every event the plug-in sends\n"
         "  GET /help             the plug-in's API description as JSON\n"
         "  GET /host/stats       the plug-in's memory counters, subscriptions, stream clients\n"
+        "  GET|POST /host/fixed  a fixed JSON answer that never reaches the plug-in: the\n"
+        "                        baseline for load tests (bench/plugin_host_ratio.sh)\n"
         "\n"
         "SIGINT or SIGTERM stops the plug-in, unloads it and exits with status 0.\n";
     return text;

@@ -157,6 +157,26 @@ TEST_F(DevServerTest, ServesFunctionsAndItsOwnEndpoints) {
     EXPECT_EQ(missing->status, 405);
 }
 
+TEST_F(DevServerTest, TheFixedAnswerNeverReachesThePlugin) {
+    auto client = Client();
+    auto got = client.Get("/host/fixed");
+    ASSERT_TRUE(got);
+    EXPECT_EQ(got->status, 200);
+    EXPECT_EQ(got->body, kFixedAnswer);
+    EXPECT_EQ(got->get_header_value("Content-Type"), "application/json");
+    auto posted = client.Post("/host/fixed", "{\"state\":\"s\",\"updatedBy\":\"u\"}", "application/json");
+    ASSERT_TRUE(posted);
+    EXPECT_EQ(posted->status, 200);
+    EXPECT_EQ(posted->body, kFixedAnswer);
+    // Its neighbours still go to the plug-in, which serves none of them.
+    auto neighbour = client.Get("/host/fixed/1");
+    ASSERT_TRUE(neighbour);
+    EXPECT_EQ(neighbour->status, 404);
+    EXPECT_TRUE(write_.Calls().empty());
+    EXPECT_TRUE(read_.Calls().empty());
+    EXPECT_EQ(hub_.Snapshot().published, 0u);
+}
+
 TEST_F(DevServerTest, BodiesArriveAsBytesWithTheirType) {
     auto client = Client();
     const std::string body("\x82\xa5state\xa1s\xa9updatedBy\xa1u", 22);

@@ -338,6 +338,7 @@ TEST(PluginHostTest, HelpAndBadCommandLines) {
                                "--listen ADDRESS", "--dev-quorvex-zv", "-h, --help"}) {
         EXPECT_THAT(help.Output(), HasSubstr(option));
     }
+    EXPECT_THAT(help.Output(), HasSubstr("GET|POST /host/fixed"));
 
     PluginHostProcess unknown(KORVO_PLUGIN_HOST, {"--port", "0", "--verbose"});
     EXPECT_EQ(unknown.WaitForExit(), 2);
