@@ -13,7 +13,8 @@
 namespace Korvo {
 
 using detail::InternedString;
-using detail::MemberMap;
+using detail::MemberCell;
+using detail::StructureHeader;
 
 namespace {
 
@@ -50,7 +51,8 @@ struct BindingProperty::CollectionHeader {
 
 // Every payload header is one arena cell.
 static_assert(sizeof(BindingProperty::Blob) <= detail::kMaxCellSize);
-static_assert(sizeof(MemberMap) <= detail::kMaxCellSize && alignof(MemberMap) <= detail::kMaxCellAlignment);
+static_assert(sizeof(StructureHeader) <= detail::kMaxCellSize);
+static_assert(sizeof(MemberCell) <= detail::kMaxCellSize && alignof(MemberCell) <= detail::kMaxCellAlignment);
 static_assert(sizeof(BindingEnumValue) == 8);
 #if UINTPTR_MAX == 0xFFFFFFFFu
 static_assert(sizeof(BindingProperty::Blob) == 12, "begin, end, capacity");
@@ -93,6 +95,35 @@ constexpr size_t kInlineWork = 32;
 constexpr size_t kFirstCapacity = 2;
 // Levels of a tree that ReleaseTree walks with its place kept on the stack.
 constexpr size_t kReleaseLevels = 48;
+// Member slots a structure's index makes room for when it first grows.
+constexpr size_t kFirstMemberCapacity = 4;
+// Up to this many members a structure is one run; beyond, the second run
+// takes at least this many before it is merged into the first.
+constexpr size_t kSingleRunMembers = 16;
+
+// The first position in the run [first, last) whose name is not below name.
+MemberCell** LowerBound(MemberCell** first, MemberCell** last, std::string_view name) noexcept {
+    size_t count = static_cast<size_t>(last - first);
+    while (count != 0) {
+        const size_t half = count / 2;
+        if ((*(first + half))->name->View() < name) {
+            first += half + 1;
+            count -= half + 1;
+        } else {
+            count = half;
+        }
+    }
+    return first;
+}
+
+MemberCell* FindMember(const StructureHeader& header, std::string_view name) noexcept {
+    MemberCell** const index = header.index;
+    MemberCell** found = LowerBound(index, index + header.sorted, name);
+    if (found != index + header.sorted && (*found)->name->View() == name) return *found;
+    found = LowerBound(index + header.sorted, index + header.size, name);
+    if (found != index + header.size && (*found)->name->View() == name) return *found;
+    return nullptr;
+}
 
 }  // namespace
 
@@ -150,83 +181,97 @@ struct BindingProperty::Operations {
         }
     }
 
-    static void ReleaseMemberName(PropertyArena* arena, MemberMap& members) noexcept {
-        auto first = members.begin();
-        InternedString* name = first->first;
-        members.erase(first);
-        arena->ReleaseString(name);
+    // Gives back a member's name and cell; its value is Empty already.
+    static void ReleaseMemberCell(PropertyArena* arena, MemberCell* cell) noexcept {
+        arena->ReleaseString(cell->name);
+        cell->~MemberCell();
+        arena->Release(cell, sizeof(MemberCell));
+    }
+
+    static void ReleaseIndex(PropertyArena* arena, MemberCell** index, size_t capacity) noexcept {
+        if (index == nullptr) return;
+        const size_t bytes = capacity * sizeof(MemberCell*);
+        if (bytes <= detail::kMaxCellSize) {
+            arena->Release(index, bytes);
+        } else {
+            Memory::Free(index);
+        }
+    }
+
+    static void ReleaseStructureHeader(PropertyArena* arena, StructureHeader* header) noexcept {
+        ReleaseIndex(arena, header->index, header->capacity);
+        arena->Release(header, sizeof(StructureHeader));
     }
 
     // Empties a Collection or Structure and everything below it in bounded
     // stack and without allocating. The first kReleaseLevels levels keep
-    // their place in a local array, so that a structure is walked once in
-    // order and its map then destroyed whole (no erase, no rebalancing); a
-    // container found deeper is emptied by ReleaseDeepTree, whose stack does
-    // not grow at all. A child container's header moves into the array and
-    // the child is left Empty at once, which also counts it as done.
+    // their place in a local array; a container found deeper is emptied by
+    // ReleaseDeepTree, whose stack does not grow at all. A child container's
+    // header moves into the array and its slot is dropped at once (a member
+    // cell goes back to the arena), which also counts it as done.
     static void ReleaseTree(BindingProperty& root) noexcept {
         struct Level {
             void* header;
-            MemberMap::iterator next;  // structures: the first member not yet released
+            uint32_t next;  // structures: the first index entry not yet released
             uint8_t kind;
         };
         PropertyArena* const arena = root.arena_;
         Level levels[kReleaseLevels];
         size_t depth = 1;
-        levels[0] = {root.Pointer<void>(), {}, root.kind_};
-        if (root.kind_ == kStructure) levels[0].next = root.Pointer<MemberMap>()->begin();
+        levels[0] = {root.Pointer<void>(), 0, root.kind_};
         root.payload_ = 0;
         root.kind_ = kEmpty;
         while (depth != 0) {
             Level& level = levels[depth - 1];
-            BindingProperty* child = nullptr;
+            void* childHeader = nullptr;
+            uint8_t childKind = kEmpty;
             if (level.kind == kCollection) {
                 auto* collection = static_cast<CollectionHeader*>(level.header);
                 while (collection->size != 0) {
                     BindingProperty& element = collection->elements[--collection->size];
                     if (IsContainer(element)) {
-                        child = &element;
+                        childHeader = element.Pointer<void>();
+                        childKind = element.kind_;
                         break;
                     }
                     if (element.HasHeapPayload()) ReleaseLeaf(element);
                 }
-                if (child == nullptr) {
+                if (childHeader == nullptr) {
                     Memory::Free(collection->elements);
                     arena->Release(collection, sizeof(CollectionHeader));
                     --depth;
                     continue;
                 }
             } else {
-                auto* members = static_cast<MemberMap*>(level.header);
-                while (level.next != members->end()) {
-                    auto& [name, member] = *level.next++;
-                    arena->ReleaseString(name);
+                auto* structure = static_cast<StructureHeader*>(level.header);
+                while (level.next != structure->size) {
+                    MemberCell* cell = structure->index[level.next++];
+                    BindingProperty& member = cell->value;
                     if (IsContainer(member)) {
-                        child = &member;
-                        break;
+                        childHeader = member.Pointer<void>();
+                        childKind = member.kind_;
+                    } else if (member.HasHeapPayload()) {
+                        ReleaseLeaf(member);
                     }
-                    if (member.HasHeapPayload()) ReleaseLeaf(member);
                     member.payload_ = 0;
                     member.kind_ = kEmpty;
+                    ReleaseMemberCell(arena, cell);
+                    if (childHeader != nullptr) break;
                 }
-                if (child == nullptr) {
-                    // Every member is Empty now: destroying the map only
-                    // gives its nodes back (the names are not compared).
-                    members->~MemberMap();
-                    arena->Release(members, sizeof(MemberMap));
+                if (childHeader == nullptr) {
+                    ReleaseStructureHeader(arena, structure);
                     --depth;
                     continue;
                 }
             }
             if (depth == kReleaseLevels) {
-                ReleaseDeepTree(*child);
+                BindingProperty deep(detail::ChildTag{}, arena);
+                deep.payload_ = Payload(childHeader);
+                deep.kind_ = childKind;
+                ReleaseDeepTree(deep);
                 continue;
             }
-            Level& below = levels[depth++];
-            below = {child->Pointer<void>(), {}, child->kind_};
-            if (child->kind_ == kStructure) below.next = child->Pointer<MemberMap>()->begin();
-            child->payload_ = 0;
-            child->kind_ = kEmpty;
+            levels[depth++] = {childHeader, 0, childKind};
         }
     }
 
@@ -259,21 +304,21 @@ struct BindingProperty::Operations {
                     arena->Release(collection, sizeof(CollectionHeader));
                 }
             } else {
-                auto* members = static_cast<MemberMap*>(header);
-                while (!members->empty()) {
-                    BindingProperty& member = members->begin()->second;
+                auto* structure = static_cast<StructureHeader*>(header);
+                while (structure->size != 0) {
+                    MemberCell* cell = structure->index[structure->size - 1];
+                    BindingProperty& member = cell->value;
                     if (IsContainer(member)) {
                         child = &member;
                         break;
                     }
                     if (member.HasHeapPayload()) ReleaseLeaf(member);
+                    member.payload_ = 0;
                     member.kind_ = kEmpty;
-                    ReleaseMemberName(arena, *members);
+                    ReleaseMemberCell(arena, cell);
+                    --structure->size;
                 }
-                if (child == nullptr) {
-                    members->~MemberMap();
-                    arena->Release(members, sizeof(MemberMap));
-                }
+                if (child == nullptr) ReleaseStructureHeader(arena, structure);
             }
             if (child != nullptr) {
                 const uint8_t childKind = child->kind_;
@@ -296,7 +341,8 @@ struct BindingProperty::Operations {
             if (parentKind == kCollection) {
                 --static_cast<CollectionHeader*>(parentHeader)->size;
             } else {
-                ReleaseMemberName(arena, *static_cast<MemberMap*>(parentHeader));
+                auto* structure = static_cast<StructureHeader*>(parentHeader);
+                ReleaseMemberCell(arena, structure->index[--structure->size]);
             }
             slot = parentSlot;
             kind = parentKind;
@@ -326,9 +372,65 @@ struct BindingProperty::Operations {
         return header;
     }
 
-    static MemberMap* NewStructure(PropertyArena& arena) {
-        void* cell = arena.Allocate(sizeof(MemberMap));
-        return new (cell) MemberMap(detail::MemberNameLess{}, detail::ArenaAllocator<MemberMap::value_type>(&arena));
+    static StructureHeader* NewStructure(PropertyArena& arena, size_t capacity) {
+        auto* header = static_cast<StructureHeader*>(arena.Allocate(sizeof(StructureHeader)));
+        header->index = nullptr;
+        header->size = 0;
+        header->sorted = 0;
+        header->capacity = 0;
+        if (capacity != 0) {
+            try {
+                GrowIndex(arena, *header, capacity, true);
+            } catch (...) {
+                arena.Release(header, sizeof(StructureHeader));
+                throw;
+            }
+        }
+        return header;
+    }
+
+    // Room for at least needed index entries; throws std::bad_alloc when the
+    // index cannot grow (the structure is unchanged then). Small indexes
+    // are arena cells, so a small structure costs no heap block.
+    static void GrowIndex(PropertyArena& arena, StructureHeader& header, size_t needed, bool exact) {
+        if (needed <= header.capacity) return;
+        constexpr size_t kLimit = std::min<size_t>(UINT32_MAX, SIZE_MAX / sizeof(MemberCell*));
+        if (needed > kLimit) Memory::ThrowBadAlloc();
+        size_t capacity = needed;
+        if (!exact) {
+            const size_t doubled = header.capacity < kLimit / 2 ? size_t{header.capacity} * 2 : kLimit;
+            capacity = std::max<size_t>({needed, doubled, kFirstMemberCapacity});
+        }
+        void* grown;
+        if (capacity * sizeof(MemberCell*) <= detail::kMaxCellSize) {
+            grown = arena.Allocate(capacity * sizeof(MemberCell*));
+        } else {
+            grown = Memory::Allocate(capacity * sizeof(MemberCell*));
+            if (grown == nullptr && capacity != needed) {
+                capacity = needed;
+                grown = capacity * sizeof(MemberCell*) <= detail::kMaxCellSize
+                            ? arena.Allocate(capacity * sizeof(MemberCell*))
+                            : Memory::Allocate(capacity * sizeof(MemberCell*));
+            }
+            if (grown == nullptr) Memory::ThrowBadAlloc();
+        }
+        if (header.size != 0) std::memcpy(grown, header.index, header.size * sizeof(MemberCell*));
+        ReleaseIndex(&arena, header.index, header.capacity);
+        header.index = static_cast<MemberCell**>(grown);
+        header.capacity = static_cast<uint32_t>(capacity);
+    }
+
+    // Merges the second run into the first once it has outgrown both its
+    // floor and the square root of the size.
+    static void SettleRuns(StructureHeader& header) noexcept {
+        const size_t second = header.size - header.sorted;
+        if (second <= kSingleRunMembers || second * second <= header.size) return;
+        MemberCell** const index = header.index;
+        if (header.sorted != 0 && !detail::MemberNameLess(index[header.sorted - 1], index[header.sorted])) {
+            // Without a buffer the merge is slower, never wrong.
+            std::inplace_merge(index, index + header.sorted, index + header.size, detail::MemberNameLess);
+        }
+        header.sorted = header.size;
     }
 
     static CollectionHeader* MakeCollection(BindingProperty& property) {
@@ -340,13 +442,44 @@ struct BindingProperty::Operations {
         return header;
     }
 
-    static MemberMap* MakeStructure(BindingProperty& property) {
-        if (property.kind_ == kStructure) return property.Pointer<MemberMap>();
-        MemberMap* members = NewStructure(EnsureArena(property));
+    static StructureHeader* MakeStructure(BindingProperty& property) {
+        if (property.kind_ == kStructure) return property.Pointer<StructureHeader>();
+        StructureHeader* header = NewStructure(EnsureArena(property), 0);
         property.Clear();
-        property.payload_ = Payload(members);
+        property.payload_ = Payload(header);
         property.kind_ = kStructure;
-        return members;
+        return header;
+    }
+
+    // A new Empty member under name (interned here), at its place in the
+    // index; name is not a member yet.
+    static BindingProperty& InsertMember(BindingProperty& property, StructureHeader& header, std::string_view name) {
+        PropertyArena& arena = *property.arena_;
+        InternedString* entry = arena.Intern(name);
+        MemberCell* cell;
+        try {
+            GrowIndex(arena, header, size_t{header.size} + 1, false);
+            cell = static_cast<MemberCell*>(arena.Allocate(sizeof(MemberCell)));
+        } catch (...) {
+            arena.ReleaseString(entry);
+            throw;
+        }
+        cell->name = entry;
+        new (&cell->value) BindingProperty(detail::ChildTag{}, &arena);
+        MemberCell** const index = header.index;
+        MemberCell** position;
+        const bool oneRun = header.sorted == header.size;
+        if (oneRun && header.size < kSingleRunMembers) {
+            position = LowerBound(index, index + header.size, name);
+            ++header.sorted;
+        } else {
+            position = LowerBound(index + header.sorted, index + header.size, name);
+        }
+        std::memmove(position + 1, position, static_cast<size_t>(index + header.size - position) * sizeof(MemberCell*));
+        *position = cell;
+        ++header.size;
+        SettleRuns(header);
+        return cell->value;
     }
 
     // Room for at least needed elements; throws std::bad_alloc when the
@@ -434,22 +567,26 @@ struct BindingProperty::Operations {
                 return;
             }
             case kStructure: {
-                const auto* from = source.Pointer<const MemberMap>();
-                MemberMap* to = NewStructure(*target.arena_);
+                const auto* from = source.Pointer<const StructureHeader>();
+                StructureHeader* to = NewStructure(*target.arena_, from->size);
                 target.payload_ = Payload(to);
                 target.kind_ = kStructure;
-                for (const auto& [name, member] : *from) {
-                    InternedString* copiedName = InternCopy(target.arena_, source, name);
-                    MemberMap::iterator inserted;
+                // In name order, so the copy is one run.
+                for (auto at = source.Members().begin(), end = source.Members().end(); at != end; ++at) {
+                    const BindingProperty& member = at.Value();
+                    InternedString* copiedName = InternCopy(target.arena_, source, at.Cell()->name);
+                    MemberCell* cell;
                     try {
-                        inserted = to->emplace_hint(to->end(), std::piecewise_construct,
-                                                    std::forward_as_tuple(copiedName),
-                                                    std::forward_as_tuple(detail::ChildTag{}, target.arena_));
+                        cell = static_cast<MemberCell*>(target.arena_->Allocate(sizeof(MemberCell)));
                     } catch (...) {
                         target.arena_->ReleaseString(copiedName);
                         throw;
                     }
-                    BindingProperty& copy = inserted->second;
+                    cell->name = copiedName;
+                    new (&cell->value) BindingProperty(detail::ChildTag{}, target.arena_);
+                    to->index[to->size++] = cell;
+                    to->sorted = to->size;
+                    BindingProperty& copy = cell->value;
                     if (member.HasHeapPayload()) {
                         work.emplace_back(&copy, &member);
                     } else {
@@ -517,7 +654,9 @@ struct BindingProperty::Operations {
                     if (IsContainer(header->elements[i])) pending.push_back(&header->elements[i]);
                 }
             } else if (node->kind_ == kStructure) {
-                for (const auto& [name, member] : *node->Pointer<const MemberMap>()) {
+                const auto* header = node->Pointer<const StructureHeader>();
+                for (uint32_t i = 0; i < header->size; ++i) {
+                    const BindingProperty& member = header->index[i]->value;
                     if (&member == target) return true;
                     if (IsContainer(member)) pending.push_back(&member);
                 }
@@ -550,12 +689,11 @@ struct BindingProperty::Operations {
                 return true;
             }
             case kStructure: {
-                const auto& left = *a.Pointer<const MemberMap>();
-                const auto& right = *b.Pointer<const MemberMap>();
-                if (left.size() != right.size()) return false;
-                for (auto l = left.begin(), r = right.begin(); l != left.end(); ++l, ++r) {
-                    if (l->first->View() != r->first->View()) return false;
-                    work.emplace_back(&l->second, &r->second);
+                if (a.Size() != b.Size()) return false;
+                auto r = b.Members().begin();
+                for (auto l = a.Members().begin(), end = a.Members().end(); l != end; ++l, ++r) {
+                    if (l.Name() != r.Name()) return false;
+                    work.emplace_back(&l.Value(), &r.Value());
                 }
                 return true;
             }
@@ -684,9 +822,9 @@ void BindingProperty::SetCollection() {
 }
 
 void BindingProperty::SetStructure() {
-    MemberMap* members = Operations::NewStructure(Operations::EnsureArena(*this));
+    StructureHeader* header = Operations::NewStructure(Operations::EnsureArena(*this), 0);
     Clear();
-    payload_ = Operations::Payload(members);
+    payload_ = Operations::Payload(header);
     kind_ = kStructure;
 }
 
@@ -703,7 +841,7 @@ size_t BindingProperty::Size() const noexcept {
         case kCollection:
             return Pointer<const CollectionHeader>()->size;
         case kStructure:
-            return Pointer<const MemberMap>()->size();
+            return Pointer<const StructureHeader>()->size;
         default:
             return kind_ < kBindingPropertyKindCount ? 1 : 0;
     }
@@ -780,28 +918,18 @@ std::span<BindingProperty> BindingProperty::Elements() noexcept {
 
 const BindingProperty& BindingProperty::Get(std::string_view name) const noexcept {
     if (kind_ != kStructure) return nullProperty;
-    const auto* members = Pointer<const MemberMap>();
-    auto found = members->find(name);
-    return found != members->end() ? found->second : nullProperty;
+    const MemberCell* found = FindMember(*Pointer<const StructureHeader>(), name);
+    return found != nullptr ? found->value : nullProperty;
 }
 
 bool BindingProperty::Contains(std::string_view name) const noexcept {
-    return kind_ == kStructure && Pointer<const MemberMap>()->contains(name);
+    return kind_ == kStructure && FindMember(*Pointer<const StructureHeader>(), name) != nullptr;
 }
 
 BindingProperty& BindingProperty::Member(std::string_view name) {
-    MemberMap* members = Operations::MakeStructure(*this);
-    auto position = members->lower_bound(name);
-    if (position != members->end() && position->first->View() == name) return position->second;
-    InternedString* entry = arena_->Intern(name);
-    try {
-        position = members->emplace_hint(position, std::piecewise_construct, std::forward_as_tuple(entry),
-                                         std::forward_as_tuple(detail::ChildTag{}, arena_));
-    } catch (...) {
-        arena_->ReleaseString(entry);
-        throw;
-    }
-    return position->second;
+    StructureHeader* header = Operations::MakeStructure(*this);
+    if (MemberCell* found = FindMember(*header, name)) return found->value;
+    return Operations::InsertMember(*this, *header, name);
 }
 
 // -------------------------------------------------------------- comparison

@@ -22,7 +22,6 @@
 #include <cstdint>
 #include <functional>
 #include <iterator>
-#include <map>
 #include <span>
 #include <string_view>
 #include <type_traits>
@@ -98,47 +97,11 @@ struct InternedString {
 // The process-wide empty string entry (text "").
 const InternedString* EmptyInternedString() noexcept;
 
-// Slab allocation in an arena, for the allocator below (see PropertyArena).
-// ArenaAllocate throws std::bad_alloc when no page can be had.
-void* ArenaAllocate(PropertyArena* arena, size_t size);
-void ArenaRelease(PropertyArena* arena, void* cell, size_t size) noexcept;
-
 inline constexpr size_t kMaxCellSize = 72;
 inline constexpr size_t kMaxCellAlignment = 8;
 
-// Standard allocator over an arena's slabs: every node of a structure's
-// member map is an arena cell.
-template <typename T>
-struct ArenaAllocator {
-    using value_type = T;
-
-    explicit ArenaAllocator(PropertyArena* owner) noexcept : arena(owner) {}
-    template <typename U>
-    ArenaAllocator(const ArenaAllocator<U>& other) noexcept : arena(other.arena) {}
-
-    T* allocate(size_t count) {
-        static_assert(sizeof(T) <= kMaxCellSize, "node does not fit the largest slab class");
-        static_assert(alignof(T) <= kMaxCellAlignment, "slab cells are at most 8-aligned");
-        return static_cast<T*>(ArenaAllocate(arena, sizeof(T) * count));
-    }
-    void deallocate(T* cell, size_t count) noexcept { ArenaRelease(arena, cell, sizeof(T) * count); }
-
-    template <typename U>
-    bool operator==(const ArenaAllocator<U>& other) const noexcept { return arena == other.arena; }
-
-    PropertyArena* arena;
-};
-
-// Member names compare byte by byte as unsigned characters (C string order),
-// also against a caller's std::string_view without building a key.
-struct MemberNameLess {
-    using is_transparent = void;
-    bool operator()(const InternedString* a, const InternedString* b) const noexcept {
-        return a->View() < b->View();
-    }
-    bool operator()(const InternedString* a, std::string_view b) const noexcept { return a->View() < b; }
-    bool operator()(std::string_view a, const InternedString* b) const noexcept { return a < b->View(); }
-};
+struct StructureHeader;
+struct MemberCell;
 
 // Tag for the constructor of a child property (see BindingProperty).
 struct ChildTag {};
@@ -348,7 +311,7 @@ public:
     friend bool operator==(const BindingProperty& a, const BindingProperty& b);
 
     // A child property: Empty, in arena, not owning it. Public only so the
-    // member map can build its nodes in place.
+    // tree's member cells can be built in place.
     BindingProperty(detail::ChildTag, PropertyArena* arena) noexcept : arena_(arena), ownsArena_(0) {}
 
 private:
@@ -390,12 +353,35 @@ static_assert(sizeof(BindingProperty) == 24, "payload, arena pointer, kind, owns
 
 namespace detail {
 
-using MemberMap = std::map<InternedString*, BindingProperty, MemberNameLess,
-                           ArenaAllocator<std::pair<InternedString* const, BindingProperty>>>;
+// One member of a structure: its interned name and its value, in an arena
+// cell of its own, so that a member stays where it is while its structure
+// grows.
+struct MemberCell {
+    InternedString* name;
+    BindingProperty value;
+};
 
+// The header of a Structure. The index holds the members' cells in two
+// runs, [0, sorted) and [sorted, size), each in name order (bytewise,
+// unsigned) and without a name in common. A small structure is one run; a
+// large one takes new members into the second run, which is merged into the
+// first once it outgrows the square root of the size, so that any order of
+// insertion costs O(n sqrt n) moves of pointers at worst, and sorted input
+// costs none.
+struct StructureHeader {
+    MemberCell** index;  // an arena cell while it fits one, else a heap block
+    uint32_t size;
+    uint32_t sorted;
+    uint32_t capacity;
+};
+
+inline bool MemberNameLess(const MemberCell* a, const MemberCell* b) noexcept {
+    return a->name->View() < b->name->View();
+}
+
+// Walks a structure's two runs together, in name order.
 template <bool kConst>
 class MemberIterator {
-    using Base = std::conditional_t<kConst, MemberMap::const_iterator, MemberMap::iterator>;
     using Property = std::conditional_t<kConst, const BindingProperty, BindingProperty>;
 
 public:
@@ -405,25 +391,46 @@ public:
     using iterator_category = std::forward_iterator_tag;
 
     MemberIterator() = default;
-    explicit MemberIterator(Base base) : base_(base) {}
+    MemberIterator(MemberCell* const* first, MemberCell* const* firstEnd, MemberCell* const* second,
+                   MemberCell* const* secondEnd) noexcept
+        : first_(first), firstEnd_(firstEnd), second_(second), secondEnd_(secondEnd) {
+        Settle();
+    }
 
-    value_type operator*() const { return {base_->first->View(), base_->second}; }
-    std::string_view Name() const { return base_->first->View(); }
-    Property& Value() const { return base_->second; }
+    value_type operator*() const { return {Cell()->name->View(), Cell()->value}; }
+    std::string_view Name() const { return Cell()->name->View(); }
+    Property& Value() const { return Cell()->value; }
+    // The member's cell, for the tree's own walks.
+    MemberCell* Cell() const noexcept { return fromSecond_ ? *second_ : *first_; }
 
-    MemberIterator& operator++() {
-        ++base_;
+    MemberIterator& operator++() noexcept {
+        if (fromSecond_) {
+            ++second_;
+        } else {
+            ++first_;
+        }
+        Settle();
         return *this;
     }
-    MemberIterator operator++(int) {
+    MemberIterator operator++(int) noexcept {
         MemberIterator before = *this;
-        ++base_;
+        ++*this;
         return before;
     }
-    friend bool operator==(const MemberIterator& a, const MemberIterator& b) { return a.base_ == b.base_; }
+    friend bool operator==(const MemberIterator& a, const MemberIterator& b) noexcept {
+        return a.first_ == b.first_ && a.second_ == b.second_;
+    }
 
 private:
-    Base base_{};
+    void Settle() noexcept {
+        fromSecond_ = first_ == firstEnd_ || (second_ != secondEnd_ && MemberNameLess(*second_, *first_));
+    }
+
+    MemberCell* const* first_ = nullptr;
+    MemberCell* const* firstEnd_ = nullptr;
+    MemberCell* const* second_ = nullptr;
+    MemberCell* const* secondEnd_ = nullptr;
+    bool fromSecond_ = false;
 };
 
 }  // namespace detail
@@ -431,28 +438,37 @@ private:
 // The members of a structure, in name order; empty for other kinds.
 template <bool kConst>
 class BindingMemberRange {
-    using Map = std::conditional_t<kConst, const detail::MemberMap, detail::MemberMap>;
-
 public:
     using iterator = detail::MemberIterator<kConst>;
 
-    explicit BindingMemberRange(Map* map) noexcept : map_(map) {}
-    iterator begin() const { return map_ ? iterator(map_->begin()) : iterator(); }
-    iterator end() const { return map_ ? iterator(map_->end()) : iterator(); }
-    size_t size() const noexcept { return map_ ? map_->size() : 0; }
+    explicit BindingMemberRange(const detail::StructureHeader* header) noexcept : header_(header) {}
+    iterator begin() const noexcept {
+        if (header_ == nullptr) return iterator();
+        MemberCell* const* index = header_->index;
+        return iterator(index, index + header_->sorted, index + header_->sorted, index + header_->size);
+    }
+    iterator end() const noexcept {
+        if (header_ == nullptr) return iterator();
+        MemberCell* const* index = header_->index;
+        return iterator(index + header_->sorted, index + header_->sorted, index + header_->size,
+                        index + header_->size);
+    }
+    size_t size() const noexcept { return header_ ? header_->size : 0; }
     bool empty() const noexcept { return size() == 0; }
 
 private:
-    Map* map_;
+    using MemberCell = detail::MemberCell;
+    const detail::StructureHeader* header_;
 };
 
 inline BindingMemberRange<true> BindingProperty::Members() const noexcept {
-    return BindingMemberRange<true>(Is(BindingPropertyKind::Structure) ? Pointer<const detail::MemberMap>()
+    return BindingMemberRange<true>(Is(BindingPropertyKind::Structure) ? Pointer<const detail::StructureHeader>()
                                                                         : nullptr);
 }
 
 inline BindingMemberRange<false> BindingProperty::Members() noexcept {
-    return BindingMemberRange<false>(Is(BindingPropertyKind::Structure) ? Pointer<detail::MemberMap>() : nullptr);
+    return BindingMemberRange<false>(Is(BindingPropertyKind::Structure) ? Pointer<const detail::StructureHeader>()
+                                                                         : nullptr);
 }
 
 // ------------------------------------------------------------ BindingResult

@@ -1,6 +1,6 @@
 // sdk/binding/property_arena.h - the per-tree store behind BindingProperty:
-// fixed-size slabs for payload headers, enum cells and member-map nodes, and
-// the tree's interned strings.
+// fixed-size slabs for payload headers, enum cells, member cells and small
+// member indexes, and the tree's interned strings.
 //
 // Slabs: 18 size classes of 4, 8, ... 72 bytes (a request is rounded up to a
 // multiple of 4). Each class owns one 144-byte page inside the arena, so a

@@ -196,6 +196,59 @@ TEST(BindingPropertyTest, MembersIterateInBytewiseUnsignedOrder) {
     EXPECT_THAT(value, HasMember("ab", IsString("ab")));
 }
 
+// Large structures keep their members in more than one run internally; every
+// insertion order must still give one ordered, duplicate-free structure, with
+// members found, copied, compared and released whichever run holds them, and
+// references to members kept valid while the structure grows.
+TEST(BindingPropertyTest, LargeStructuresInAnyInsertionOrder) {
+    constexpr int kCount = 3000;
+    auto name = [](int i) {
+        std::string text = std::to_string(i);
+        return std::string(6 - text.size(), '0') + text;
+    };
+    struct Order {
+        const char* label;
+        std::vector<int> keys;
+    };
+    std::vector<Order> orders{{"ascending", {}}, {"descending", {}}, {"interleaved", {}}, {"scattered", {}}};
+    for (int i = 0; i < kCount; ++i) {
+        orders[0].keys.push_back(i);
+        orders[1].keys.push_back(kCount - 1 - i);
+        orders[2].keys.push_back(i % 2 == 0 ? i / 2 : kCount - 1 - i / 2);
+        orders[3].keys.push_back(static_cast<int>((static_cast<int64_t>(i) * 1103) % kCount));  // 1103 is prime
+    }
+    for (const Order& order : orders) {
+        SCOPED_TRACE(order.label);
+        BindingProperty value;
+        BindingProperty& first = value.Member(name(order.keys[0]));
+        first = "kept";
+        for (int key : order.keys) {
+            BindingProperty& member = value.Member(name(key));
+            if (&member != &first) member = key;
+            // Asked again, a member is found, not added.
+            ASSERT_EQ(&value.Member(name(key)), &member);
+        }
+        EXPECT_THAT(first, IsString("kept"));
+        ASSERT_EQ(value.Size(), static_cast<size_t>(kCount));
+        int expected = 0;
+        for (auto [memberName, member] : value.Members()) {
+            ASSERT_EQ(memberName, name(expected));
+            if (expected != order.keys[0]) {
+                ASSERT_THAT(member, IsSigned(expected));
+            }
+            ++expected;
+        }
+        for (int i = 0; i < kCount; i += 7) EXPECT_TRUE(value.Contains(name(i))) << i;
+        EXPECT_FALSE(value.Contains("missing"));
+        const BindingProperty copy = value;
+        EXPECT_EQ(copy, value);
+        EXPECT_EQ(copy.Arena()->InternedCount(), value.Arena()->InternedCount());
+        value.Clear();
+        EXPECT_EQ(value.Arena()->CellsInUse(), 0u);
+        EXPECT_EQ(value.Arena()->InternedCount(), 0u);
+    }
+}
+
 TEST(BindingPropertyTest, MemberReturnsTheExistingMember) {
     BindingProperty value;
     value.Member("x") = 1;
