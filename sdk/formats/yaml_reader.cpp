@@ -3,6 +3,7 @@
 #include <yaml.h>
 
 #include <cassert>
+#include <charconv>
 #include <cmath>
 #include <cstdint>
 #include <cstdlib>
@@ -90,6 +91,18 @@ bool ParseNumber(const char* text, size_t length, double* value) noexcept {
         }
         if (i == length) {
             *value = sign != 0 ? -static_cast<double>(whole) : static_cast<double>(whole);
+            return true;
+        }
+    }
+    // Plain decimals (a digit first, no sign but '-', no blanks or hex)
+    // through from_chars, which rounds as strtod does at a fraction of its
+    // cost; anything else, and anything it cannot represent, through strtod.
+    if (length > sign && text[sign] >= '0' && text[sign] <= '9') {
+        double parsed = 0;
+        const auto [end, error] = std::from_chars(text, text + length, parsed);
+        if (error == std::errc() && end == text + length) {
+            if (std::isinf(parsed)) return false;
+            *value = parsed;
             return true;
         }
     }

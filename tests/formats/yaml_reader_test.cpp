@@ -4,7 +4,10 @@
 #include <gtest/gtest.h>
 #include <yaml.h>
 
+#include <bit>
 #include <cmath>
+#include <cstdint>
+#include <cstdlib>
 #include <limits>
 #include <string>
 #include <vector>
@@ -125,6 +128,34 @@ TEST(ResolveYamlScalarTest, WholeNumbersReadAsStrtodReadsThem) {
     // Not numbers to strtod either: they stay text.
     for (const std::string text : {"-", "1-2", "12a", "0x"}) {
         EXPECT_THAT(Resolve({nullptr, text, false, ::testing::_}), HasValue(IsString(text))) << text;
+    }
+}
+
+// Plain decimals take a faster conversion than strtod; they must come out as
+// strtod reads them, to the bit, at the edges of rounding and range too.
+TEST(ResolveYamlScalarTest, DecimalsReadAsStrtodReadsThem) {
+    const char* const texts[] = {
+        "0.1", "-0.1", "5.", "0.30000000000000001665", "2.5e-3", "1E10", "1e+2", "-0.0",
+        "9007199254740993.0", "9007199254740992.5", "123456789012345678901234567890.5",
+        "2.2250738585072011e-308", "2.2250738585072014e-308", "4.9406564584124654e-324", "1e-320",
+        "1.7976931348623157e308", "1.7976931348623158e308", "1.7976931348623159e308", "-45.1234567890123456789",
+        "0.000000000000000000000000000000000000001", "7e-400", "1.00000000000000011102230246251565404236316680908203125",
+    };
+    for (const char* text : texts) {
+        const double expected = std::strtod(text, nullptr);
+        const BindingResult resolved = Resolve({nullptr, text, false, ::testing::_});
+        ASSERT_TRUE(resolved.Succeeded()) << text;
+        const BindingProperty& value = resolved.Value();
+        if (std::isinf(expected)) {
+            EXPECT_THAT(value, IsString(text));
+        } else if (value.Is(BindingPropertyKind::Float)) {
+            EXPECT_EQ(std::bit_cast<uint64_t>(value.AsFloat()), std::bit_cast<uint64_t>(expected)) << text;
+        } else if (value.Is(BindingPropertyKind::Signed)) {
+            EXPECT_EQ(static_cast<double>(value.AsSigned()), expected) << text;
+        } else {
+            ASSERT_TRUE(value.Is(BindingPropertyKind::Unsigned)) << text;
+            EXPECT_EQ(static_cast<double>(value.AsUnsigned()), expected) << text;
+        }
     }
 }
 
