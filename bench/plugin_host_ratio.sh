@@ -15,6 +15,8 @@
 #
 #   bench/plugin_host_ratio.sh PLUGIN_HOST
 #   RUNS=5 DURATION=5 THREADS=1 CONNECTIONS=8 FEATURES=32 bench/plugin_host_ratio.sh build/release-x/host/plugin-host
+#   PLUGIN=/path/to/libvbp-be-qem-quorvex-zv.so bench/plugin_host_ratio.sh ...   # another plug-in build
+#   CASES="fixed read" bench/plugin_host_ratio.sh ...                             # some of the cases
 #
 # PLUGIN_HOST should be a release build:
 #   cmake --preset release -B build/release-x
@@ -63,7 +65,9 @@ cleanup() {
 }
 trap cleanup EXIT
 
-"$host_program" --listen 127.0.0.1 --port 0 --dev-quorvex-zv >"$work/out" 2>"$work/err" &
+plugin_option=()
+if [ -n "${PLUGIN:-}" ]; then plugin_option=(--plugin "$PLUGIN"); fi
+"$host_program" "${plugin_option[@]}" --listen 127.0.0.1 --port 0 --dev-quorvex-zv >"$work/out" 2>"$work/err" &
 host_pid=$!
 for _ in $(seq 1 200); do
   grep -q 'listening on' "$work/out" 2>/dev/null && break

@@ -85,36 +85,67 @@ PathTemplate::PathTemplate(std::string_view pathTemplate) {
 
 bool PathTemplate::Fits(std::string_view path) const {
     // A set-of-positions walk over the atoms: one pass over the path, no
-    // backtracking and no recursion.
-    const size_t count = atoms_.size();
-    std::vector<char> current(count + 1, 0);
-    std::vector<char> next(count + 1, 0);
-    auto close = [&](std::vector<char>& set) {
-        for (size_t i = 0; i < count; ++i) {
-            if (set[i] && atoms_[i] < 0) set[i + 1] = 1;
-        }
+    // backtracking and no recursion. Only the positions still alive are
+    // visited - one or two for an ordinary template - so a path costs about
+    // its length, and a path that leaves the template stops the walk there.
+    const size_t positions = atoms_.size() + 1;
+    const uint32_t end = static_cast<uint32_t>(atoms_.size());
+    constexpr size_t kInlinePositions = 64;
+    uint32_t inlineLists[2 * kInlinePositions];
+    char inlineMarks[kInlinePositions];
+    std::vector<uint32_t> heapLists;
+    std::vector<char> heapMarks;
+    uint32_t* current = inlineLists;
+    uint32_t* next = inlineLists + kInlinePositions;
+    char* marks = inlineMarks;  // the positions in the list being built
+    if (positions > kInlinePositions) {
+        heapLists.resize(2 * positions);
+        heapMarks.resize(positions);
+        current = heapLists.data();
+        next = heapLists.data() + positions;
+        marks = heapMarks.data();
+    } else {
+        std::memset(inlineMarks, 0, sizeof(inlineMarks));
+    }
+    size_t currentCount = 0;
+    size_t nextCount = 0;
+    auto add = [&](uint32_t position) {
+        if (marks[position]) return;
+        marks[position] = 1;
+        next[nextCount++] = position;
     };
-    current[0] = 1;
-    close(current);
+    // A parameter may match nothing: the position after it is alive too.
+    // The list grows while it is walked, so chains of parameters close.
+    auto closeAndSwap = [&] {
+        for (size_t i = 0; i < nextCount; ++i) {
+            uint32_t position = next[i];
+            if (position < end && atoms_[position] < 0) add(position + 1);
+        }
+        for (size_t i = 0; i < nextCount; ++i) marks[next[i]] = 0;
+        std::swap(current, next);
+        currentCount = nextCount;
+        nextCount = 0;
+    };
+    add(0);
+    closeAndSwap();
     for (char c : path) {
-        std::fill(next.begin(), next.end(), 0);
-        bool any = false;
-        for (size_t i = 0; i < count; ++i) {
-            if (!current[i]) continue;
-            int16_t atom = atoms_[i];
+        for (size_t i = 0; i < currentCount; ++i) {
+            uint32_t position = current[i];
+            if (position == end) continue;
+            int16_t atom = atoms_[position];
             if (atom == static_cast<int16_t>(Atom::Rest) || (atom == static_cast<int16_t>(Atom::Segment) && c != '/')) {
-                next[i] = 1;
-                any = true;
+                add(position);
             } else if (atom == static_cast<int16_t>(static_cast<unsigned char>(c))) {
-                next[i + 1] = 1;
-                any = true;
+                add(position + 1);
             }
         }
-        if (!any) return false;
-        close(next);
-        current.swap(next);
+        if (nextCount == 0) return false;
+        closeAndSwap();
     }
-    return current[count] != 0;
+    for (size_t i = 0; i < currentCount; ++i) {
+        if (current[i] == end) return true;
+    }
+    return false;
 }
 
 // ---------------------------------------------------------- FunctionRouter

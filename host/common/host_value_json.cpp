@@ -1,5 +1,6 @@
 #include "host/common/host_value_json.h"
 
+#include <charconv>
 #include <cmath>
 #include <cstdio>
 #include <cstring>
@@ -8,10 +9,18 @@ namespace Korvo::Host {
 
 namespace {
 
+bool NeedsEscape(unsigned char c) { return c < 0x20 || c == '"' || c == '\\'; }
+
 void AppendEscaped(std::string& out, const char* text, size_t length) {
     out += '"';
-    for (size_t i = 0; i < length; ++i) {
-        auto c = static_cast<unsigned char>(text[i]);
+    size_t i = 0;
+    while (i < length) {
+        // Runs that need no escaping - most of any text - go in at once.
+        size_t run = i;
+        while (run < length && !NeedsEscape(static_cast<unsigned char>(text[run]))) ++run;
+        out.append(text + i, run - i);
+        if (run == length) break;
+        auto c = static_cast<unsigned char>(text[run]);
         switch (c) {
             case '"': out += "\\\""; break;
             case '\\': out += "\\\\"; break;
@@ -20,17 +29,22 @@ void AppendEscaped(std::string& out, const char* text, size_t length) {
             case '\t': out += "\\t"; break;
             case '\b': out += "\\b"; break;
             case '\f': out += "\\f"; break;
-            default:
-                if (c < 0x20) {
-                    char escape[8];
-                    std::snprintf(escape, sizeof(escape), "\\u%04x", c);
-                    out += escape;
-                } else {
-                    out += static_cast<char>(c);
-                }
+            default: {
+                char escape[8];
+                std::snprintf(escape, sizeof(escape), "\\u%04x", c);
+                out += escape;
+            }
         }
+        i = run + 1;
     }
     out += '"';
+}
+
+template <typename Integer>
+void AppendInteger(std::string& out, Integer value) {
+    char number[24];
+    auto result = std::to_chars(number, number + sizeof(number), value);
+    out.append(number, result.ptr);
 }
 
 void AppendBase64(std::string& out, const uint8_t* bytes, size_t count) {
@@ -52,14 +66,8 @@ void AppendScalar(std::string& out, const HostValue& value) {
     char number[64];
     switch (static_cast<HostValueType>(value.type)) {
         case HostValueType::Bool: out += value.data.boolean ? "true" : "false"; break;
-        case HostValueType::Int64:
-            std::snprintf(number, sizeof(number), "%lld", static_cast<long long>(value.data.int64));
-            out += number;
-            break;
-        case HostValueType::UInt64:
-            std::snprintf(number, sizeof(number), "%llu", static_cast<unsigned long long>(value.data.uint64));
-            out += number;
-            break;
+        case HostValueType::Int64: AppendInteger(out, value.data.int64); break;
+        case HostValueType::UInt64: AppendInteger(out, value.data.uint64); break;
         case HostValueType::Double:
             if (std::isfinite(value.data.float64)) {
                 std::snprintf(number, sizeof(number), "%.17g", value.data.float64);
@@ -96,6 +104,7 @@ struct Frame {
 
 std::string HostValueToJson(const HostValue& root) {
     std::string out;
+    out.reserve(128);  // most answers and events fit: one allocation, not four
     std::vector<Frame> stack;
     const HostValue* current = &root;
     for (;;) {

@@ -114,6 +114,26 @@ void EventHub::Publish(std::string_view name, std::string_view data) {
     }
 }
 
+void EventHub::Publish(std::string_view name, const std::function<std::string()>& render) {
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        bool wanted = false;
+        for (const auto& subscriber : subscribers_) {
+            if (subscriber->filter_.empty() || subscriber->filter_ == name) {
+                wanted = true;
+                break;
+            }
+        }
+        if (!wanted) {
+            ++counters_.published;
+            return;
+        }
+    }
+    // A subscriber that comes in meanwhile gets the event; one that leaves
+    // refuses it.
+    Publish(name, render());
+}
+
 void EventHub::CloseAll() {
     std::lock_guard<std::mutex> lock(mutex_);
     closed_ = true;

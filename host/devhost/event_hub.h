@@ -20,6 +20,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <deque>
+#include <functional>
 #include <memory>
 #include <mutex>
 #include <string>
@@ -89,6 +90,10 @@ public:
     void Unsubscribe(const std::shared_ptr<EventSubscriber>& subscriber);
     // Queues the event for every matching subscriber; never blocks on one.
     void Publish(std::string_view name, std::string_view data);
+    // The same, with the data made by render - called outside the hub's
+    // lock, and only when some subscriber takes events of this name: with
+    // nobody listening an event costs its count and nothing else.
+    void Publish(std::string_view name, const std::function<std::string()>& render);
     // Closes every subscriber (their streams end) and refuses new ones.
     void CloseAll();
     Counters Snapshot() const;

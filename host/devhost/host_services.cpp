@@ -143,7 +143,7 @@ void KORVO_CDECL HostServices::Reserved1Thunk(const HostFunctions*, uint32_t, ui
 void KORVO_CDECL HostServices::SendEventThunk(const HostFunctions* self, const HostEventRecord* event) {
     if (event == nullptr) return;
     try {
-        Owner(self).hub_.Publish(event->name ? event->name : "", HostValueToJson(event->payload));
+        Owner(self).hub_.Publish(event->name ? event->name : "", [event] { return HostValueToJson(event->payload); });
     } catch (...) {
         // An event that cannot be rendered is not delivered.
     }

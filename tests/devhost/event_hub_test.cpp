@@ -27,6 +27,31 @@ TEST(EventStreamFrameTest, LineBreaksCannotForgeFrames) {
               "event: e\ndata: 1\ndata: \ndata: event: forged\ndata: 2\n\n");
 }
 
+TEST(EventHubTest, DataIsRenderedOnlyForSomeoneListening) {
+    EventHub hub;
+    int renders = 0;
+    auto render = [&renders] {
+        ++renders;
+        return std::string("1");
+    };
+    hub.Publish("e", render);
+    auto other = hub.Subscribe("other");
+    hub.Publish("e", render);
+    EXPECT_EQ(renders, 0);
+    EXPECT_EQ(hub.Snapshot().published, 2u);
+    EXPECT_EQ(hub.Snapshot().delivered, 0u);
+
+    auto named = hub.Subscribe("e");
+    hub.Publish("e", render);
+    EXPECT_EQ(renders, 1);
+    std::string frame;
+    ASSERT_EQ(named->Next(frame, 0ms), Wait::Frame);
+    EXPECT_EQ(frame, "event: e\ndata: 1\n\n");
+    EXPECT_EQ(other->Next(frame, 0ms), Wait::Timeout);
+    EXPECT_EQ(hub.Snapshot().published, 3u);
+    EXPECT_EQ(hub.Snapshot().delivered, 1u);
+}
+
 TEST(EventHubTest, EverySubscriberGetsWhatItsFilterLetsThrough) {
     EventHub hub;
     auto all = hub.Subscribe("");

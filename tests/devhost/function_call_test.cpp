@@ -64,6 +64,15 @@ TEST(PathTemplateTest, LongHostilePathsFitInOnePass) {
     EXPECT_TRUE(pathTemplate.Fits(path + "!"));
 }
 
+TEST(PathTemplateTest, TemplatesLongerThanTheInlineWalkFitAlike) {
+    const std::string prefix = "/" + std::string(100, 'p');
+    PathTemplate pathTemplate(prefix + "/{id}/{+rest}");
+    EXPECT_TRUE(pathTemplate.Fits(prefix + "/7/a/b"));
+    EXPECT_TRUE(pathTemplate.Fits(prefix + "//"));
+    EXPECT_FALSE(pathTemplate.Fits(prefix + "/7"));
+    EXPECT_FALSE(pathTemplate.Fits("/" + std::string(99, 'p') + "/7/a"));
+}
+
 class FunctionRouterTest : public ::testing::Test {
 protected:
     FunctionRouterTest() {

@@ -25,6 +25,17 @@ TEST(HostValueJsonTest, RendersEveryType) {
               "\"x\":\"TWFueQ==\",\"a\":[null,[]],\"o\":{},\"n\":null}");
 }
 
+TEST(HostValueJsonTest, TextBetweenEscapesAndExtremeIntegers) {
+    OwnedHostValue value = OwnedHostValue::Array({
+        OwnedHostValue::String("\x1f\xc3\xa9t\xc3\xa9 \"x\"\t"),  // UTF-8 passes through as it is
+        OwnedHostValue::String(""),
+        OwnedHostValue::Int(std::numeric_limits<int64_t>::min()),
+        OwnedHostValue::UInt(0),
+    });
+    EXPECT_EQ(HostValueToJson(value.Record()),
+              "[\"\\u001f\xc3\xa9t\xc3\xa9 \\\"x\\\"\\t\",\"\",-9223372036854775808,0]");
+}
+
 TEST(HostValueJsonTest, UnknownTypeAndNullPointersRenderSafely) {
     HostValue unknown{};
     unknown.type = 77;
