@@ -7,7 +7,9 @@
 // from_native.h. It is defined for bool, every integer type, float, double,
 // std::string, BindingProperty (object), BindingProperty::Blob (blob),
 // enums, registered structs (any other class), std::vector, std::map and
-// std::unordered_map with string keys, and std::optional.
+// std::unordered_map with string keys, std::optional, and std::shared_ptr
+// (bound as the type it points to, so a record shared with a store is
+// converted without a copy).
 //
 // A struct or enum is converted with the descriptor that the registry holds
 // for it; containers carry the descriptor of their innermost struct or enum
@@ -16,10 +18,15 @@
 // The typed entry points ToNative<T> and FromNative<T> are what callers
 // outside a registered struct use (handler arguments and results, event
 // payloads); BindingNativeConverter<T> is the converter object a registered
-// field of type T owns.
+// field of type T owns. Beside the two conversions, each BindingNative<T>
+// writes a native value straight into HostValue records (ToHostValue, with
+// a HostValueWriter: host_value_conversion.h), giving what FromNative
+// followed by ToHostValue gives without building the property between.
 #pragma once
 
+#include <algorithm>
 #include <cstdint>
+#include <functional>
 #include <limits>
 #include <map>
 #include <memory>
@@ -33,6 +40,7 @@
 
 #include "sdk/binding/conversion_messages.h"
 #include "sdk/binding/from_native.h"
+#include "sdk/binding/host_value_conversion.h"
 #include "sdk/binding/property.h"
 #include "sdk/binding/registry.h"
 #include "sdk/binding/to_native.h"
@@ -72,12 +80,26 @@ struct IsStdOptional : std::false_type {};
 template <typename T>
 struct IsStdOptional<std::optional<T>> : std::true_type {};
 
+template <typename T>
+struct IsSharedPointer : std::false_type {};
+template <typename T>
+struct IsSharedPointer<std::shared_ptr<T>> : std::true_type {};
+
+// Maps whose iteration order is the bytewise order of their keys, which is
+// the member order of a Structure.
+template <typename T>
+struct IsBytewiseOrderedMap : std::false_type {};
+template <typename E, typename A>
+struct IsBytewiseOrderedMap<std::map<std::string, E, std::less<std::string>, A>> : std::true_type {};
+template <typename E, typename A>
+struct IsBytewiseOrderedMap<std::map<std::string, E, std::less<>, A>> : std::true_type {};
+
 // A class bound as a registered struct: any class that is not one of the
 // natively bound library types.
 template <typename T>
 inline constexpr bool kIsBindingStruct =
     std::is_class_v<T> && !IsStdVector<T>::value && !IsStringMap<T>::value &&
-    !IsStdOptional<T>::value && !std::is_same_v<T, std::string> &&
+    !IsStdOptional<T>::value && !IsSharedPointer<T>::value && !std::is_same_v<T, std::string> &&
     !std::is_same_v<T, BindingProperty>;
 
 template <typename T>
@@ -116,6 +138,10 @@ struct BindingNative<bool> : detail::BindingNativeBase<BindingTypeKind::Bool> {
                            const BindingNativeContext&) {
         out.SetBool(source);
     }
+    static bool ToHostValue(HostValueWriter&, HostValue& out, const bool& source, const BindingNativeContext&) {
+        HostValueWriter::WriteBool(out, source);
+        return true;
+    }
 };
 
 template <typename T>
@@ -145,6 +171,14 @@ struct BindingNative<T, std::enable_if_t<detail::kIsBindingInteger<T>>>
             out.SetUnsigned(static_cast<uint64_t>(source));
         }
     }
+    static bool ToHostValue(HostValueWriter&, HostValue& out, const T& source, const BindingNativeContext&) {
+        if constexpr (std::is_signed_v<T>) {
+            HostValueWriter::WriteSigned(out, static_cast<int64_t>(source));
+        } else {
+            HostValueWriter::WriteUnsigned(out, static_cast<uint64_t>(source));
+        }
+        return true;
+    }
 };
 
 template <typename T>
@@ -164,6 +198,10 @@ struct BindingNative<T, std::enable_if_t<std::is_floating_point_v<T>>>
                            const BindingNativeContext&) {
         out.SetFloat(static_cast<double>(source));
     }
+    static bool ToHostValue(HostValueWriter&, HostValue& out, const T& source, const BindingNativeContext&) {
+        HostValueWriter::WriteDouble(out, static_cast<double>(source));
+        return true;
+    }
 };
 
 template <>
@@ -175,6 +213,10 @@ struct BindingNative<std::string> : detail::BindingNativeBase<BindingTypeKind::S
     static void FromNative(BindingResult&, BindingProperty& out, const std::string& source,
                            const BindingNativeContext&) {
         out.SetString(std::string_view(source));
+    }
+    static bool ToHostValue(HostValueWriter& writer, HostValue& out, const std::string& source,
+                            const BindingNativeContext&) {
+        return writer.WriteString(out, source);
     }
 };
 
@@ -188,6 +230,10 @@ struct BindingNative<BindingProperty> : detail::BindingNativeBase<BindingTypeKin
                            const BindingNativeContext&) {
         out = source;
     }
+    static bool ToHostValue(HostValueWriter& writer, HostValue& out, const BindingProperty& source,
+                            const BindingNativeContext&) {
+        return writer.WriteProperty(out, source);
+    }
 };
 
 template <>
@@ -200,6 +246,10 @@ struct BindingNative<BindingProperty::Blob> : detail::BindingNativeBase<BindingT
     static void FromNative(BindingResult&, BindingProperty& out, const BindingProperty::Blob& source,
                            const BindingNativeContext&) {
         out.SetBlob(std::span<const uint8_t>(source));
+    }
+    static bool ToHostValue(HostValueWriter& writer, HostValue& out, const BindingProperty::Blob& source,
+                            const BindingNativeContext&) {
+        return writer.WriteBlob(out, std::span<const uint8_t>(source));
     }
 };
 
@@ -215,6 +265,9 @@ struct BindingNative<T, std::enable_if_t<std::is_enum_v<T>>>
     static void FromNative(BindingResult&, BindingProperty& out, const T& source,
                            const BindingNativeContext&) {
         FromNativeEnum(out, &source, sizeof(T), StaticType::HashCode<T>().hash);
+    }
+    static bool ToHostValue(HostValueWriter& writer, HostValue& out, const T& source, const BindingNativeContext&) {
+        return writer.WriteEnum(out, &source, sizeof(T), StaticType::HashCode<T>().hash);
     }
 };
 
@@ -235,6 +288,10 @@ struct BindingNative<T, std::enable_if_t<detail::kIsBindingStruct<T>>>
     static void FromNative(BindingResult& result, BindingProperty& out, const T& source,
                            const BindingNativeContext& context) {
         FromNativeStruct(result, out, &source, context.descriptor);
+    }
+    static bool ToHostValue(HostValueWriter& writer, HostValue& out, const T& source,
+                            const BindingNativeContext& context) {
+        return writer.WriteStruct(out, &source, context.descriptor);
     }
 };
 
@@ -287,6 +344,19 @@ struct BindingNative<std::vector<E, A>>
             }
         }
     }
+    static bool ToHostValue(HostValueWriter& writer, HostValue& out, const std::vector<E, A>& source,
+                            const BindingNativeContext& context) {
+        HostValue* items = nullptr;
+        if (!writer.BeginArray(out, source.size(), items)) return false;
+        for (size_t index = 0; index < source.size(); ++index) {
+            if constexpr (std::is_same_v<E, bool>) {
+                HostValueWriter::WriteBool(items[index], source[index]);
+            } else if (!BindingNative<E>::ToHostValue(writer, items[index], source[index], context)) {
+                return false;
+            }
+        }
+        return true;
+    }
 };
 
 template <typename M>
@@ -322,6 +392,39 @@ struct BindingNative<M, std::enable_if_t<detail::IsStringMap<M>::value>>
             if (result.Failed()) return;
         }
     }
+    // Members in key order; entries converted in the map's own order, so
+    // the first failure is the one FromNative meets first.
+    static bool ToHostValue(HostValueWriter& writer, HostValue& out, const M& source,
+                            const BindingNativeContext& context) {
+        HostValueMember* members = nullptr;
+        if (!writer.BeginObject(out, source.size(), members)) return false;
+        if constexpr (detail::IsBytewiseOrderedMap<M>::value) {
+            size_t index = 0;
+            for (const auto& [key, value] : source) {
+                HostValueMember& member = members[index++];
+                if (!writer.SetKey(member, key)) return false;
+                if (!BindingNative<Element>::ToHostValue(writer, member.value, value, context)) return false;
+            }
+        } else {
+            std::vector<const typename M::value_type*> entries;
+            entries.reserve(source.size());
+            for (const auto& entry : source) entries.push_back(&entry);
+            std::vector<size_t> rank(entries.size());
+            std::vector<size_t> order(entries.size());
+            for (size_t index = 0; index < order.size(); ++index) order[index] = index;
+            std::sort(order.begin(), order.end(),
+                      [&](size_t a, size_t b) { return entries[a]->first < entries[b]->first; });
+            for (size_t position = 0; position < order.size(); ++position) rank[order[position]] = position;
+            for (size_t index = 0; index < entries.size(); ++index) {
+                HostValueMember& member = members[rank[index]];
+                if (!writer.SetKey(member, entries[index]->first)) return false;
+                if (!BindingNative<Element>::ToHostValue(writer, member.value, entries[index]->second, context)) {
+                    return false;
+                }
+            }
+        }
+        return true;
+    }
 };
 
 // An optional value: absent converts to Empty, and an Empty input leaves it
@@ -348,6 +451,49 @@ struct BindingNative<std::optional<T>>
             return;
         }
         BindingNative<T>::FromNative(result, out, *source, context);
+    }
+    static bool ToHostValue(HostValueWriter& writer, HostValue& out, const std::optional<T>& source,
+                            const BindingNativeContext& context) {
+        if (!source.has_value()) return true;
+        return BindingNative<T>::ToHostValue(writer, out, *source, context);
+    }
+};
+
+// A shared value: bound as std::optional of the type it points to (and
+// described as that type, optional), so a record kept in a store is
+// converted without a copy. A null pointer converts to Empty, an Empty input
+// leaves it null, any other input lands in a new object.
+template <typename T>
+struct BindingNative<std::shared_ptr<T>>
+    : detail::BindingNativeBase<BindingNative<std::remove_const_t<T>>::kKind,
+                                BindingNative<std::remove_const_t<T>>::kElementKind,
+                                typename BindingNative<std::remove_const_t<T>>::Inner> {
+    using Target = std::remove_const_t<T>;
+    static constexpr bool kOptional = true;
+
+    static void ToNative(BindingResult& result, std::shared_ptr<T>& out, const BindingProperty& input,
+                         std::string_view name, const BindingNativeContext& context) {
+        if (result.Failed()) return;
+        if (input.Is(BindingPropertyKind::Empty)) {
+            out.reset();
+            return;
+        }
+        auto value = std::make_shared<Target>();
+        BindingNative<Target>::ToNative(result, *value, input, name, context);
+        out = std::move(value);
+    }
+    static void FromNative(BindingResult& result, BindingProperty& out, const std::shared_ptr<T>& source,
+                           const BindingNativeContext& context) {
+        if (source == nullptr) {
+            out.Clear();
+            return;
+        }
+        BindingNative<Target>::FromNative(result, out, *source, context);
+    }
+    static bool ToHostValue(HostValueWriter& writer, HostValue& out, const std::shared_ptr<T>& source,
+                            const BindingNativeContext& context) {
+        if (source == nullptr) return true;
+        return BindingNative<Target>::ToHostValue(writer, out, *source, context);
     }
 };
 
@@ -393,11 +539,20 @@ void FromNative(BindingResult& result, const T& source, const BindingRegistry* r
                                  BindingNativeContextOf<T>(registry));
 }
 
+// Writes the native source into target (Null on entry) as FromNative<T>
+// with writer's registry followed by ToHostValue would build it. False when
+// writer has failed (see HostValueWriter); target then holds what was
+// written so far, for the caller to free.
+template <typename T>
+bool WriteHostValue(HostValueWriter& writer, HostValue& target, const T& source) {
+    return BindingNative<T>::ToHostValue(writer, target, source, BindingNativeContextOf<T>(writer.Registry()));
+}
+
 // ----------------------------------------------------------- the converter
 
 // The converter object of a registered field whose native type is T.
 template <typename T>
-class BindingNativeConverter final : public BindingConverter {
+class BindingNativeConverter final : public BindingConverter, public HostValueFieldWriter {
 public:
     void ToNative(BindingResult& result, void* destination, const BindingProperty& input,
                   std::string_view name, const BindingFieldDescriptor& field) const override {
@@ -409,6 +564,10 @@ public:
         if (result.Failed()) return;
         BindingNative<T>::FromNative(result, result.Value(), *static_cast<const T*>(source),
                                      ContextOf(field));
+    }
+    bool ToHostValue(HostValueWriter& writer, HostValue& target, const void* source,
+                     const BindingFieldDescriptor& field) const override {
+        return BindingNative<T>::ToHostValue(writer, target, *static_cast<const T*>(source), ContextOf(field));
     }
 
 private:

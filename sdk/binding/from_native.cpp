@@ -33,8 +33,7 @@ void FromNativeViaConverter(BindingResult& result, BindingProperty& out, const v
 
 }  // namespace
 
-void FromNativeEnum(BindingProperty& out, const void* source, size_t storageSize,
-                    uint32_t typeHash) {
+int32_t ReadNativeEnum(const void* source, size_t storageSize) noexcept {
     int64_t number = 0;
     switch (storageSize) {
         case 1: {
@@ -62,7 +61,12 @@ void FromNativeEnum(BindingProperty& out, const void* source, size_t storageSize
         default:
             break;
     }
-    out.SetEnum(static_cast<int32_t>(number), typeHash);
+    return static_cast<int32_t>(number);
+}
+
+void FromNativeEnum(BindingProperty& out, const void* source, size_t storageSize,
+                    uint32_t typeHash) {
+    out.SetEnum(ReadNativeEnum(source, storageSize), typeHash);
 }
 
 void FromNativeStruct(BindingResult& result, BindingProperty& out, const void* source,

@@ -21,6 +21,9 @@
 
 namespace Korvo {
 
+// The number of an enum stored in storageSize bytes (1, 2, 4 or 8), read
+// sign-extended and cut to 32 bits; 0 for any other size.
+int32_t ReadNativeEnum(const void* source, size_t storageSize) noexcept;
 // An enum stored in storageSize bytes (1, 2, 4 or 8), read sign-extended and
 // kept as a signed 32-bit number with the enum's identity hash.
 void FromNativeEnum(BindingProperty& out, const void* source, size_t storageSize,

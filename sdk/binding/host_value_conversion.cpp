@@ -5,11 +5,15 @@
 #include <algorithm>
 #include <cstdint>
 #include <cstring>
+#include <memory>
 #include <new>
 #include <string>
 #include <vector>
 
 #include "sdk/binding/conversion_messages.h"
+#include "sdk/binding/converter.h"
+#include "sdk/binding/from_native.h"
+#include "sdk/binding/native_kinds.h"
 #include "sdk/binding/registry.h"
 #include "sdk/diagnostics/format.h"
 #include "sdk/host/allocation.h"
@@ -17,6 +21,45 @@
 namespace Korvo {
 
 namespace {
+
+// The walks' explicit stack: the first kInlineEntries entries live in the
+// stack itself, so a small tree is walked without a heap block; a deeper
+// or wider one spills to the heap, doubling (std::bad_alloc when it can't).
+template <typename T>
+class PendingStack {
+public:
+    PendingStack() = default;
+    PendingStack(const PendingStack&) = delete;
+    PendingStack& operator=(const PendingStack&) = delete;
+
+    void push_back(const T& entry) {
+        if (size_ == capacity_) Grow();
+        data_[size_++] = entry;
+    }
+    [[nodiscard]] bool empty() const noexcept { return size_ == 0; }
+    [[nodiscard]] size_t size() const noexcept { return size_; }
+    [[nodiscard]] const T& back() const noexcept { return data_[size_ - 1]; }
+    void pop_back() noexcept { --size_; }
+    T* begin() noexcept { return data_; }
+    T* end() noexcept { return data_ + size_; }
+
+private:
+    static constexpr size_t kInlineEntries = 32;
+
+    void Grow() {
+        auto grown = std::make_unique<T[]>(capacity_ * 2);
+        std::copy(data_, data_ + size_, grown.get());
+        heap_ = std::move(grown);
+        data_ = heap_.get();
+        capacity_ *= 2;
+    }
+
+    T inline_[kInlineEntries];
+    std::unique_ptr<T[]> heap_;
+    T* data_ = inline_;
+    size_t size_ = 0;
+    size_t capacity_ = kInlineEntries;
+};
 
 // ---------------------------------------------------------- host to value
 
@@ -53,7 +96,7 @@ bool HoldsRecords(const void* records, uint32_t count, size_t size) noexcept {
 // Reads one record into target; the children of an Array or Object are
 // pushed (last first, so they are read in order) and read later.
 ReadOutcome ReadOne(const HostValue& source, BindingProperty& target,
-                    std::vector<PendingRead>& pending) {
+                    PendingStack<PendingRead>& pending) {
     const HostValueData data = source.data;
     switch (static_cast<HostValueType>(source.type)) {
         case HostValueType::Null:
@@ -112,7 +155,7 @@ ReadOutcome ReadOne(const HostValue& source, BindingProperty& target,
             }
             // Read in the host's order: a later duplicate key replaces an
             // earlier one, as assigning member by member would.
-            std::reverse(pending.begin() + static_cast<std::ptrdiff_t>(firstPending), pending.end());
+            std::reverse(pending.begin() + firstPending, pending.end());
             return ReadOutcome::Done;
         }
         default:
@@ -167,7 +210,7 @@ void* AllocateRecords(size_t count, size_t size) noexcept {
 // received is attached to it before anything else can fail, so freeing the
 // root releases it.
 bool WriteOne(const BindingProperty& source, HostValue& target, const BindingRegistry* registry,
-              std::vector<PendingWrite>& pending) {
+              PendingStack<PendingWrite>& pending) {
     switch (source.Kind()) {
         case BindingPropertyKind::Empty:
             return true;
@@ -253,7 +296,7 @@ bool ToProperty(HostValueResult& error, BindingProperty& property, const HostVal
     (void)registry;
     std::string message;
     try {
-        std::vector<PendingRead> pending;
+        PendingStack<PendingRead> pending;
         pending.push_back(PendingRead{&value, &property});
         while (!pending.empty()) {
             const PendingRead next = pending.back();
@@ -281,7 +324,7 @@ bool ToHostValue(HostValue& value, const BindingProperty& property,
                  const BindingRegistry* registry) noexcept {
     FreeHostValue(&value);
     try {
-        std::vector<PendingWrite> pending;
+        PendingStack<PendingWrite> pending;
         pending.push_back(PendingWrite{&property, &value});
         while (!pending.empty()) {
             const PendingWrite next = pending.back();
@@ -296,6 +339,231 @@ bool ToHostValue(HostValue& value, const BindingProperty& property,
         FreeHostValue(&value);
         return false;
     }
+}
+
+// ------------------------------------------------------- HostValueWriter
+
+bool HostValueWriter::Fail(std::string_view message) {
+    if (state_ != State::Writing) return false;
+    message_.assign(message);
+    state_ = State::Failed;
+    return false;
+}
+
+bool HostValueWriter::FailOutOfMemory() noexcept {
+    if (state_ == State::Writing) state_ = State::OutOfMemory;
+    return false;
+}
+
+bool HostValueWriter::AddSubstitute(const Substitute& substitute) noexcept {
+    for (Substitute& slot : substitutes_) {
+        if (slot.write != nullptr) continue;
+        slot = substitute;
+        return true;
+    }
+    return false;
+}
+
+bool HostValueWriter::HasSubstitute() const noexcept {
+    for (const Substitute& slot : substitutes_) {
+        if (slot.write != nullptr) return true;
+    }
+    return false;
+}
+
+void HostValueWriter::WriteBool(HostValue& target, bool value) noexcept {
+    target.type = static_cast<uint32_t>(HostValueType::Bool);
+    target.data.boolean = value ? 1 : 0;
+}
+
+void HostValueWriter::WriteSigned(HostValue& target, int64_t value) noexcept {
+    target.type = static_cast<uint32_t>(HostValueType::Int64);
+    target.data.int64 = value;
+}
+
+void HostValueWriter::WriteUnsigned(HostValue& target, uint64_t value) noexcept {
+    target.type = static_cast<uint32_t>(HostValueType::UInt64);
+    target.data.uint64 = value;
+}
+
+void HostValueWriter::WriteDouble(HostValue& target, double value) noexcept {
+    target.type = static_cast<uint32_t>(HostValueType::Double);
+    target.data.float64 = value;
+}
+
+bool HostValueWriter::WriteString(HostValue& target, std::string_view text) noexcept {
+    return ::Korvo::WriteString(target, text) || FailOutOfMemory();
+}
+
+bool HostValueWriter::WriteBlob(HostValue& target, std::span<const uint8_t> bytes) noexcept {
+    if (bytes.size() > kMaxHostCount) return FailOutOfMemory();
+    auto* const copy = static_cast<uint8_t*>(AllocateRecords(bytes.size(), 1));
+    if (copy == nullptr && !bytes.empty()) return FailOutOfMemory();
+    if (!bytes.empty()) std::memcpy(copy, bytes.data(), bytes.size());
+    target.type = static_cast<uint32_t>(HostValueType::Binary);
+    target.data.binary.bytes = copy;
+    target.data.binary.count = static_cast<uint32_t>(bytes.size());
+    return true;
+}
+
+bool HostValueWriter::WriteEnum(HostValue& target, int32_t number, uint32_t typeHash) {
+    const char* const name = registry_ != nullptr ? registry_->FindEnumeratorName(typeHash, number) : nullptr;
+    if (name != nullptr) return WriteString(target, name);
+    WriteSigned(target, number);
+    return true;
+}
+
+bool HostValueWriter::WriteEnum(HostValue& target, const void* source, size_t storageSize, uint32_t typeHash) {
+    return WriteEnum(target, ReadNativeEnum(source, storageSize), typeHash);
+}
+
+bool HostValueWriter::WriteProperty(HostValue& target, const BindingProperty& property) noexcept {
+    return ToHostValue(target, property, registry_) || FailOutOfMemory();
+}
+
+bool HostValueWriter::BeginArray(HostValue& target, size_t count, HostValue*& items) noexcept {
+    if (count > kMaxHostCount) return FailOutOfMemory();
+    items = static_cast<HostValue*>(AllocateRecords(count, sizeof(HostValue)));
+    if (items == nullptr && count != 0) return FailOutOfMemory();
+    target.type = static_cast<uint32_t>(HostValueType::Array);
+    target.data.array.items = items;
+    target.data.array.count = static_cast<uint32_t>(count);
+    return true;
+}
+
+bool HostValueWriter::BeginObject(HostValue& target, size_t count, HostValueMember*& members) noexcept {
+    if (count > kMaxHostCount) return FailOutOfMemory();
+    members = static_cast<HostValueMember*>(AllocateRecords(count, sizeof(HostValueMember)));
+    if (members == nullptr && count != 0) return FailOutOfMemory();
+    target.type = static_cast<uint32_t>(HostValueType::Object);
+    target.data.object.members = members;
+    target.data.object.count = static_cast<uint32_t>(count);
+    return true;
+}
+
+bool HostValueWriter::SetKey(HostValueMember& member, std::string_view name) noexcept {
+    member.key = CopyText(name);
+    if (member.key == nullptr) return FailOutOfMemory();
+    member.ownsKey = 1;
+    return true;
+}
+
+const HostValueWriter::StructPlan& HostValueWriter::PlanOf(const BindingTypeDescriptor& descriptor) noexcept {
+    for (const StructPlan& plan : plans_) {
+        if (plan.descriptor == &descriptor) return plan;
+    }
+    StructPlan& plan = plans_[nextPlan_];
+    nextPlan_ = (nextPlan_ + 1) % kPlanSlots;
+    plan.descriptor = &descriptor;
+    const auto& fields = descriptor.fields;
+    const size_t count = fields.size();
+    plan.direct = count <= kPlanFields;
+    for (size_t index = 0; plan.direct && index < count; ++index) {
+        if ((fields[index].flags & BindingFieldFlag::kOmitWhenEmpty) != 0) plan.direct = false;
+    }
+    if (!plan.direct) return plan;
+    // Field indexes in member order (bytewise names, as a Structure keeps
+    // them); equal names would share one member and take the property route.
+    uint8_t order[kPlanFields];
+    for (size_t index = 0; index < count; ++index) {
+        size_t position = index;
+        while (position > 0 && std::string_view(fields[index].name) < std::string_view(fields[order[position - 1]].name)) {
+            order[position] = order[position - 1];
+            --position;
+        }
+        order[position] = static_cast<uint8_t>(index);
+    }
+    for (size_t position = 0; position < count; ++position) {
+        if (position > 0 && fields[order[position]].name == fields[order[position - 1]].name) plan.direct = false;
+        plan.rank[order[position]] = static_cast<uint8_t>(position);
+    }
+    return plan;
+}
+
+bool HostValueWriter::WritesDirectly(const BindingTypeDescriptor& descriptor) noexcept {
+    return PlanOf(descriptor).direct;
+}
+
+bool HostValueWriter::WriteStructViaProperty(HostValue& target, const void* source,
+                                             const BindingTypeDescriptor* descriptor) {
+    BindingResult converted;
+    FromNativeStruct(converted, converted.Value(), source, descriptor);
+    if (converted.Failed()) return Fail(converted.ErrorMessage());
+    return WriteProperty(target, converted.Value());
+}
+
+bool HostValueWriter::WriteStruct(HostValue& target, const void* source, const BindingTypeDescriptor* descriptor) {
+    if (descriptor == nullptr) return Fail(ConversionMessage::kUnregisteredNativeStructure);
+    // A copy: writing the members may plan other structs into its slot.
+    const StructPlan plan = PlanOf(*descriptor);
+    if (!plan.direct) return WriteStructViaProperty(target, source, descriptor);
+    const auto& fields = descriptor->fields;
+    HostValueMember* members = nullptr;
+    if (!BeginObject(target, fields.size(), members)) return false;
+    const auto* const base = static_cast<const unsigned char*>(source);
+    // Converted in registration order, so the first failure is the one a
+    // property walk would meet first; each lands at its name's place.
+    for (size_t index = 0; index < fields.size(); ++index) {
+        const BindingFieldDescriptor& field = fields[index];
+        HostValueMember& member = members[plan.rank[index]];
+        if (!SetKey(member, field.name)) return false;
+        if (!WriteField(member.value, base + field.offset, field)) return false;
+    }
+    return true;
+}
+
+bool HostValueWriter::WriteField(HostValue& target, const void* source, const BindingFieldDescriptor& field) {
+    for (Substitute& slot : substitutes_) {
+        if (slot.write == nullptr || slot.source != source) continue;
+        const Substitute substitute = slot;
+        slot = Substitute{};
+        return substitute.write(*this, target, substitute.context);
+    }
+    const BindingNativeContext context{field.registry, field.type.descriptor};
+    bool handled = false;
+    bool written = true;
+    switch (field.type.kind) {
+        case BindingTypeKind::Enum:
+            if (field.optional || field.type.descriptor == nullptr) break;
+            return WriteEnum(target, source, field.type.descriptor->size, field.type.descriptor->hash);
+        case BindingTypeKind::Struct:
+            if (field.optional) break;
+            return WriteStruct(target, source, field.type.descriptor);
+        case BindingTypeKind::Vector:
+            VisitScalarKind(field.type.elementKind, [&]<typename E>(NativeKindTag<E>) {
+                using Native = std::vector<E>;
+                if (field.optional || !BuiltInHandles<Native>(field)) return;
+                written = BindingNative<Native>::ToHostValue(*this, target, *static_cast<const Native*>(source), context);
+                handled = true;
+            });
+            break;
+        case BindingTypeKind::Map:
+            VisitScalarKind(field.type.elementKind, [&]<typename E>(NativeKindTag<E>) {
+                using Native = std::unordered_map<std::string, E>;
+                if (field.optional || !BuiltInHandles<Native>(field)) return;
+                written = BindingNative<Native>::ToHostValue(*this, target, *static_cast<const Native*>(source), context);
+                handled = true;
+            });
+            break;
+        default:
+            VisitScalarKind(field.type.kind, [&]<typename T>(NativeKindTag<T>) {
+                if (field.optional || !BuiltInHandles<T>(field)) return;
+                written = BindingNative<T>::ToHostValue(*this, target, *static_cast<const T*>(source), context);
+                handled = true;
+            });
+            break;
+    }
+    if (handled) return written;
+    // Nothing knows the member: it stays Null, as its property stays Empty.
+    if (field.converter == nullptr) return true;
+    if (const auto* direct = dynamic_cast<const HostValueFieldWriter*>(field.converter.get())) {
+        return direct->ToHostValue(*this, target, source, field);
+    }
+    // A custom converter speaks only in properties.
+    BindingResult converted;
+    field.converter->FromNative(converted, source, field);
+    if (converted.Failed()) return Fail(converted.ErrorMessage());
+    return WriteProperty(target, converted.Value());
 }
 
 }  // namespace Korvo
