@@ -9,7 +9,11 @@ constexpr std::string_view kPlatformConfigPiece = "qem-platform-config";
 }  // namespace
 
 std::string EventNameForUri(std::string_view uri) {
-    std::string name(kGenericResourceEvent);
+    std::string name;
+    // One block: the name is never longer than the prefix, the uri and a
+    // separator per piece beyond the uri's own slashes.
+    name.reserve(kGenericResourceEvent.size() + uri.size() + 1);
+    name.assign(kGenericResourceEvent);
     size_t parts = 1;
     size_t limit = kMaxEventNameParts;
     size_t start = 0;

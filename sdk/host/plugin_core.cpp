@@ -159,15 +159,25 @@ std::shared_ptr<const PluginCore::EventHandler> PluginCore::FindEventHandler(std
 }
 
 BindingResult PluginCore::SendResource(const Resource& resource) {
-    BindingResult value;
-    FromNative(value, resource, registry_);
-    if (value.Failed()) return value;
+    HostValueWriter writer(registry_);
+    OwnedHostValueRecord payload;
+    const bool complete = WriteHostValue(writer, payload.Value(), resource);
+    return SendResourcePayload(resource.uri, writer, payload, complete);
+}
 
-    const std::string name = EventNameForUri(resource.uri);
+const BindingTypeDescriptor* PluginCore::DirectResourceDescriptor(HostValueWriter& writer) const {
+    if (registry_ == nullptr) return nullptr;
+    const BindingTypeDescriptor* descriptor = registry_->FindType(StaticType::HashCode<Resource>());
+    return descriptor != nullptr && writer.WritesDirectly(*descriptor) ? descriptor : nullptr;
+}
+
+BindingResult PluginCore::SendResourcePayload(std::string_view uri, const HostValueWriter& writer,
+                                              OwnedHostValueRecord& payload, bool complete) {
+    if (!complete && !writer.OutOfMemory()) return BindingResult::Failure(writer.Message());
+    const std::string name = EventNameForUri(uri);
+    if (!complete) return BindingResult::Failure(FormatToString("Out of memory while sending '%1'.", name));
     HostEventRecord event{};
-    if (!ToHostValue(event.payload, value.Value(), registry_)) {
-        return BindingResult::Failure(FormatToString("Out of memory while sending '%1'.", name));
-    }
+    event.payload = payload.Value();
     event.name = name.c_str();
     event.typeWord = 0;
     HostSendEvent(&event);
@@ -175,7 +185,6 @@ BindingResult PluginCore::SendResource(const Resource& resource) {
         event.name = kGenericResourceEvent.data();
         HostSendEvent(&event);
     }
-    FreeHostValue(&event.payload);
     return BindingResult();
 }
 

@@ -143,7 +143,9 @@ public:
     // Broadcasts a change of the resource at uri whose new value is record
     // (of a registered type): under EventNameForUri(uri) and, when that
     // differs, again under "OnJsonApiEvent". A conversion failure sends
-    // nothing and is returned; the host's answer is not looked at.
+    // nothing and is returned; the host's answer is not looked at. The
+    // payload is the PluginResourceEvent {uri, eventType, data: record},
+    // written straight from record into host values (no property between).
     template <typename T>
     BindingResult SendResourceEvent(Client::PluginResourceEventType eventType, std::string_view uri, const T& record);
     // The same with the resource's value already built.
@@ -199,6 +201,14 @@ private:
     std::shared_ptr<const EventHandler> FindEventHandler(std::string_view eventName) const;
     void ParkServiceProxyReply(std::string key, const ServiceProxyResponse& reply);
 
+    // Sends an event payload that writer has written into payload (complete
+    // false: the failure it met instead) for the resource at uri.
+    BindingResult SendResourcePayload(std::string_view uri, const HostValueWriter& writer,
+                                      OwnedHostValueRecord& payload, bool complete);
+    // The descriptor of Resource when its records are written member by
+    // member (so that data can be written from a native record), else null.
+    const BindingTypeDescriptor* DirectResourceDescriptor(HostValueWriter& writer) const;
+
     BindingRegistry* registry_ = nullptr;
     uint32_t pluginHandle_ = 0;
 
@@ -217,12 +227,33 @@ private:
 template <typename T>
 BindingResult PluginCore::SendResourceEvent(Client::PluginResourceEventType eventType, std::string_view uri,
                                             const T& record) {
+    Resource resource;
+    resource.eventType = eventType;
+    HostValueWriter writer(registry_);
+    if (DirectResourceDescriptor(writer) != nullptr) {
+        // resource.uri and resource.data stay empty: their members are
+        // written from uri and record.
+        (void)writer.AddSubstitute(HostValueWriter::Substitute{
+            &resource.uri,
+            [](HostValueWriter& out, HostValue& target, const void* source) {
+                return out.WriteString(target, *static_cast<const std::string_view*>(source));
+            },
+            &uri});
+        (void)writer.AddSubstitute(HostValueWriter::Substitute{
+            &resource.data,
+            [](HostValueWriter& out, HostValue& target, const void* source) {
+                return WriteHostValue(out, target, *static_cast<const T*>(source));
+            },
+            &record});
+        OwnedHostValueRecord payload;
+        const bool complete = WriteHostValue(writer, payload.Value(), resource);
+        if (!writer.HasSubstitute()) return SendResourcePayload(uri, writer, payload, complete);
+    }
+    // A Resource type registered in some other shape: through properties.
+    resource.uri.assign(uri);
     BindingResult value;
     FromNative(value, record, registry_);
     if (value.Failed()) return value;
-    Resource resource;
-    resource.uri.assign(uri);
-    resource.eventType = eventType;
     resource.data = std::move(value.Value());
     return SendResource(resource);
 }

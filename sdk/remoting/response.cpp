@@ -87,12 +87,45 @@ ContentTypeCode ClassifyContentType(const char* contentType) noexcept {
 const char* EmptyResponseText() noexcept { return gEmptyText; }
 const char* OutOfMemoryResponseText() noexcept { return gOutOfMemoryText; }
 
-bool WriteResponse(HostResponseRecord& response, const CallResult& result, const BindingRegistry* registry) noexcept {
+void CallResult::SetHostValue(HostValue value) noexcept {
+    FreeHostValue(&hostValue_);
+    hostValue_ = value;
+    hostValueState_ = HostValueState::Written;
+}
+
+void CallResult::SetHostValueOutOfMemory() noexcept {
+    FreeHostValue(&hostValue_);
+    hostValueState_ = HostValueState::OutOfMemory;
+}
+
+HostValue CallResult::TakeHostValue() noexcept {
+    const HostValue value = hostValue_;
+    hostValue_ = HostValue{};
+    hostValueState_ = HostValueState::None;
+    return value;
+}
+
+void CompleteHostValue(CallResult& result, const HostValueWriter& writer, OwnedHostValueRecord& written,
+                       bool complete) {
+    if (complete) {
+        result.SetHostValue(written.Release());
+    } else if (writer.OutOfMemory()) {
+        result.SetHostValueOutOfMemory();
+    } else {
+        result.Fail(writer.Message());
+    }
+}
+
+bool WriteResponse(HostResponseRecord& response, CallResult& result, const BindingRegistry* registry) noexcept {
     const ResponseSettings& settings = result.settings;
     if (result.Failed()) {
         response.errorMessage = CopyText(result.ErrorMessage());
         response.error = 1;
         if (response.errorMessage == nullptr) return false;
+    } else if (result.HostValueOutOfMemory()) {
+        return false;
+    } else if (result.HasHostValue()) {
+        response.result = result.TakeHostValue();
     } else if (!ToHostValue(response.result, result.Value(), registry)) {
         return false;
     }

@@ -4,8 +4,9 @@
 // \file
 // A handler returns a HandlerResult<T>: its value or an error message, and
 // ResponseSettings (status, text, headers, content flag and code). The route
-// handler copies it into the call's CallResult, and WriteResponse turns that
-// into the HostResponseRecord of the call. The host frees the record's heap
+// handler writes the value straight into a HostValue held by the call's
+// CallResult (or, failing, records the message there) and copies the
+// settings; WriteResponse moves that into the HostResponseRecord of the call. The host frees the record's heap
 // parts through the release function stored at its offset 58, which is
 // ReleaseResponse.
 //
@@ -27,11 +28,14 @@
 
 #include "sdk/binding/property.h"
 #include "sdk/host/c_abi.h"
+#include "sdk/host/host_value.h"
 #include "sdk/remoting/host_records.h"
 
 namespace Korvo {
 
 class BindingRegistry;
+class HostValueWriter;
+class OwnedHostValueRecord;
 
 // Body content types, numbered as the host numbers them.
 enum class ContentTypeCode : uint32_t {
@@ -64,9 +68,37 @@ struct ResponseSettings {
 
 // The outcome of one call: the result (a failure is {"error": message}) and
 // the settings. Starts as a success with an Empty value and status 0.
+//
+// A successful value comes either as the property Value() or, from a route
+// handler, already written as a HostValue (SetHostValue), which the result
+// owns until WriteResponse takes it; a result with a host value ignores its
+// property. Not copyable: the host value has one owner.
 class CallResult : public BindingResult {
 public:
+    CallResult() noexcept = default;
+    ~CallResult() { FreeHostValue(&hostValue_); }
+    CallResult(const CallResult&) = delete;
+    CallResult& operator=(const CallResult&) = delete;
+
     ResponseSettings settings;
+
+    // Takes value (built by this layer's writers) as the call's value,
+    // freeing any earlier one.
+    void SetHostValue(HostValue value) noexcept;
+    // The value could not be written for lack of memory: WriteResponse
+    // then fails as it does when ToHostValue runs out.
+    void SetHostValueOutOfMemory() noexcept;
+    [[nodiscard]] bool HasHostValue() const noexcept { return hostValueState_ == HostValueState::Written; }
+    [[nodiscard]] bool HostValueOutOfMemory() const noexcept {
+        return hostValueState_ == HostValueState::OutOfMemory;
+    }
+    // Hands the host value over; the result keeps none.
+    [[nodiscard]] HostValue TakeHostValue() noexcept;
+
+private:
+    enum class HostValueState : uint8_t { None, Written, OutOfMemory };
+    HostValue hostValue_{};
+    HostValueState hostValueState_ = HostValueState::None;
 };
 
 // The error form of a handler's result, convertible to every HandlerResult:
@@ -122,15 +154,24 @@ private:
     ResponseSettings settings_;
 };
 
+// Finishes a direct write of a handler's value into result: when complete,
+// written's record becomes the result's host value; else the writer's
+// failure is recorded - its message as the call's failure, or running out
+// of memory. written is left Null.
+void CompleteHostValue(CallResult& result, const HostValueWriter& writer, OwnedHostValueRecord& written,
+                       bool complete);
+
 // Fills a released, zeroed response from result: on failure the error
-// message (a heap copy) and flag 1, on success the value as a HostValue
-// (enumerations as their enumerator names when registry, which may be null,
-// knows them); then content flag and code (1 to 3, else 0), status, text (a
-// heap copy, or the static empty text) and headers (a heap array of heap
-// copies). The stream fields stay zero and offset 58 is left alone.
-// Returns false, leaving partly written heap parts for ReleaseResponse,
-// when memory runs out.
-[[nodiscard]] bool WriteResponse(HostResponseRecord& response, const CallResult& result,
+// message (a heap copy) and flag 1, on success the value - the result's
+// host value, moved out of it, or else its property converted by
+// ToHostValue (enumerations as their enumerator names when registry, which
+// may be null, knows them); then content flag and code (1 to 3, else 0),
+// status, text (a heap copy, or the static empty text) and headers (a heap
+// array of heap copies). The stream fields stay zero and offset 58 is left
+// alone. Returns false, leaving partly written heap parts for
+// ReleaseResponse, when memory runs out (also when the result's host value
+// could not be written for lack of it).
+[[nodiscard]] bool WriteResponse(HostResponseRecord& response, CallResult& result,
                                  const BindingRegistry* registry) noexcept;
 
 // Releases response and fills it with a failure carrying message and status,

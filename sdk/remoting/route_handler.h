@@ -13,6 +13,7 @@
 
 #include <cstddef>
 #include <memory>
+#include <new>
 #include <tuple>
 #include <type_traits>
 #include <utility>
@@ -78,11 +79,20 @@ public:
         }
     }
 
-    void* Prepare(CallResult& result, const std::vector<BindingProperty>& arguments, uint32_t) const override {
-        auto pack = std::make_unique<Pack>();
-        ConvertAll(result, *pack, arguments, std::index_sequence_for<Args...>{});
-        if (result.Failed()) return nullptr;
-        return pack.release();
+    void* Prepare(CallResult& result, const std::vector<BindingProperty>& arguments, uint32_t, void* storage,
+                  size_t storageBytes) const override {
+        const bool inPlace = storage != nullptr && sizeof(Pack) <= storageBytes &&
+                             alignof(Pack) <= alignof(std::max_align_t);
+        Pack* pack = inPlace ? new (storage) Pack() : new Pack();
+        try {
+            ConvertAll(result, *pack, arguments, std::index_sequence_for<Args...>{});
+        } catch (...) {
+            ReleaseArguments(pack, storage);
+            throw;
+        }
+        if (result.Succeeded()) return pack;
+        ReleaseArguments(pack, storage);
+        return nullptr;
     }
 
     void Invoke(CallResult& result, const TransportRequest* context, void* pack, uint32_t) const override {
@@ -101,7 +111,12 @@ public:
         if constexpr (std::is_void_v<Result>) {
             if (outcome.Failed()) result.Fail(outcome.ErrorMessage());
         } else if (outcome.HasValue()) {
-            FromNative<Result>(result, outcome.Value(), Registry());
+            // Straight into host values: the same records FromNative and
+            // ToHostValue would build, without the property tree between.
+            HostValueWriter writer(Registry());
+            OwnedHostValueRecord written;
+            const bool complete = WriteHostValue(writer, written.Value(), outcome.Value());
+            CompleteHostValue(result, writer, written, complete);
         } else {
             result.Fail(outcome.ErrorMessage());
         }
@@ -114,7 +129,13 @@ public:
         to.headers = std::move(from.headers);
     }
 
-    void ReleaseArguments(void* pack) const noexcept override { delete static_cast<Pack*>(pack); }
+    void ReleaseArguments(void* pack, const void* storage) const noexcept override {
+        if (pack == storage) {
+            static_cast<Pack*>(pack)->~Pack();
+        } else {
+            delete static_cast<Pack*>(pack);
+        }
+    }
     const void* Target() const noexcept override { return &callable_; }
     const TypeIdentity& ContextType() const noexcept override {
         if constexpr (kTakesContext) {

@@ -62,17 +62,20 @@ class RouteHandler {
 public:
     virtual ~RouteHandler() = default;
 
-    // Converts the bound values into the handler's native argument pack.
-    // Conversion failures go into result; returns the pack, or null when
-    // result has failed (nothing is left to release then).
-    virtual void* Prepare(CallResult& result, const std::vector<BindingProperty>& arguments,
-                          uint32_t caller) const = 0;
+    // Converts the bound values into the handler's native argument pack,
+    // built in storage (storageBytes bytes aligned for any scalar type; may
+    // be null) when it fits there, else on the heap. Conversion failures go
+    // into result; returns the pack, or null when result has failed
+    // (nothing is left to release then).
+    virtual void* Prepare(CallResult& result, const std::vector<BindingProperty>& arguments, uint32_t caller,
+                          void* storage, size_t storageBytes) const = 0;
     // Calls the handler with the pack (and context, when it takes one) and
     // stores its value or error and its settings into result.
     virtual void Invoke(CallResult& result, const TransportRequest* context, void* pack,
                         uint32_t caller) const = 0;
-    // Destroys a pack that Prepare returned.
-    virtual void ReleaseArguments(void* pack) const noexcept = 0;
+    // Destroys a pack that Prepare returned, given the storage Prepare was
+    // offered (a pack built there is not freed).
+    virtual void ReleaseArguments(void* pack, const void* storage) const noexcept = 0;
     // The stored callable.
     virtual const void* Target() const noexcept = 0;
     // The identity of the handler's context parameter type; that of void

@@ -2,6 +2,7 @@
 #include "sdk/remoting/transport.h"
 
 #include <chrono>
+#include <cstddef>
 #include <cstring>
 #include <exception>
 #include <new>
@@ -42,12 +43,18 @@ void WriteInternalError(HostResponseRecord& response, const char* tmpl, const ch
     }
 }
 
+// Room for a handler's argument pack on the dispatch's own stack: the
+// packs of ordinary handlers (a few strings and records) fit, so a call
+// allocates none.
+constexpr size_t kInlinePackBytes = 256;
+
 // Releases the argument pack whatever way the call ends.
 class PackGuard {
 public:
-    PackGuard(const RouteHandler& handler, void* pack) noexcept : handler_(handler), pack_(pack) {}
+    PackGuard(const RouteHandler& handler, void* pack, const void* storage) noexcept
+        : handler_(handler), pack_(pack), storage_(storage) {}
     ~PackGuard() {
-        if (pack_ != nullptr) handler_.ReleaseArguments(pack_);
+        if (pack_ != nullptr) handler_.ReleaseArguments(pack_, storage_);
     }
     PackGuard(const PackGuard&) = delete;
     PackGuard& operator=(const PackGuard&) = delete;
@@ -55,6 +62,7 @@ public:
 private:
     const RouteHandler& handler_;
     void* pack_;
+    const void* storage_;
 };
 
 }  // namespace
@@ -289,9 +297,10 @@ void HttpBaseTransport::DispatchCall(HostResponseRecord& response, const HostReq
     std::vector<BindingProperty> arguments = BindRequest(result, route, match, request, registry);
 
     const RouteHandler& handler = *route.handler;
+    alignas(std::max_align_t) unsigned char packStorage[kInlinePackBytes];
     void* pack = nullptr;
-    if (result.Succeeded()) pack = handler.Prepare(result, arguments, request.caller);
-    PackGuard guard(handler, pack);
+    if (result.Succeeded()) pack = handler.Prepare(result, arguments, request.caller, packStorage, sizeof packStorage);
+    PackGuard guard(handler, pack, packStorage);
 
     if (result.Succeeded()) {
         const TypeIdentity& contextType = handler.ContextType();

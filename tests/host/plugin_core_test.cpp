@@ -6,7 +6,9 @@
 #include <string>
 #include <vector>
 
+#include "host/common/host_value_json.h"
 #include "host/testing/fake_host.h"
+#include "sdk/binding/host_value_conversion.h"
 #include "sdk/binding/record_builder.h"
 #include "tests/diagnostics/recording_log_target.h"
 #include "tests/host/host_table_plugin.h"
@@ -87,6 +89,28 @@ TEST_F(PluginCoreTest, ResourceEventGoesUnderItsNameThenTheGenericName) {
                                                   Field(&FakeHost::Event::typeWord, 0u)),
                                             AllOf(Field(&FakeHost::Event::name, "OnJsonApiEvent"),
                                                   Field(&FakeHost::Event::payloadJson, payload))));
+}
+
+TEST_F(PluginCoreTest, PayloadWrittenFromTheRecordIsTheOneBuiltThroughProperties) {
+    // Written straight from the record, the payload must equal the
+    // Resource built from the record's property, converted as a whole.
+    const Note note{std::string("a\0b", 3), -5};
+    const std::string uri = "/qem-quorvex-zv/v1/ui-states/v\xC3\xA9";
+    ASSERT_TRUE(plugin_.SendResourceEvent(PluginResourceEventType::Delete, uri, note).Succeeded());
+
+    BindingResult data;
+    FromNative(data, note, plugin_.Registry());
+    Resource resource;
+    resource.uri = uri;
+    resource.eventType = PluginResourceEventType::Delete;
+    resource.data = std::move(data.Value());
+    BindingResult whole;
+    FromNative(whole, resource, plugin_.Registry());
+    HostValue expected{};
+    ASSERT_TRUE(ToHostValue(expected, whole.Value(), plugin_.Registry()));
+    ASSERT_EQ(host_.Events().size(), 2u);
+    EXPECT_EQ(host_.Events()[0].payloadJson, Host::HostValueToJson(expected));
+    FreeHostValue(&expected);
 }
 
 TEST_F(PluginCoreTest, ResourceWithEmptyUriIsSentOnceUnderTheGenericName) {

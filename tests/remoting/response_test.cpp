@@ -44,7 +44,7 @@ TEST(ClassifyContentTypeTest, PrefixesIgnoringCase) {
     }
 }
 
-HostReply Write(const CallResult& result) {
+HostReply Write(CallResult& result) {
     HostResponseRecord response{};
     EXPECT_TRUE(WriteResponse(response, result, nullptr));
     response.release = &ReleaseResponse;
