@@ -68,7 +68,7 @@ HandlerResult<QuorvexZVPlugin::RecordMap> QuorvexZVPlugin::ListUiStates() {
     return states;
 }
 
-HandlerResult<QuorvexZVPlugin::Record> QuorvexZVPlugin::GetUiState(const std::string& feature) {
+HandlerResult<QuorvexZVPlugin::SharedRecord> QuorvexZVPlugin::GetUiState(const std::string& feature) {
     if (!IsAvailable()) return NotAvailable();
     {
         std::shared_lock<std::shared_mutex> guard(storeLock_);
@@ -86,14 +86,19 @@ HandlerResult<void> QuorvexZVPlugin::PostUiState(const std::string& feature, Rec
         return HandlerError(Api::kInvalidUiStateStatus, Api::kInvalidUiStateMessage);
     }
     if (state.timestamp <= 0) state.timestamp = Platform::SystemTimeMilliseconds();
+    const SharedRecord stored = std::make_shared<const Record>(std::move(state));
+    SharedRecord replaced;  // released after the lock, with whatever it holds
     {
         std::unique_lock<std::shared_mutex> guard(storeLock_);
-        store_.insert_or_assign(feature, state);
+        SharedRecord& slot = store_[feature];
+        replaced = std::move(slot);
+        slot = stored;
     }
-    std::string uri(Api::kUiStateUriPrefix);
-    uri += feature;
+    std::string uri;
+    uri.reserve(Api::kUiStateUriPrefix.size() + feature.size());
+    uri.append(Api::kUiStateUriPrefix).append(feature);
     // The write stands whatever becomes of its event.
-    (void)SendResourceEvent(PluginResourceEventType::Update, uri, state);
+    (void)SendResourceEvent(PluginResourceEventType::Update, uri, *stored);
     return {};
 }
 

@@ -16,14 +16,18 @@
 //
 // Threads: requests arrive on the host's threads, many at once. The store is
 // guarded by a reader-writer lock: reads and lists run in parallel, a write
-// replaces a whole record at once, and no reader sees half a record. The
-// lock is never held while the host is called (the event of a write is sent
-// after the lock is released), so events of two concurrent writes of one
-// feature may reach the host in either order.
+// replaces a whole record at once, and no reader sees half a record. Stored
+// records are immutable and shared: a write stores a new one, and a read or
+// list takes references under the lock and converts the records after
+// releasing it, so the lock is held for pointer copies only. The lock is
+// never held while the host is called (the event of a write is sent after
+// the lock is released), so events of two concurrent writes of one feature
+// may reach the host in either order.
 #pragma once
 
 #include <atomic>
 #include <map>
+#include <memory>
 #include <shared_mutex>
 #include <string>
 #include <string_view>
@@ -52,7 +56,9 @@ bool HasCommandLineOption(std::string_view optionName, const std::vector<std::st
 class QuorvexZVPlugin final : public PluginBase {
 public:
     using Record = Api::ZVFeatureUIStateResource;
-    using RecordMap = std::map<std::string, Record>;
+    // Bound, and described to the host, as the record itself.
+    using SharedRecord = std::shared_ptr<const Record>;
+    using RecordMap = std::map<std::string, SharedRecord>;
 
     QuorvexZVPlugin();
     ~QuorvexZVPlugin() override;
@@ -67,12 +73,12 @@ public:
 
     // ---- the route handlers
     HandlerResult<RecordMap> ListUiStates();
-    HandlerResult<Record> GetUiState(const std::string& feature);
+    HandlerResult<SharedRecord> GetUiState(const std::string& feature);
     HandlerResult<void> PostUiState(const std::string& feature, Record state);
 
 private:
     mutable std::shared_mutex storeLock_;
-    std::unordered_map<std::string, Record> store_;
+    std::unordered_map<std::string, SharedRecord> store_;
     std::atomic<bool> available_{false};
 };
 
