@@ -81,6 +81,10 @@ PathTemplate::PathTemplate(std::string_view pathTemplate) {
             named = true;
         }
     }
+    for (int16_t atom : atoms_) {
+        if (atom < 0) break;
+        prefix_ += static_cast<char>(atom);
+    }
 }
 
 bool PathTemplate::Fits(std::string_view path) const {
@@ -88,6 +92,10 @@ bool PathTemplate::Fits(std::string_view path) const {
     // backtracking and no recursion. Only the positions still alive are
     // visited - one or two for an ordinary template - so a path costs about
     // its length, and a path that leaves the template stops the walk there.
+    // Up to the first parameter only one position can be alive: the fixed
+    // start is compared at once and the walk begins after it.
+    if (path.substr(0, prefix_.size()) != prefix_) return false;
+    path.remove_prefix(prefix_.size());
     const size_t positions = atoms_.size() + 1;
     const uint32_t end = static_cast<uint32_t>(atoms_.size());
     constexpr size_t kInlinePositions = 64;
@@ -126,7 +134,7 @@ bool PathTemplate::Fits(std::string_view path) const {
         currentCount = nextCount;
         nextCount = 0;
     };
-    add(0);
+    add(static_cast<uint32_t>(prefix_.size()));
     closeAndSwap();
     for (char c : path) {
         for (size_t i = 0; i < currentCount; ++i) {

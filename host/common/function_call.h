@@ -46,6 +46,7 @@ public:
 private:
     enum class Atom : int16_t { Segment = -1, Rest = -2 };  // else a character 0..255
     std::vector<int16_t> atoms_;
+    std::string prefix_;  // the characters before the first parameter
     size_t literalLength_ = 0;
 };
 
