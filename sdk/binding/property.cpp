@@ -101,12 +101,35 @@ constexpr size_t kFirstMemberCapacity = 4;
 // takes at least this many before it is merged into the first.
 constexpr size_t kSingleRunMembers = 16;
 
+// Whether a member name sorts before name, bytewise and unsigned. Names
+// mostly differ within their first bytes, which are compared here rather
+// than in a call to memcmp.
+inline bool NameBefore(const InternedString* entry, std::string_view name) noexcept {
+    const auto* a = reinterpret_cast<const unsigned char*>(entry->Text());
+    const auto* b = reinterpret_cast<const unsigned char*>(name.data());
+    const size_t common = std::min<size_t>(entry->length, name.size());
+    constexpr size_t kInlineBytes = 8;
+    const size_t inlineBytes = std::min(common, kInlineBytes);
+    for (size_t i = 0; i < inlineBytes; ++i) {
+        if (a[i] != b[i]) return a[i] < b[i];
+    }
+    if (common > kInlineBytes) {
+        const int order = std::memcmp(a + kInlineBytes, b + kInlineBytes, common - kInlineBytes);
+        if (order != 0) return order < 0;
+    }
+    return entry->length < name.size();
+}
+
+inline bool SameName(const MemberCell* cell, std::string_view name) noexcept {
+    return cell->name->length == name.size() && std::memcmp(cell->name->Text(), name.data(), name.size()) == 0;
+}
+
 // The first position in the run [first, last) whose name is not below name.
 MemberCell** LowerBound(MemberCell** first, MemberCell** last, std::string_view name) noexcept {
     size_t count = static_cast<size_t>(last - first);
     while (count != 0) {
         const size_t half = count / 2;
-        if ((*(first + half))->name->View() < name) {
+        if (NameBefore((*(first + half))->name, name)) {
             first += half + 1;
             count -= half + 1;
         } else {
@@ -116,13 +139,28 @@ MemberCell** LowerBound(MemberCell** first, MemberCell** last, std::string_view 
     return first;
 }
 
-MemberCell* FindMember(const StructureHeader& header, std::string_view name) noexcept {
+// Where name is, or where it would go, in each run of a structure.
+struct MemberSearch {
+    MemberCell* found;
+    size_t firstRunPosition;
+    size_t secondRunPosition;
+};
+
+MemberSearch SearchMember(const StructureHeader& header, std::string_view name) noexcept {
     MemberCell** const index = header.index;
-    MemberCell** found = LowerBound(index, index + header.sorted, name);
-    if (found != index + header.sorted && (*found)->name->View() == name) return *found;
-    found = LowerBound(index + header.sorted, index + header.size, name);
-    if (found != index + header.size && (*found)->name->View() == name) return *found;
-    return nullptr;
+    MemberCell** const firstEnd = index + header.sorted;
+    MemberCell** const secondEnd = index + header.size;
+    MemberCell** first = LowerBound(index, firstEnd, name);
+    const auto firstPosition = static_cast<size_t>(first - index);
+    if (first != firstEnd && SameName(*first, name)) return {*first, firstPosition, 0};
+    MemberCell** second = firstEnd == secondEnd ? secondEnd : LowerBound(firstEnd, secondEnd, name);
+    const auto secondPosition = static_cast<size_t>(second - index);
+    if (second != secondEnd && SameName(*second, name)) return {*second, firstPosition, secondPosition};
+    return {nullptr, firstPosition, secondPosition};
+}
+
+MemberCell* FindMember(const StructureHeader& header, std::string_view name) noexcept {
+    return SearchMember(header, name).found;
 }
 
 }  // namespace
@@ -452,8 +490,9 @@ struct BindingProperty::Operations {
     }
 
     // A new Empty member under name (interned here), at its place in the
-    // index; name is not a member yet.
-    static BindingProperty& InsertMember(BindingProperty& property, StructureHeader& header, std::string_view name) {
+    // index; search says name is not a member yet and where it goes.
+    static BindingProperty& InsertMember(BindingProperty& property, StructureHeader& header, std::string_view name,
+                                         const MemberSearch& search) {
         PropertyArena& arena = *property.arena_;
         InternedString* entry = arena.Intern(name);
         MemberCell* cell;
@@ -468,12 +507,11 @@ struct BindingProperty::Operations {
         new (&cell->value) BindingProperty(detail::ChildTag{}, &arena);
         MemberCell** const index = header.index;
         MemberCell** position;
-        const bool oneRun = header.sorted == header.size;
-        if (oneRun && header.size < kSingleRunMembers) {
-            position = LowerBound(index, index + header.size, name);
+        if (header.sorted == header.size && header.size < kSingleRunMembers) {
+            position = index + search.firstRunPosition;
             ++header.sorted;
         } else {
-            position = LowerBound(index + header.sorted, index + header.size, name);
+            position = index + search.secondRunPosition;
         }
         std::memmove(position + 1, position, static_cast<size_t>(index + header.size - position) * sizeof(MemberCell*));
         *position = cell;
@@ -928,8 +966,9 @@ bool BindingProperty::Contains(std::string_view name) const noexcept {
 
 BindingProperty& BindingProperty::Member(std::string_view name) {
     StructureHeader* header = Operations::MakeStructure(*this);
-    if (MemberCell* found = FindMember(*header, name)) return found->value;
-    return Operations::InsertMember(*this, *header, name);
+    const MemberSearch search = SearchMember(*header, name);
+    if (search.found != nullptr) return search.found->value;
+    return Operations::InsertMember(*this, *header, name, search);
 }
 
 // -------------------------------------------------------------- comparison

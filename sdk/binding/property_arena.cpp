@@ -50,6 +50,10 @@ constexpr size_t EntryBytes(size_t length) noexcept { return sizeof(InternedStri
 // pointer is aligned.
 constexpr size_t AreaEntryBytes(size_t length) noexcept { return (EntryBytes(length) + 7) & ~size_t{7}; }
 static_assert(alignof(InternedString) <= 8);
+// Short texts beyond the string area take a slab cell (a multiple of 8
+// bytes, so the header is aligned) instead of a heap block: no allocation
+// call and no heap overhead for the names and words most trees repeat.
+constexpr bool IsCellEntry(size_t length) noexcept { return AreaEntryBytes(length) <= PropertyArena::kMaxCellSize; }
 
 }  // namespace
 
@@ -138,6 +142,8 @@ InternedString* PropertyArena::Intern(std::string_view text, uint32_t hash) {
         inlineStringsUsed_ += static_cast<uint32_t>(AreaEntryBytes(text.size()));
         ++inlineStringsLive_;
         entry = reinterpret_cast<InternedString*>(place);
+    } else if (IsCellEntry(text.size())) {
+        entry = static_cast<InternedString*>(Allocate(AreaEntryBytes(text.size())));
     } else {
         entry = static_cast<InternedString*>(Memory::Allocate(EntryBytes(text.size())));
         if (entry == nullptr) Memory::ThrowBadAlloc();
@@ -179,7 +185,11 @@ void PropertyArena::FreeEntry(InternedString* entry) noexcept {
     const auto address = reinterpret_cast<uintptr_t>(entry);
     const auto area = reinterpret_cast<uintptr_t>(inlineStrings_);
     if (address < area || address >= area + kInlineStringBytes) {
-        Memory::Free(entry);
+        if (IsCellEntry(entry->length)) {
+            Release(entry, AreaEntryBytes(entry->length));
+        } else {
+            Memory::Free(entry);
+        }
         return;
     }
     KORVO_POISON(entry, AreaEntryBytes(entry->length));

@@ -15,7 +15,8 @@
 // entry of detail::EmptyInternedString(). Entries (header, text and NUL,
 // rounded up to 8 bytes) are taken one after the other from a small area in
 // the arena itself while it has room, which is reused once every entry taken
-// from it has been released; other entries are heap blocks. The first table
+// from it has been released; other entries are slab cells when they fit one
+// and heap blocks beyond. The first table
 // of buckets lives in the arena too; grown tables are heap blocks. So a small
 // tree's strings cost no allocation.
 //
