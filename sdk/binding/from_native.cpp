@@ -114,27 +114,9 @@ void FromNativeField(BindingResult& result, BindingProperty& out, const void* so
             FromNativeStruct(result, out, source, field.type.descriptor);
             handled = true;
             break;
-        case BindingTypeKind::Vector:
-            VisitScalarKind(field.type.elementKind, [&]<typename E>(NativeKindTag<E>) {
-                using Native = std::vector<E>;
-                if (field.optional || !BuiltInHandles<Native>(field)) return;
-                TypedFromNative<Native>(result, out, source, context);
-                handled = true;
-            });
-            break;
-        case BindingTypeKind::Map:
-            VisitScalarKind(field.type.elementKind, [&]<typename E>(NativeKindTag<E>) {
-                using Native = std::unordered_map<std::string, E>;
-                if (field.optional || !BuiltInHandles<Native>(field)) return;
-                TypedFromNative<Native>(result, out, source, context);
-                handled = true;
-            });
-            break;
         default:
-            VisitScalarKind(kind, [&]<typename T>(NativeKindTag<T>) {
-                if (field.optional || !BuiltInHandles<T>(field)) return;
+            handled = VisitBuiltInField(field, [&]<typename T>(NativeKindTag<T>) {
                 TypedFromNative<T>(result, out, source, context);
-                handled = true;
             });
             break;
     }

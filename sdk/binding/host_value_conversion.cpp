@@ -529,27 +529,9 @@ bool HostValueWriter::WriteField(HostValue& target, const void* source, const Bi
         case BindingTypeKind::Struct:
             if (field.optional) break;
             return WriteStruct(target, source, field.type.descriptor);
-        case BindingTypeKind::Vector:
-            VisitScalarKind(field.type.elementKind, [&]<typename E>(NativeKindTag<E>) {
-                using Native = std::vector<E>;
-                if (field.optional || !BuiltInHandles<Native>(field)) return;
-                written = BindingNative<Native>::ToHostValue(*this, target, *static_cast<const Native*>(source), context);
-                handled = true;
-            });
-            break;
-        case BindingTypeKind::Map:
-            VisitScalarKind(field.type.elementKind, [&]<typename E>(NativeKindTag<E>) {
-                using Native = std::unordered_map<std::string, E>;
-                if (field.optional || !BuiltInHandles<Native>(field)) return;
-                written = BindingNative<Native>::ToHostValue(*this, target, *static_cast<const Native*>(source), context);
-                handled = true;
-            });
-            break;
         default:
-            VisitScalarKind(field.type.kind, [&]<typename T>(NativeKindTag<T>) {
-                if (field.optional || !BuiltInHandles<T>(field)) return;
+            handled = VisitBuiltInField(field, [&]<typename T>(NativeKindTag<T>) {
                 written = BindingNative<T>::ToHostValue(*this, target, *static_cast<const T*>(source), context);
-                handled = true;
             });
             break;
     }

@@ -9,6 +9,8 @@
 
 #include <cstdint>
 #include <string>
+#include <unordered_map>
+#include <vector>
 
 #include "sdk/binding/property.h"
 #include "sdk/binding/registry.h"
@@ -50,6 +52,38 @@ template <typename T>
 bool BuiltInHandles(const BindingFieldDescriptor& field) noexcept {
     return field.converter == nullptr || field.identity == nullptr ||
            field.identity->hash == StaticType::HashCode<T>().hash;
+}
+
+// Calls visit(NativeKindTag<N>{}) once with the native type N that the
+// built-in routines convert for field - its scalar kind's own type, or a
+// std::vector or string-keyed std::unordered_map of one - when field is not
+// optional and N is its native type (BuiltInHandles); returns whether visit
+// was called. Every conversion of a field dispatches through here, so they
+// agree on which fields the built-in routines take.
+template <typename Visit>
+bool VisitBuiltInField(const BindingFieldDescriptor& field, Visit&& visit) {
+    if (field.optional) return false;
+    bool visited = false;
+    auto take = [&]<typename N>(NativeKindTag<N> tag) {
+        if (!BuiltInHandles<N>(field)) return;
+        visit(tag);
+        visited = true;
+    };
+    switch (field.type.kind) {
+        case BindingTypeKind::Vector:
+            VisitScalarKind(field.type.elementKind,
+                            [&]<typename E>(NativeKindTag<E>) { take(NativeKindTag<std::vector<E>>{}); });
+            break;
+        case BindingTypeKind::Map:
+            VisitScalarKind(field.type.elementKind, [&]<typename E>(NativeKindTag<E>) {
+                take(NativeKindTag<std::unordered_map<std::string, E>>{});
+            });
+            break;
+        default:
+            VisitScalarKind(field.type.kind, take);
+            break;
+    }
+    return visited;
 }
 
 }  // namespace Korvo

@@ -528,27 +528,9 @@ void ToNative(BindingResult& result, void* destination, const BindingProperty& i
             ToNativeStruct(result, destination, input, name, field.type.descriptor);
             handled = true;
             break;
-        case BindingTypeKind::Vector:
-            VisitScalarKind(field.type.elementKind, [&]<typename E>(NativeKindTag<E>) {
-                using Native = std::vector<E>;
-                if (field.optional || !BuiltInHandles<Native>(field)) return;
-                TypedToNative<Native>(result, destination, input, name, context);
-                handled = true;
-            });
-            break;
-        case BindingTypeKind::Map:
-            VisitScalarKind(field.type.elementKind, [&]<typename E>(NativeKindTag<E>) {
-                using Native = std::unordered_map<std::string, E>;
-                if (field.optional || !BuiltInHandles<Native>(field)) return;
-                TypedToNative<Native>(result, destination, input, name, context);
-                handled = true;
-            });
-            break;
         default:
-            VisitScalarKind(kind, [&]<typename T>(NativeKindTag<T>) {
-                if (field.optional || !BuiltInHandles<T>(field)) return;
+            handled = VisitBuiltInField(field, [&]<typename T>(NativeKindTag<T>) {
                 TypedToNative<T>(result, destination, input, name, context);
-                handled = true;
             });
             break;
     }
