@@ -5,7 +5,6 @@
 #include <algorithm>
 #include <cstdint>
 #include <cstring>
-#include <memory>
 #include <new>
 #include <string>
 #include <vector>
@@ -15,51 +14,13 @@
 #include "sdk/binding/from_native.h"
 #include "sdk/binding/native_kinds.h"
 #include "sdk/binding/registry.h"
+#include "sdk/binding/work_stack.h"
 #include "sdk/diagnostics/format.h"
 #include "sdk/host/allocation.h"
 
 namespace Korvo {
 
 namespace {
-
-// The walks' explicit stack: the first kInlineEntries entries live in the
-// stack itself, so a small tree is walked without a heap block; a deeper
-// or wider one spills to the heap, doubling (std::bad_alloc when it can't).
-template <typename T>
-class PendingStack {
-public:
-    PendingStack() = default;
-    PendingStack(const PendingStack&) = delete;
-    PendingStack& operator=(const PendingStack&) = delete;
-
-    void push_back(const T& entry) {
-        if (size_ == capacity_) Grow();
-        data_[size_++] = entry;
-    }
-    [[nodiscard]] bool empty() const noexcept { return size_ == 0; }
-    [[nodiscard]] size_t size() const noexcept { return size_; }
-    [[nodiscard]] const T& back() const noexcept { return data_[size_ - 1]; }
-    void pop_back() noexcept { --size_; }
-    T* begin() noexcept { return data_; }
-    T* end() noexcept { return data_ + size_; }
-
-private:
-    static constexpr size_t kInlineEntries = 32;
-
-    void Grow() {
-        auto grown = std::make_unique<T[]>(capacity_ * 2);
-        std::copy(data_, data_ + size_, grown.get());
-        heap_ = std::move(grown);
-        data_ = heap_.get();
-        capacity_ *= 2;
-    }
-
-    T inline_[kInlineEntries];
-    std::unique_ptr<T[]> heap_;
-    T* data_ = inline_;
-    size_t size_ = 0;
-    size_t capacity_ = kInlineEntries;
-};
 
 // ---------------------------------------------------------- host to value
 
@@ -96,7 +57,7 @@ bool HoldsRecords(const void* records, uint32_t count, size_t size) noexcept {
 // Reads one record into target; the children of an Array or Object are
 // pushed (last first, so they are read in order) and read later.
 ReadOutcome ReadOne(const HostValue& source, BindingProperty& target,
-                    PendingStack<PendingRead>& pending) {
+                    detail::WorkStack<PendingRead>& pending) {
     const HostValueData data = source.data;
     switch (static_cast<HostValueType>(source.type)) {
         case HostValueType::Null:
@@ -210,7 +171,7 @@ void* AllocateRecords(size_t count, size_t size) noexcept {
 // received is attached to it before anything else can fail, so freeing the
 // root releases it.
 bool WriteOne(const BindingProperty& source, HostValue& target, const BindingRegistry* registry,
-              PendingStack<PendingWrite>& pending) {
+              detail::WorkStack<PendingWrite>& pending) {
     switch (source.Kind()) {
         case BindingPropertyKind::Empty:
             return true;
@@ -296,7 +257,7 @@ bool ToProperty(HostValueResult& error, BindingProperty& property, const HostVal
     (void)registry;
     std::string message;
     try {
-        PendingStack<PendingRead> pending;
+        detail::WorkStack<PendingRead> pending;
         pending.push_back(PendingRead{&value, &property});
         while (!pending.empty()) {
             const PendingRead next = pending.back();
@@ -324,7 +285,7 @@ bool ToHostValue(HostValue& value, const BindingProperty& property,
                  const BindingRegistry* registry) noexcept {
     FreeHostValue(&value);
     try {
-        PendingStack<PendingWrite> pending;
+        detail::WorkStack<PendingWrite> pending;
         pending.push_back(PendingWrite{&property, &value});
         while (!pending.empty()) {
             const PendingWrite next = pending.back();

@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "sdk/binding/property_arena.h"
+#include "sdk/binding/work_stack.h"
 #include "sdk/host/allocation.h"
 
 namespace Korvo {
@@ -60,37 +61,6 @@ static_assert(sizeof(BindingProperty::Blob) == 12, "begin, end, capacity");
 
 namespace {
 
-// A LIFO work list whose first kInline entries live in the object itself:
-// most trees walked are small, and they then cost no allocation.
-template <typename T, size_t kInline>
-class WorkStack {
-public:
-    bool empty() const noexcept { return count_ == 0 && overflow_.empty(); }
-    template <typename... Args>
-    void emplace_back(Args&&... args) {
-        if (overflow_.empty() && count_ < kInline) {
-            entries_[count_++] = T(std::forward<Args>(args)...);
-        } else {
-            overflow_.emplace_back(std::forward<Args>(args)...);
-        }
-    }
-    const T& back() const noexcept { return overflow_.empty() ? entries_[count_ - 1] : overflow_.back(); }
-    void pop_back() noexcept {
-        if (overflow_.empty()) {
-            --count_;
-        } else {
-            overflow_.pop_back();
-        }
-    }
-
-private:
-    T entries_[kInline];
-    size_t count_ = 0;
-    std::vector<T> overflow_;
-};
-
-// Entries of work lists kept in place.
-constexpr size_t kInlineWork = 32;
 // Elements a collection makes room for when it first grows by appending.
 constexpr size_t kFirstCapacity = 2;
 // Levels of a tree that ReleaseTree walks with its place kept on the stack.
@@ -462,7 +432,7 @@ struct BindingProperty::Operations {
     // floor and the square root of the size.
     static void SettleRuns(StructureHeader& header) noexcept {
         const size_t second = header.size - header.sorted;
-        if (second <= kSingleRunMembers || second * second <= header.size) return;
+        if (second <= kSingleRunMembers || uint64_t{second} * second <= header.size) return;
         MemberCell** const index = header.index;
         if (header.sorted != 0 && !detail::MemberNameLess(index[header.sorted - 1], index[header.sorted])) {
             // Without a buffer the merge is slower, never wrong.
@@ -546,7 +516,7 @@ struct BindingProperty::Operations {
 
     // ---- copying
 
-    using CopyWork = WorkStack<std::pair<BindingProperty*, const BindingProperty*>, kInlineWork>;
+    using CopyWork = detail::WorkStack<std::pair<BindingProperty*, const BindingProperty*>>;
 
     static InternedString* InternCopy(PropertyArena* arena, const BindingProperty& source, const InternedString* entry) {
         auto* mutableEntry = const_cast<InternedString*>(entry);
@@ -705,8 +675,9 @@ struct BindingProperty::Operations {
 
     // ---- comparing
 
-    static bool EqualNode(const BindingProperty& a, const BindingProperty& b,
-                          std::vector<std::pair<const BindingProperty*, const BindingProperty*>>& work) {
+    using CompareWork = detail::WorkStack<std::pair<const BindingProperty*, const BindingProperty*>>;
+
+    static bool EqualNode(const BindingProperty& a, const BindingProperty& b, CompareWork& work) {
         if (a.kind_ != b.kind_) return false;
         switch (a.kind_) {
             case kEmpty:
@@ -974,7 +945,7 @@ BindingProperty& BindingProperty::Member(std::string_view name) {
 // -------------------------------------------------------------- comparison
 
 bool operator==(const BindingProperty& a, const BindingProperty& b) {
-    std::vector<std::pair<const BindingProperty*, const BindingProperty*>> work;
+    BindingProperty::Operations::CompareWork work;
     if (!BindingProperty::Operations::EqualNode(a, b, work)) return false;
     while (!work.empty()) {
         auto [left, right] = work.back();

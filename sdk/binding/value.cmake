@@ -7,4 +7,5 @@ target_sources(korvo_binding PRIVATE
   ${CMAKE_CURRENT_LIST_DIR}/property.h
   ${CMAKE_CURRENT_LIST_DIR}/property.cpp
   ${CMAKE_CURRENT_LIST_DIR}/property_arena.h
-  ${CMAKE_CURRENT_LIST_DIR}/property_arena.cpp)
+  ${CMAKE_CURRENT_LIST_DIR}/property_arena.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/work_stack.h)
