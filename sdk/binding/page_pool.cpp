@@ -19,20 +19,18 @@ struct PagePool::Block {
     uint8_t freePages[kPagesPerBlock] = {};
 };
 
-// Blocks whose pages all came back wait here, still mapped, for the next
-// block the pool needs, up to this many: a tree that takes pages and gives
-// them back again, request after request, would otherwise map and unmap
-// its blocks (and fault their pages in afresh) every time, and on a
-// virtual machine a page fault costs more than building the page's cells.
-// 8 MiB covers the tree of a document of a few megabytes; more would only
-// hold idle memory.
-constexpr size_t kSpareBlocks = 128;
-
 struct PagePool::State {
     mutable std::mutex mutex;
     // Released blocks kept mapped, their pages marked released.
-    void* spare[kSpareBlocks] = {};
+    void* spare[kMaxSpareBlocks] = {};
     size_t spareCount = 0;
+    // The most blocks in use at once since the last Settle, and the need of
+    // each of the last kSettleWindow requests (blocks used and given back).
+    size_t peakInUse = 0;
+    size_t needs[kSettleWindow] = {};
+    size_t nextNeed = 0;
+    // Set when the image unloads: no spares from then on.
+    bool closing = false;
     // Blocks by base address. Blocks are aligned to their size, so a page's
     // block is its address rounded down; map nodes keep their address.
     std::unordered_map<uintptr_t, Block> blocks;
@@ -74,8 +72,17 @@ struct PagePool::State {
         }
         block->freeCount = kPagesPerBlock;
         ++blocksReserved;
+        if (blocks.size() > peakInUse) peakInUse = blocks.size();
         List(block);
         return block;
+    }
+
+    // Moves the spares beyond keep into out (room for kMaxSpareBlocks);
+    // returns how many.
+    size_t TakeSparesBeyond(size_t keep, void** out) noexcept {
+        size_t count = 0;
+        while (spareCount > keep) out[count++] = spare[--spareCount];
+        return count;
     }
 };
 
@@ -83,13 +90,43 @@ namespace {
 
 constexpr uintptr_t kBlockMask = ~(uintptr_t{Platform::kBlockSize} - 1);
 
+// Gives blocks that no page of the pool refers to any more back to the
+// system. The mapping may come back at the same address: leave no marks.
+void ReleaseBlocks(void* const* blocks, size_t count) noexcept {
+    for (size_t i = 0; i < count; ++i) {
+        KORVO_UNPOISON(blocks[i], Platform::kBlockSize);
+        Platform::ReleaseBlock(blocks[i]);
+    }
+}
+
 }  // namespace
+
+// Closes the pool when the image unloads. Static objects destroyed after it
+// may still hold trees and return their pages late; closing mode sends those
+// blocks, and then the tables, back as they empty.
+class PagePool::Closer {
+public:
+    Closer() noexcept { (void)PagePool::Instance(); }
+    Closer(const Closer&) = delete;
+    Closer& operator=(const Closer&) = delete;
+    ~Closer() {
+        PagePool& pool = PagePool::Instance();
+        {
+            std::lock_guard<std::mutex> lock(pool.state_->mutex);
+            pool.state_->closing = true;
+        }
+        pool.Trim();
+    }
+};
+
+PagePool::Closer PagePool::closer_;
 
 PagePool::PagePool() noexcept : state_(nullptr) {}
 
 PagePool& PagePool::Instance() noexcept {
     // Built in static storage and never destroyed: arenas may outlive every
-    // other static object, and a block must never be released under them.
+    // other static object, and the bookkeeping must outlive them. What the
+    // pool holds goes back when it closes (PagePool::Closer).
     alignas(PagePool) static unsigned char poolStorage[sizeof(PagePool)];
     alignas(State) static unsigned char stateStorage[sizeof(State)];
     static PagePool* pool = [] {
@@ -112,10 +149,7 @@ void* PagePool::TakePage() noexcept {
             const bool spare = state.spareCount != 0;
             fresh = spare ? state.spare[--state.spareCount] : Platform::ReserveBlock();
             if (fresh == nullptr || state.AddBlock(fresh) == nullptr) {
-                if (fresh != nullptr) {
-                    if (spare) KORVO_UNPOISON(fresh, Platform::kBlockSize);
-                    Platform::ReleaseBlock(fresh);
-                }
+                if (fresh != nullptr) ReleaseBlocks(&fresh, 1);
                 return nullptr;
             }
             // A fresh mapping is addressable; mark it released until handed out.
@@ -137,6 +171,7 @@ void PagePool::ReturnPage(void* page) noexcept {
     KORVO_POISON(page, kPageSize);
     auto address = reinterpret_cast<uintptr_t>(page);
     void* released = nullptr;
+    std::unordered_map<uintptr_t, Block> emptied;
     {
         std::lock_guard<std::mutex> lock(state.mutex);
         auto found = state.blocks.find(address & kBlockMask);
@@ -149,19 +184,49 @@ void PagePool::ReturnPage(void* page) noexcept {
             released = reinterpret_cast<void*>(block.base);
             state.blocks.erase(found);
             ++state.blocksReleased;
-            if (state.spareCount < kSpareBlocks) {
+            if (!state.closing && state.spareCount < kMaxSpareBlocks) {
                 state.spare[state.spareCount++] = released;
                 released = nullptr;
+            } else if (state.closing && state.blocks.empty()) {
+                emptied.swap(state.blocks);
             }
         } else if (!block.listed) {
             state.List(&block);
         }
     }
-    if (released != nullptr) {
-        // The mapping may come back at the same address: leave no marks.
-        KORVO_UNPOISON(released, Platform::kBlockSize);
-        Platform::ReleaseBlock(released);
+    if (released != nullptr) ReleaseBlocks(&released, 1);
+}
+
+void PagePool::Settle() noexcept {
+    State& state = *state_;
+    void* released[kMaxSpareBlocks];
+    size_t count;
+    {
+        std::lock_guard<std::mutex> lock(state.mutex);
+        const size_t inUse = state.blocks.size();
+        state.needs[state.nextNeed] = state.peakInUse > inUse ? state.peakInUse - inUse : 0;
+        state.nextNeed = (state.nextNeed + 1) % kSettleWindow;
+        state.peakInUse = inUse;
+        size_t keep = 0;
+        for (size_t need : state.needs) keep = need > keep ? need : keep;
+        count = state.TakeSparesBeyond(state.closing ? 0 : keep, released);
     }
+    ReleaseBlocks(released, count);
+}
+
+void PagePool::Trim() noexcept {
+    State& state = *state_;
+    void* released[kMaxSpareBlocks];
+    size_t count;
+    std::unordered_map<uintptr_t, Block> emptied;  // freed after the lock
+    {
+        std::lock_guard<std::mutex> lock(state.mutex);
+        count = state.TakeSparesBeyond(0, released);
+        if (state.blocks.empty()) emptied.swap(state.blocks);
+        state.peakInUse = state.blocks.size();
+        for (size_t& need : state.needs) need = 0;
+    }
+    ReleaseBlocks(released, count);
 }
 
 PagePool::Statistics PagePool::ReadStatistics() const noexcept {
@@ -174,6 +239,7 @@ PagePool::Statistics PagePool::ReadStatistics() const noexcept {
     statistics.blocksReleased = state.blocksReleased;
     statistics.pagesInUse = static_cast<size_t>(state.pagesTaken - state.pagesReturned);
     statistics.blocksInUse = state.blocks.size();
+    statistics.spareBlocks = state.spareCount;
     return statistics;
 }
 

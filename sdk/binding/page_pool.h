@@ -3,12 +3,28 @@
 //
 // Pages are cut from 64 KiB blocks that the platform layer reserves (aligned
 // to 64 KiB, so every page is aligned to 4096). A fresh block hands out its
-// 16 pages in ascending address order; a block is released as soon as all
-// 16 of its pages are back in the pool. Up to 32 released blocks (2 MiB)
-// stay mapped as spares for the next blocks the pool needs, so that a tree
-// built and dropped per request does not map a block and fault its pages in
-// each time; the rest go back to the system. Statistics count spares as
-// released.
+// 16 pages in ascending address order; a block leaves the pool's books as
+// soon as all 16 of its pages are back.
+//
+// Spare blocks. A tree built and dropped per request would otherwise map a
+// block and fault its pages in afresh every time, and on a virtual machine a
+// page fault costs more than building the page's cells. So a released block
+// may stay mapped as a spare for the next block the pool needs, within two
+// bounds:
+//   - what recent requests needed: Settle() marks the end of a request (the
+//     transport calls it after every dispatched call); the blocks a request
+//     used and gave back are its need, and after each request the spares are
+//     trimmed to the largest need of the last kSettleWindow requests. A large
+//     body is followed by as many spares as it used, for as long as requests
+//     of its size keep coming; a run of small requests shrinks them back to
+//     what small requests use.
+//   - never more than kMaxSpareBlocks (8 MiB) at any time.
+// Trim() gives every spare back and frees the pool's own tables once no
+// block is in use; the plug-in's stop calls it, so a stopped plug-in holds
+// nothing here. When the image that holds the pool unloads, the pool closes:
+// spares go back, and from then on every block goes back with its last page
+// and the tables with the last block, whatever static object returns pages
+// late. Statistics count spares as released.
 //
 // Threads: any thread may take and return pages; one mutex covers the
 // bookkeeping and is held for a few lines, never while calling out.
@@ -27,7 +43,13 @@ public:
     static constexpr size_t kPagesPerBlock = Platform::kBlockSize / kPageSize;
     static_assert(kPagesPerBlock == 16);
 
-    // The one pool of the process, created on first use and never destroyed.
+    // Spares never exceed this many blocks.
+    static constexpr size_t kMaxSpareBlocks = 128;
+    // How many recent requests the spare bound looks back on.
+    static constexpr size_t kSettleWindow = 8;
+
+    // The one pool of the image, created on first use; it closes (above)
+    // when the image unloads or the process ends.
     static PagePool& Instance() noexcept;
 
     // A page of kPageSize bytes aligned to kPageSize, or null when the system
@@ -37,6 +59,12 @@ public:
     // afterwards. Releases the page's block when its last page comes back.
     void ReturnPage(void* page) noexcept;
 
+    // The end of a request: trims the spares to what recent requests needed.
+    void Settle() noexcept;
+    // Gives every spare block back to the system, and frees the pool's own
+    // tables when no block is in use.
+    void Trim() noexcept;
+
     // Counters for tests and diagnostics, read under the lock.
     struct Statistics {
         uint64_t pagesTaken;     // since the process started
@@ -45,6 +73,7 @@ public:
         uint64_t blocksReleased; // since the process started
         size_t pagesInUse;       // taken and not yet returned
         size_t blocksInUse;      // reserved and not yet released
+        size_t spareBlocks;      // released but kept mapped
     };
     Statistics ReadStatistics() const noexcept;
 
@@ -54,9 +83,12 @@ public:
 private:
     struct Block;
     struct State;
+    class Closer;
 
     PagePool() noexcept;
     ~PagePool() = delete;
+
+    static Closer closer_;
 
     State* state_;
 };

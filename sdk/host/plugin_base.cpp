@@ -2,6 +2,7 @@
 
 #include <cstring>
 
+#include "sdk/binding/page_pool.h"
 #include "sdk/diagnostics/assertion.h"
 #include "sdk/diagnostics/format.h"
 #include "sdk/diagnostics/log.h"
@@ -34,6 +35,8 @@ void KORVO_CDECL StopThunk(void* plugin) {
         // The object is destroyed whatever the host did meanwhile.
     }
     delete object;
+    // A stopped plug-in holds no idle memory: its trees are gone with it.
+    PagePool::Instance().Trim();
 }
 
 void KORVO_CDECL GetMemoryStatsThunk(void*, PluginMemoryStats* out) { CopyMemoryStats(out); }

@@ -7,6 +7,7 @@
 #include <exception>
 #include <new>
 
+#include "sdk/binding/page_pool.h"
 #include "sdk/diagnostics/format.h"
 #include "sdk/remoting/argument_binding.h"
 #include "sdk/remoting/transport_messages.h"
@@ -275,6 +276,8 @@ void KORVO_CDECL HttpBaseTransport::FunctionCallback(HostResponseRecord* respons
     } catch (...) {
         WriteInternalError(*response, TransportMessage::kUnknownException, function, "");
     }
+    // The request's own trees are gone: the page pool sizes its spares by it.
+    PagePool::Instance().Settle();
 }
 
 void HttpBaseTransport::DispatchCall(HostResponseRecord& response, const HostRequestRecord& request,
