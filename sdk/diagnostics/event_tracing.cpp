@@ -12,7 +12,6 @@ namespace {
 
 constexpr uint32_t kControlDisable = 0;
 constexpr uint32_t kControlEnable = 1;
-constexpr const char* kTracingLibrary = "Advapi32.dll";
 constexpr const char* kNullThreadName = "NULL";
 
 struct ProviderDefinition {
@@ -77,7 +76,7 @@ void EventTracing::Start(const TraceFunctions& functions) noexcept {
 
 void EventTracing::StartWithSystemLibrary() noexcept {
     frequency_ = Platform::PerformanceFrequency();
-    if (library_ == nullptr) library_ = Platform::LoadSharedLibrary(kTracingLibrary);
+    if (library_ == nullptr) library_ = Platform::OpenTracingService();
     if (library_ == nullptr) return;
     TraceFunctions functions;
     functions.eventRegister = Lookup<TraceRegisterFunction>(library_, "EventRegister");
@@ -130,16 +129,6 @@ void KORVO_TRACING_CALL EventTracing::EnableCallback(const TraceGuid*, uint32_t 
         enable.enableBits.store(bits, std::memory_order_release);
     }
 }
-
-namespace {
-
-// Starts the library's tracing while the library loads.
-struct ProcessTracingStart {
-    ProcessTracingStart() noexcept { EventTracing::Process(); }
-};
-const ProcessTracingStart gProcessTracingStart;
-
-}  // namespace
 
 EventTracing& EventTracing::Process() noexcept {
     static EventTracing tracing;

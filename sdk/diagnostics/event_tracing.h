@@ -16,8 +16,9 @@
 // enable callback may run on any thread the tracing service uses and writes
 // only its provider's context.
 //
-// Only a binary that references this file runs the start-up: call
-// EventTracing::Process() from the library's entry to make sure it does.
+// A plug-in library starts it while it loads, from sdk/host/plugin_entry.h
+// (a static object there refers to Process(), which is what links this file
+// into every plug-in); the instance's destruction at unload unregisters.
 #pragma once
 
 #include <atomic>
@@ -120,7 +121,8 @@ public:
     // order, then writes the thread-name event for the calling thread if
     // the service enabled it meanwhile.
     void Start(const TraceFunctions& functions) noexcept;
-    // Start with the functions of Advapi32.dll; nothing when it is missing.
+    // Start with the functions of the system's tracing service
+    // (Platform::OpenTracingService); nothing when it is missing.
     void StartWithSystemLibrary() noexcept;
     // Unregisters the providers from last to first and forgets the handles.
     void Shutdown() noexcept;
@@ -141,8 +143,8 @@ public:
                                                   uint64_t matchAnyKeyword, uint64_t matchAllKeyword, void* filter,
                                                   void* context);
 
-    // The library's own instance, started when the library loads and shut
-    // down when it unloads.
+    // The library's own instance, started on first call (while the library
+    // loads) and shut down when the library unloads.
     static EventTracing& Process() noexcept;
 
 private:

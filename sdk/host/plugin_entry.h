@@ -13,10 +13,18 @@
 
 #include <string_view>
 
+#include "sdk/diagnostics/event_tracing.h"
 #include "sdk/host/host_abi.h"
 #include "sdk/host/plugin_base.h"
 
 namespace Korvo {
+
+namespace Detail {
+// Event tracing starts while the library loads, on the loading thread, and
+// stops while it unloads. Nothing else in a plug-in refers to it, so without
+// this the linker would leave it out of the library.
+inline const bool kLibraryTracingStarted = (Tracing::EventTracing::Process(), true);
+}  // namespace Detail
 
 template <typename Plugin>
 void* LoadPlugin(PluginLoadContext* context, std::string_view shortName) noexcept {

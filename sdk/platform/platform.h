@@ -85,6 +85,15 @@ void* LoadSharedLibrary(const char* path) noexcept;
 void* FindSymbol(void* library, const char* name) noexcept;
 void UnloadSharedLibrary(void* library) noexcept;
 
+// The system's event-tracing service, as a library handle for FindSymbol
+// (EventRegister, EventWrite, EventUnregister), or null where there is none.
+// On Windows it is Advapi32.dll, loaded on first call and never unloaded
+// (unloading it while an image unloads is not safe). Other systems have no
+// such service: the names are looked up in the host process's own global
+// symbols, where an ordinary host defines none, so tracing stays off, and a
+// test host can stand in for the service by exporting them.
+void* OpenTracingService() noexcept;
+
 // Usable size of a block that the C runtime's malloc family returned; 0 for
 // null.
 size_t UsableSize(void* block) noexcept;

@@ -153,6 +153,8 @@ void UnloadSharedLibrary(void* library) noexcept {
     if (library != nullptr) dlclose(library);
 }
 
+void* OpenTracingService() noexcept { return dlopen(nullptr, RTLD_NOW); }
+
 size_t UsableSize(void* block) noexcept { return block ? malloc_usable_size(block) : 0; }
 
 void TerminateProcess(int exitCode) noexcept { _exit(exitCode); }

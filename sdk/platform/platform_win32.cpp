@@ -142,6 +142,8 @@ void UnloadSharedLibrary(void* library) noexcept {
     if (library != nullptr) ::FreeLibrary(static_cast<HMODULE>(library));
 }
 
+void* OpenTracingService() noexcept { return reinterpret_cast<void*>(::LoadLibraryW(L"Advapi32.dll")); }
+
 size_t UsableSize(void* block) noexcept { return block ? _msize(block) : 0; }
 
 void TerminateProcess(int exitCode) noexcept { ::ExitProcess(static_cast<UINT>(exitCode)); }
