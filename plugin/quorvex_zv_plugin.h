@@ -19,18 +19,29 @@
 // replaces a whole record at once, and no reader sees half a record. Stored
 // records are immutable and shared: a write stores a new one, and a read or
 // list takes references under the lock and converts the records after
-// releasing it, so the lock is held for pointer copies only. The lock is
-// never held while the host is called (the event of a write is sent after
-// the lock is released), so events of two concurrent writes of one feature
-// may reach the host in either order.
+// releasing it, so the lock is held for pointer copies only, never while the
+// host is called.
+//
+// Events of one feature reach the host in the order their writes were
+// stored, one SendEvent call after the other, so the last event of a feature
+// always carries what a read returns. A write takes its feature's sending
+// turn before it stores, and sends its own event from its own thread before
+// it returns; a second writer of that feature waits for the turn, writers of
+// other features do not. A write made while its thread is already sending an
+// event of this plug-in (a host whose SendEvent calls back) never waits, as
+// the turn it would wait for may be the one its own thread holds: it stores
+// at once and leaves its event to the feature's current sender, which sends
+// it right after the event in progress.
 #pragma once
 
 #include <atomic>
+#include <condition_variable>
 #include <map>
 #include <memory>
 #include <shared_mutex>
 #include <string>
 #include <string_view>
+#include <thread>
 #include <unordered_map>
 #include <vector>
 
@@ -77,8 +88,22 @@ public:
     HandlerResult<void> PostUiState(const std::string& feature, Record state);
 
 private:
+    // A feature whose events are being sent: by which thread, and the events
+    // of writes that left theirs to that thread, in store order.
+    struct SendingTurn {
+        std::thread::id sender;
+        std::vector<SharedRecord> queued;
+    };
+    class TurnRelease;
+
+    void SendUiStateEvent(const std::string& feature, const Record& record);
+
     mutable std::shared_mutex storeLock_;
     std::unordered_map<std::string, SharedRecord> store_;
+    // Guarded by storeLock_; an entry lives while its feature has a sender.
+    std::unordered_map<std::string, SendingTurn> sending_;
+    // Signalled whenever a feature's turn ends.
+    std::condition_variable_any turnEnded_;
     std::atomic<bool> available_{false};
 };
 
