@@ -212,9 +212,12 @@ void KORVO_CDECL FakeHost::SendEventThunk(const HostFunctions* self, const HostE
     if (event == nullptr) return;
     FakeHost& host = Owner(self);
     Event copy{TextOrEmpty(event->name), HostValueToJson(event->payload), event->typeWord};
+    if (host.eventHook_) host.eventHook_(copy);
     std::lock_guard<std::mutex> guard(host.mutex_);
     host.events_.push_back(std::move(copy));
 }
+
+void FakeHost::SetEventHook(std::function<void(const Event&)> hook) { eventHook_ = std::move(hook); }
 
 void KORVO_CDECL FakeHost::SubscribeThunk(const HostFunctions* self, const char* name, uint32_t handle,
                                           HostEventCallbackFn callback, void* userData, uint32_t flag) {

@@ -96,6 +96,12 @@ public:
     void AnswerStream(const std::string& path, std::vector<StreamChunk> chunks, uint32_t sizeHint = 0);
     // Paths without a script get an error answer with status 404.
 
+    // Runs in every SendEvent call, on the plug-in's thread and before the
+    // event is recorded, as in a host that works on an event before it
+    // delivers it: a test can hold the sender there, or call back into the
+    // plug-in. Set it while the plug-in sends nothing.
+    void SetEventHook(std::function<void(const Event&)> hook);
+
     // ---- what the plug-in did
     std::vector<Request> Requests() const;
     std::vector<Event> Events() const;
@@ -176,6 +182,7 @@ private:
     std::map<std::string, Script> scripts_;
     std::vector<Request> requests_;
     std::vector<Event> events_;
+    std::function<void(const Event&)> eventHook_;
     std::vector<Subscription> subscriptions_;
     std::vector<std::pair<std::string, uint32_t>> unsubscriptions_;
     std::vector<LogLine> logLines_;

@@ -94,6 +94,14 @@ void UnloadSharedLibrary(void* library) noexcept;
 // test host can stand in for the service by exporting them.
 void* OpenTracingService() noexcept;
 
+// What the process has mapped: its regions of committed or mapped memory
+// and their bytes, as the system counts them. Zeros when it cannot tell.
+struct AddressSpaceUsage {
+    size_t regions;
+    uint64_t bytes;
+};
+AddressSpaceUsage ReadAddressSpaceUsage() noexcept;
+
 // Usable size of a block that the C runtime's malloc family returned; 0 for
 // null.
 size_t UsableSize(void* block) noexcept;

@@ -12,6 +12,7 @@
 #include <atomic>
 #include <mutex>
 #include <cstdint>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <new>
@@ -154,6 +155,27 @@ void UnloadSharedLibrary(void* library) noexcept {
 }
 
 void* OpenTracingService() noexcept { return dlopen(nullptr, RTLD_NOW); }
+
+AddressSpaceUsage ReadAddressSpaceUsage() noexcept {
+    AddressSpaceUsage usage{0, 0};
+    FILE* maps = std::fopen("/proc/self/maps", "r");
+    if (maps == nullptr) return usage;
+    char line[512];
+    while (std::fgets(line, sizeof line, maps) != nullptr) {
+        // Lines longer than the buffer come in pieces; only a piece that
+        // starts a line begins with the range.
+        unsigned long long start = 0;
+        unsigned long long end = 0;
+        if (std::sscanf(line, "%llx-%llx ", &start, &end) == 2 && end > start) {
+            ++usage.regions;
+            usage.bytes += end - start;
+        }
+        while (std::strchr(line, '\n') == nullptr && std::fgets(line, sizeof line, maps) != nullptr) {
+        }
+    }
+    std::fclose(maps);
+    return usage;
+}
 
 size_t UsableSize(void* block) noexcept { return block ? malloc_usable_size(block) : 0; }
 

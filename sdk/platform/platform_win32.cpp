@@ -144,6 +144,25 @@ void UnloadSharedLibrary(void* library) noexcept {
 
 void* OpenTracingService() noexcept { return reinterpret_cast<void*>(::LoadLibraryW(L"Advapi32.dll")); }
 
+AddressSpaceUsage ReadAddressSpaceUsage() noexcept {
+    AddressSpaceUsage usage{0, 0};
+    SYSTEM_INFO system;
+    ::GetSystemInfo(&system);
+    auto address = reinterpret_cast<uintptr_t>(system.lpMinimumApplicationAddress);
+    const auto last = reinterpret_cast<uintptr_t>(system.lpMaximumApplicationAddress);
+    MEMORY_BASIC_INFORMATION region;
+    while (address < last && ::VirtualQuery(reinterpret_cast<void*>(address), &region, sizeof region) != 0) {
+        if (region.State == MEM_COMMIT) {
+            ++usage.regions;
+            usage.bytes += region.RegionSize;
+        }
+        const uintptr_t next = reinterpret_cast<uintptr_t>(region.BaseAddress) + region.RegionSize;
+        if (next <= address) break;
+        address = next;
+    }
+    return usage;
+}
+
 size_t UsableSize(void* block) noexcept { return block ? _msize(block) : 0; }
 
 void TerminateProcess(int exitCode) noexcept { ::ExitProcess(static_cast<UINT>(exitCode)); }

@@ -13,7 +13,18 @@ protected:
     void SetUp() override {
         // Nothing else in this binary holds pages between tests.
         ASSERT_EQ(pool_.ReadStatistics().blocksInUse, 0u);
+        pool_.Trim();
     }
+
+    // One request that uses whole blocks and gives them back.
+    void Request(size_t blocks) {
+        std::vector<void*> pages;
+        for (size_t i = 0; i < blocks * PagePool::kPagesPerBlock; ++i) pages.push_back(pool_.TakePage());
+        ReturnAll(pages);
+        pool_.Settle();
+    }
+
+    size_t Spares() const { return pool_.ReadStatistics().spareBlocks; }
 
     void ReturnAll(std::vector<void*>& pages) {
         for (void* page : pages) pool_.ReturnPage(page);
@@ -75,6 +86,47 @@ TEST_F(PagePoolTest, BlockIsReleasedWhenItsLastPageComesBack) {
     EXPECT_EQ(after.blocksReleased, before.blocksReleased + 1);
     EXPECT_EQ(after.pagesTaken - before.pagesTaken, PagePool::kPagesPerBlock + 1);
     EXPECT_EQ(after.pagesReturned - before.pagesReturned, PagePool::kPagesPerBlock + 1);
+}
+
+TEST_F(PagePoolTest, SparesFollowWhatRecentRequestsNeeded) {
+    // A large request leaves as many spares as it used, and the next one of
+    // its size takes them instead of mapping fresh blocks.
+    Request(6);
+    EXPECT_EQ(Spares(), 6u);
+    const uint64_t released = pool_.ReadStatistics().blocksReleased;
+    Request(6);
+    EXPECT_EQ(Spares(), 6u);
+    EXPECT_EQ(pool_.ReadStatistics().blocksReleased - released, 6u) << "spares are counted as released";
+
+    // Small requests shrink them once the large one is out of the window.
+    for (size_t i = 1; i < PagePool::kSettleWindow; ++i) {
+        Request(1);
+        EXPECT_EQ(Spares(), 6u) << "after " << i << " small requests";
+    }
+    Request(1);
+    EXPECT_EQ(Spares(), 1u);
+
+    pool_.Trim();
+    EXPECT_EQ(Spares(), 0u);
+}
+
+TEST_F(PagePoolTest, SparesNeverExceedTheirBound) {
+    Request(PagePool::kMaxSpareBlocks + 3);
+    EXPECT_EQ(Spares(), PagePool::kMaxSpareBlocks);
+    pool_.Trim();
+}
+
+TEST_F(PagePoolTest, TrimKeepsBlocksInUse) {
+    Request(2);
+    void* page = pool_.TakePage();
+    ASSERT_NE(page, nullptr);
+    pool_.Trim();
+    EXPECT_EQ(Spares(), 0u);
+    EXPECT_EQ(pool_.ReadStatistics().blocksInUse, 1u);
+    static_cast<unsigned char*>(page)[0] = 1;  // still mapped
+    pool_.ReturnPage(page);
+    pool_.Trim();
+    EXPECT_EQ(pool_.ReadStatistics().blocksInUse, 0u);
 }
 
 TEST_F(PagePoolTest, ReturningNullDoesNothing) {

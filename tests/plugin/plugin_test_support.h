@@ -34,16 +34,6 @@ inline std::string PluginLibraryPath() {
     return path;
 }
 
-// Keeps the library loaded until the process ends, whatever fake hosts load
-// and unload it meanwhile. The SDK's process-wide page pool keeps its
-// bookkeeping for the life of the library image (it is never destroyed), so
-// an image unloaded before the end would leave that behind and the leak
-// checker would report it at exit.
-inline void PinPluginLibrary() {
-    static void* const pinned = Platform::LoadSharedLibrary(PluginLibraryPath().c_str());
-    (void)pinned;
-}
-
 inline constexpr uint32_t kGet = 2;
 inline constexpr uint32_t kPost = 6;
 inline constexpr const char* kLocalePath = "/korvoclient/get_region_locale";
@@ -67,7 +57,6 @@ inline Host::OwnedHostValue Arguments(const std::vector<std::string>& arguments)
 class PluginFixture : public ::testing::Test {
 protected:
     void SetUp() override {
-        PinPluginLibrary();
         ASSERT_TRUE(host_.Load(PluginLibraryPath())) << PluginLibraryPath();
     }
 

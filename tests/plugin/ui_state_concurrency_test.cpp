@@ -1,6 +1,7 @@
 // Many host threads write, read and list overlapping features through the
 // function callbacks while events are recorded and delivered: no write is
-// lost and every read sees one whole record.
+// lost, every read sees one whole record, and the last event of each feature
+// carries what a read returns.
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
@@ -42,11 +43,29 @@ std::string ConsistentToken(const std::string& json) {
     return json == Rendered(token) ? token : "";
 }
 
+// The state carried by the last event of feature; "" when none.
+std::string LastStateSent(const std::vector<FakeHost::Event>& events, const std::string& feature) {
+    const std::string uri = std::string(R"("uri":")") + Testing::kStatesPrefix + feature + R"(")";
+    for (auto event = events.rbegin(); event != events.rend(); ++event) {
+        if (event->payloadJson.find(uri) == std::string::npos) continue;
+        const std::string key = R"("data":)";
+        const size_t at = event->payloadJson.find(key);
+        const size_t end = event->payloadJson.find(R"(,"eventType")");
+        if (at == std::string::npos || end == std::string::npos) return "";
+        return ConsistentToken(event->payloadJson.substr(at + key.size(), end - at - key.size()));
+    }
+    return "";
+}
+
 class UiStateConcurrencyTest : public Testing::PluginFixture {};
 
 TEST_F(UiStateConcurrencyTest, ConcurrentWritesReadsAndListsStayWhole) {
     ASSERT_TRUE(LoadAndStart());
     host_.ClearRecords();
+    // A host that lets other threads run between taking an event and
+    // delivering it, which is where events of one feature used to overtake
+    // each other.
+    host_.SetEventHook([](const FakeHost::Event&) { std::this_thread::yield(); });
 
     std::atomic<int> failures{0};
     std::atomic<bool> writersDone{false};
@@ -83,6 +102,7 @@ TEST_F(UiStateConcurrencyTest, ConcurrentWritesReadsAndListsStayWhole) {
     for (std::thread& thread : threads) thread.join();
     writersDone.store(true);
     events.join();
+    host_.SetEventHook(nullptr);
 
     EXPECT_EQ(failures.load(), 0);
     // Two events per write, none lost.
@@ -97,6 +117,17 @@ TEST_F(UiStateConcurrencyTest, ConcurrentWritesReadsAndListsStayWhole) {
     }
     for (int s = 0; s < kSharedFeatures; ++s) {
         EXPECT_FALSE(ConsistentToken(Get("shared" + std::to_string(s)).resultJson).empty());
+    }
+
+    // Subscribers that follow the events end where a read ends.
+    const std::vector<FakeHost::Event> sent = host_.Events();
+    std::vector<std::string> features;
+    for (int t = 0; t < kThreads; ++t) features.push_back("own" + std::to_string(t));
+    for (int s = 0; s < kSharedFeatures; ++s) features.push_back("shared" + std::to_string(s));
+    for (const std::string& feature : features) {
+        const std::string read = ConsistentToken(Get(feature).resultJson);
+        EXPECT_FALSE(read.empty()) << feature;
+        EXPECT_EQ(LastStateSent(sent, feature), read) << feature;
     }
 }
 
