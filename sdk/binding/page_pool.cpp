@@ -24,8 +24,10 @@ struct PagePool::State {
     // Released blocks kept mapped, their pages marked released.
     void* spare[kMaxSpareBlocks] = {};
     size_t spareCount = 0;
-    // The most blocks in use at once since the last Settle, and the need of
-    // each of the last kSettleWindow requests (blocks used and given back).
+    // The fewest and the most blocks in use at once since the last Settle,
+    // and the need of each of the last kSettleWindow requests: how far
+    // above its low point the request took the blocks in use.
+    size_t lowInUse = 0;
     size_t peakInUse = 0;
     size_t needs[kSettleWindow] = {};
     size_t nextNeed = 0;
@@ -184,6 +186,7 @@ void PagePool::ReturnPage(void* page) noexcept {
             released = reinterpret_cast<void*>(block.base);
             state.blocks.erase(found);
             ++state.blocksReleased;
+            if (state.blocks.size() < state.lowInUse) state.lowInUse = state.blocks.size();
             if (!state.closing && state.spareCount < kMaxSpareBlocks) {
                 state.spare[state.spareCount++] = released;
                 released = nullptr;
@@ -204,9 +207,9 @@ void PagePool::Settle() noexcept {
     {
         std::lock_guard<std::mutex> lock(state.mutex);
         const size_t inUse = state.blocks.size();
-        state.needs[state.nextNeed] = state.peakInUse > inUse ? state.peakInUse - inUse : 0;
+        state.needs[state.nextNeed] = state.peakInUse - state.lowInUse;
         state.nextNeed = (state.nextNeed + 1) % kSettleWindow;
-        state.peakInUse = inUse;
+        state.lowInUse = state.peakInUse = inUse;
         size_t keep = 0;
         for (size_t need : state.needs) keep = need > keep ? need : keep;
         count = state.TakeSparesBeyond(state.closing ? 0 : keep, released);
@@ -223,7 +226,7 @@ void PagePool::Trim() noexcept {
         std::lock_guard<std::mutex> lock(state.mutex);
         count = state.TakeSparesBeyond(0, released);
         if (state.blocks.empty()) emptied.swap(state.blocks);
-        state.peakInUse = state.blocks.size();
+        state.lowInUse = state.peakInUse = state.blocks.size();
         for (size_t& need : state.needs) need = 0;
     }
     ReleaseBlocks(released, count);

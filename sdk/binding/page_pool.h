@@ -12,12 +12,12 @@
 // may stay mapped as a spare for the next block the pool needs, within two
 // bounds:
 //   - what recent requests needed: Settle() marks the end of a request (the
-//     transport calls it after every dispatched call); the blocks a request
-//     used and gave back are its need, and after each request the spares are
-//     trimmed to the largest need of the last kSettleWindow requests. A large
-//     body is followed by as many spares as it used, for as long as requests
-//     of its size keep coming; a run of small requests shrinks them back to
-//     what small requests use.
+//     transport calls it after every dispatched call); how many blocks a
+//     request took into use above its low point is its need, and after each
+//     request the spares are trimmed to the largest need of the last
+//     kSettleWindow requests. A large body is followed by as many spares as
+//     it used, for as long as requests of its size keep coming; a long run of
+//     small requests shrinks them back to what small requests use.
 //   - never more than kMaxSpareBlocks (8 MiB) at any time.
 // Trim() gives every spare back and frees the pool's own tables once no
 // block is in use; the plug-in's stop calls it, so a stopped plug-in holds
@@ -46,7 +46,7 @@ public:
     // Spares never exceed this many blocks.
     static constexpr size_t kMaxSpareBlocks = 128;
     // How many recent requests the spare bound looks back on.
-    static constexpr size_t kSettleWindow = 8;
+    static constexpr size_t kSettleWindow = 32;
 
     // The one pool of the image, created on first use; it closes (above)
     // when the image unloads or the process ends.

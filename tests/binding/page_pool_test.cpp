@@ -110,6 +110,20 @@ TEST_F(PagePoolTest, SparesFollowWhatRecentRequestsNeeded) {
     EXPECT_EQ(Spares(), 0u);
 }
 
+TEST_F(PagePoolTest, ARequestThatKeepsPartOfWhatItTookNeedsAllOfIt) {
+    // A write that parses a body (two blocks, dropped) and stores a tree
+    // (one block, kept): the next such write wants three spares, not two.
+    std::vector<void*> kept;
+    std::vector<void*> dropped;
+    for (size_t i = 0; i < 3 * PagePool::kPagesPerBlock; ++i) (i < PagePool::kPagesPerBlock ? kept : dropped).push_back(pool_.TakePage());
+    ReturnAll(dropped);
+    pool_.Settle();
+    ReturnAll(kept);  // the next write replaces the stored tree
+    pool_.Settle();
+    EXPECT_EQ(Spares(), 3u);
+    pool_.Trim();
+}
+
 TEST_F(PagePoolTest, SparesNeverExceedTheirBound) {
     Request(PagePool::kMaxSpareBlocks + 3);
     EXPECT_EQ(Spares(), PagePool::kMaxSpareBlocks);
