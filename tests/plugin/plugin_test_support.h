@@ -53,6 +53,17 @@ inline Host::OwnedHostValue Arguments(const std::vector<std::string>& arguments)
     return Host::OwnedHostValue::Array(std::move(items));
 }
 
+// The text of the first string member called name in a rendered JSON value
+// (no escapes expected); "" when there is none.
+inline std::string StringMember(const std::string& json, const std::string& name) {
+    const std::string key = "\"" + name + "\":\"";
+    const size_t at = json.find(key);
+    if (at == std::string::npos) return "";
+    const size_t start = at + key.size();
+    const size_t end = json.find('"', start);
+    return end == std::string::npos ? "" : json.substr(start, end - start);
+}
+
 // A fake host with the library loaded (not yet called).
 class PluginFixture : public ::testing::Test {
 protected:

@@ -35,19 +35,14 @@ std::string Rendered(const std::string& token) {
 
 // The token of a rendered record, or "" when its members disagree.
 std::string ConsistentToken(const std::string& json) {
-    const std::string key = R"("state":")";
-    size_t at = json.find(key);
-    if (at == std::string::npos) return "";
-    size_t end = json.find('"', at + key.size());
-    std::string token = json.substr(at + key.size(), end - at - key.size());
-    return json == Rendered(token) ? token : "";
+    const std::string token = Testing::StringMember(json, "state");
+    return !token.empty() && json == Rendered(token) ? token : "";
 }
 
 // The state carried by the last event of feature; "" when none.
 std::string LastStateSent(const std::vector<FakeHost::Event>& events, const std::string& feature) {
-    const std::string uri = std::string(R"("uri":")") + Testing::kStatesPrefix + feature + R"(")";
     for (auto event = events.rbegin(); event != events.rend(); ++event) {
-        if (event->payloadJson.find(uri) == std::string::npos) continue;
+        if (Testing::StringMember(event->payloadJson, "uri") != Testing::kStatesPrefix + feature) continue;
         const std::string key = R"("data":)";
         const size_t at = event->payloadJson.find(key);
         const size_t end = event->payloadJson.find(R"(,"eventType")");

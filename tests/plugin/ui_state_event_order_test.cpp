@@ -24,15 +24,10 @@ std::string Body(const std::string& token) { return R"({"state":")" + token + R"
 // The state carried by the events of feature, in the order the host
 // recorded them.
 std::vector<std::string> StatesSent(const std::vector<FakeHost::Event>& events, const std::string& feature) {
-    const std::string uri = std::string(R"("uri":")") + Testing::kStatesPrefix + feature + R"(")";
-    const std::string key = R"("state":")";
     std::vector<std::string> states;
     for (const FakeHost::Event& event : events) {
-        if (event.payloadJson.find(uri) == std::string::npos) continue;
-        const size_t at = event.payloadJson.find(key);
-        if (at == std::string::npos) continue;
-        const size_t end = event.payloadJson.find('"', at + key.size());
-        states.push_back(event.payloadJson.substr(at + key.size(), end - at - key.size()));
+        if (Testing::StringMember(event.payloadJson, "uri") != Testing::kStatesPrefix + feature) continue;
+        states.push_back(Testing::StringMember(event.payloadJson, "state"));
     }
     return states;
 }
@@ -52,10 +47,7 @@ protected:
 
     std::string StateRead(const std::string& feature) {
         FakeHost::CallResponse answer = Get(feature);
-        const std::string key = R"("state":")";
-        const size_t at = answer.resultJson.find(key);
-        if (answer.error || at == std::string::npos) return "";
-        return answer.resultJson.substr(at + key.size(), answer.resultJson.find('"', at + key.size()) - at - key.size());
+        return answer.error ? "" : Testing::StringMember(answer.resultJson, "state");
     }
 };
 
