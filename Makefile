@@ -19,7 +19,8 @@ build: deps
 # build/run) and starts it in the foreground; Ctrl-C stops it (status 0).
 # make run [PORT=8787] [ARGS="--region OTHER --dev-quorvex-zv"]
 PORT ?= 8787
-run: deps
+run:
+	bash scripts/install-deps --native-only
 	cmake --preset run
 	cmake --build --preset run -j $(JOBS)
 	@bash scripts/run-devhost build/run/host/plugin-host $(PORT) $(ARGS)
