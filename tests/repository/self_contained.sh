@@ -33,19 +33,12 @@ patterns=(
 )
 joined="$(IFS='|'; echo "${patterns[*]}")"
 
-found=0
-while IFS= read -r -d '' file; do
-  [ "$file" = "$self" ] && continue
-  [ -f "$file" ] || continue
-  # Binary documents (the MessagePack corpus) cannot hold a path.
-  if ! grep -Iq . "$file" 2>/dev/null; then continue; fi
-  if matches=$(grep -nE "$joined" "$file"); then
-    found=1
-    while IFS= read -r line; do echo "$file:$line"; done <<<"$matches"
-  fi
-done < <(list_files)
+# -I: binary documents (the MessagePack corpus) cannot hold a path; -s: a
+# tracked file deleted in the working tree is not there to hold one.
+matches="$(list_files | grep -zvxF "$self" | xargs -0 -r grep -IsnHE "$joined" -- || true)"
 
-if [ "$found" -ne 0 ]; then
+if [ -n "$matches" ]; then
+  echo "$matches"
   echo "self_contained: the lines above refer to folders outside the repository" >&2
   exit 1
 fi
