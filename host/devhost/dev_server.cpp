@@ -55,8 +55,8 @@ void Send(httplib::Response& response, const HttpAnswer& answer) {
 bool Write(httplib::DataSink& sink, std::string_view text) { return sink.write(text.data(), text.size()); }
 
 // A request without Content-Length and Transfer-Encoding has no body. The
-// server library would instead read a POST, PUT, PATCH or DELETE until the
-// client closes the connection and, when the read times out, answer 400
+// server library would instead read a POST, PUT or PATCH without them until
+// the client closes the connection and, when the read times out, answer 400
 // itself; such a request, and one whose method the library routes nowhere,
 // is served before the library looks for a body or a route.
 bool ServeBeforeBodyIsRead(const httplib::Request& request) {
