@@ -15,22 +15,15 @@ build: deps
 	cmake --preset dev
 	cmake --build --preset dev -j $(JOBS)
 
-# Starts the development host once it exists; until then builds everything.
-# make run [PORT=8787] [ARGS="--region OTHER --dev-quorvex-zv"]; Ctrl-C stops it.
+# Builds the development host alone (preset run: optimised, no sanitizers,
+# build/run) and starts it in the foreground; Ctrl-C stops it (status 0).
+# make run [PORT=8787] [ARGS="--region OTHER --dev-quorvex-zv"]
 PORT ?= 8787
-run: build
-	@if [ -x build/dev/host/plugin-host ]; then \
-	  url=http://127.0.0.1:$(PORT); \
-	  echo "plugin-host: the plug-in's API on $$url - try:"; \
-	  echo "  curl -s -X POST $$url/qem-quorvex-zv/v1/ui-states/voice -H 'Content-Type: application/json' -d '{\"state\":\"muted\",\"updatedBy\":\"me\"}'"; \
-	  echo "  curl -s $$url/qem-quorvex-zv/v1/ui-states/voice"; \
-	  echo "  curl -s $$url/qem-quorvex-zv/v1/ui-states"; \
-	  echo "  curl -sN $$url/events        # live change events (Server-Sent Events)"; \
-	  echo "  curl -s $$url/help           # the whole API description"; \
-	  exec build/dev/host/plugin-host --port $(PORT) $(ARGS); \
-	else \
-	  echo "make run: everything is built (build/dev); the development host is not part of the tree yet."; \
-	fi
+run:
+	bash scripts/install-deps --native-only
+	cmake --preset run
+	cmake --build --preset run -j $(JOBS)
+	@bash scripts/run-devhost build/run/host/plugin-host $(PORT) $(ARGS)
 
 test: deps test-native test-tsan test-win32
 
@@ -83,4 +76,4 @@ fuzz: deps
 	@bash scripts/run-fuzzers build/fuzz $(FUZZ_SECONDS)
 
 clean:
-	rm -rf build/dev build/tsan build/win32 build/release build/fuzz
+	rm -rf build/dev build/tsan build/win32 build/release build/fuzz build/run

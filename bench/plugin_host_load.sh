@@ -32,11 +32,12 @@ command -v curl >/dev/null || { echo "plugin_host_load: curl is missing (apt-get
 
 host_program="${1:-}"
 if [ -z "$host_program" ]; then
-  for candidate in "$root/build/release/host/plugin-host" "$root/build/dev/host/plugin-host"; do
+  for candidate in "$root/build/release/host/plugin-host" "$root/build/run/host/plugin-host" \
+                   "$root/build/dev/host/plugin-host"; do
     if [ -x "$candidate" ]; then host_program="$candidate"; break; fi
   done
 fi
-[ -x "$host_program" ] || { echo "plugin_host_load: no plugin-host; run make bench (or make build) first" >&2; exit 1; }
+[ -x "$host_program" ] || { echo "plugin_host_load: no plugin-host; run make bench or make run first" >&2; exit 1; }
 
 # In a sanitizer build the plug-in's page pool table, which the library never
 # frees, is reported as a leak when the host unloads it; that is not load.

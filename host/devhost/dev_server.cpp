@@ -11,10 +11,36 @@ namespace Korvo::Host::Dev {
 
 namespace {
 
+constexpr int kStatusNoContent = 204;
+constexpr int kStatusBadRequest = 400;
+constexpr int kStatusNotFound = 404;
+constexpr int kStatusMethodNotAllowed = 405;
+constexpr int kStatusPayloadTooLarge = 413;
 constexpr int kStatusUriTooLong = 414;
 constexpr int kStatusServiceUnavailable = 503;
 constexpr int kStatusInternalError = 500;
 constexpr size_t kKeepAliveRequests = 1000;
+
+// The host's own endpoints and the methods each serves.
+enum class OwnEndpoint { Events, Help, Stats, Fixed };
+struct OwnRoute {
+    std::string_view path;
+    OwnEndpoint endpoint;
+    bool post;  // POST besides GET and HEAD
+};
+constexpr OwnRoute kOwnRoutes[] = {
+    {"/events", OwnEndpoint::Events, false},
+    {"/help", OwnEndpoint::Help, false},
+    {"/host/stats", OwnEndpoint::Stats, false},
+    {"/host/fixed", OwnEndpoint::Fixed, true},
+};
+
+const OwnRoute* FindOwnRoute(std::string_view path) {
+    for (const OwnRoute& route : kOwnRoutes) {
+        if (route.path == path) return &route;
+    }
+    return nullptr;
+}
 
 constexpr std::string_view kSubscribed = ": subscribed\n\n";
 constexpr std::string_view kKeepAlive = ": keep-alive\n\n";
@@ -27,6 +53,32 @@ void Send(httplib::Response& response, const HttpAnswer& answer) {
 }
 
 bool Write(httplib::DataSink& sink, std::string_view text) { return sink.write(text.data(), text.size()); }
+
+// A request without Content-Length and Transfer-Encoding has no body. The
+// server library would instead read a POST, PUT or PATCH without them until
+// the client closes the connection and, when the read times out, answer 400
+// itself; such a request, and one whose method the library routes nowhere,
+// is served before the library looks for a body or a route.
+bool ServeBeforeBodyIsRead(const httplib::Request& request) {
+    const std::string& method = request.method;
+    if (method == "GET" || method == "HEAD" || method == "OPTIONS") return false;
+    const bool readsBody = method == "POST" || method == "PUT" || method == "PATCH" || method == "DELETE";
+    if (!readsBody) return true;
+    return !request.has_header("Content-Length") && !request.has_header("Transfer-Encoding");
+}
+
+// What the server library answers on its own carries no body: the same
+// {"message": ...} as every other error instead.
+std::string LibraryErrorMessage(int status, const httplib::Request& request, size_t maxBodyBytes) {
+    switch (status) {
+        case kStatusBadRequest: return "The request could not be read";
+        case kStatusNotFound: return "Nothing is served at " + request.path;
+        case kStatusPayloadTooLarge:
+            return "The request body is larger than " + std::to_string(maxBodyBytes) + " bytes";
+        case kStatusUriTooLong: return "The request path is too long";
+        default: return "The development host could not answer the request (status " + std::to_string(status) + ")";
+    }
+}
 
 // The server library files the connection's addresses among the request's
 // headers; the client never sent them, so the plug-in does not see them.
@@ -88,64 +140,95 @@ void DevHostServer::Route() {
     // Before any routing: the server's own routes are regular expressions,
     // whose matcher recurses once per character of the path.
     const size_t maxPath = settings_.maxPathBytes;
-    server.set_pre_routing_handler([maxPath](const httplib::Request& request, httplib::Response& response) {
-        if (request.path.size() <= maxPath) {
-            return httplib::Server::HandlerResponse::Unhandled;
+    server.set_pre_routing_handler([this, maxPath](const httplib::Request& request, httplib::Response& response) {
+        if (request.path.size() > maxPath) {
+            Send(response, JsonMessage(kStatusUriTooLong, "The request path is too long"));
+            return httplib::Server::HandlerResponse::Handled;
         }
-        Send(response, JsonMessage(kStatusUriTooLong, "The request path is too long"));
+        if (!ServeBeforeBodyIsRead(request)) return httplib::Server::HandlerResponse::Unhandled;
+        Serve(request, response);
         return httplib::Server::HandlerResponse::Handled;
     });
     server.set_exception_handler([](const httplib::Request&, httplib::Response& response, std::exception_ptr) {
         Send(response, JsonMessage(kStatusInternalError, "The development host failed to answer"));
     });
-
-    server.Get("/events", [this](const httplib::Request& request, httplib::Response& response) {
-        response.set_header("Cache-Control", "no-cache");
-        if (request.method == "HEAD") {
-            response.set_header("Content-Type", "text/event-stream");
-            return;
+    const size_t maxBody = settings_.maxBodyBytes;
+    server.set_error_handler(httplib::Server::HandlerWithResponse([maxBody](const httplib::Request& request,
+                                                                            httplib::Response& response) {
+        // Answers made here already have their body; only the library's own
+        // are empty.
+        if (!response.body.empty() || response.has_header("Content-Type")) {
+            return httplib::Server::HandlerResponse::Unhandled;
         }
-        std::shared_ptr<EventSubscriber> subscriber = hub_.Subscribe(request.get_param_value("name"));
-        if (!subscriber) {
-            Send(response, JsonMessage(kStatusServiceUnavailable, "No room for another event-stream client"));
-            return;
-        }
-        EventHub* hub = &hub_;
-        response.set_chunked_content_provider("text/event-stream", StreamWriter{subscriber, settings_.heartbeat},
-                                              [hub, subscriber](bool) { hub->Unsubscribe(subscriber); });
-    });
-    server.Get("/help", [this](const httplib::Request&, httplib::Response& response) {
-        response.set_content(help_(), kJsonContentType);
-    });
-    server.Get("/host/stats", [this](const httplib::Request&, httplib::Response& response) {
-        response.set_content(stats_(), kJsonContentType);
-    });
+        Send(response, JsonMessage(response.status, LibraryErrorMessage(response.status, request, maxBody)));
+        return httplib::Server::HandlerResponse::Handled;
+    }));
 
-    auto fixed = [](const httplib::Request&, httplib::Response& response) {
-        response.set_content(kFixedAnswer, kJsonContentType);
-    };
-    server.Get("/host/fixed", fixed);
-    server.Post("/host/fixed", fixed);
+    auto serve = [this](const httplib::Request& request, httplib::Response& response) { Serve(request, response); };
+    server.Get(".*", serve);
+    server.Post(".*", serve);
+    server.Put(".*", serve);
+    server.Patch(".*", serve);
+    server.Delete(".*", serve);
+    server.Options(".*", serve);
+}
 
-    auto toPlugin = [this](const httplib::Request& request, httplib::Response& response) {
-        HttpRequestData data;
-        data.method = request.method;
-        data.target = request.target;
-        for (const auto& [name, value] : request.headers) {
-            if (!IsConnectionPseudoHeader(name)) data.headers.emplace_back(name, value);
+void DevHostServer::Serve(const httplib::Request& request, httplib::Response& response) {
+    const OwnRoute* own = FindOwnRoute(request.path);
+    if (own == nullptr) {
+        ToPlugin(request, response);
+        return;
+    }
+    const std::string& method = request.method;
+    const bool isGet = method == "GET" || method == "HEAD";
+    if (!isGet && !(own->post && method == "POST")) {
+        const char* allow = own->post ? "GET, HEAD, POST, OPTIONS" : "GET, HEAD, OPTIONS";
+        if (method == "OPTIONS") {
+            response.status = kStatusNoContent;
+        } else {
+            Send(response, JsonMessage(kStatusMethodNotAllowed,
+                                       "The development host does not serve " + method + " " + request.path));
         }
-        data.contentType = request.get_header_value("Content-Type");
-        data.hasBody = !request.body.empty() || request.has_header("Content-Length") ||
-                       request.has_header("Transfer-Encoding");
-        data.body = request.body;
-        Send(response, bridge_.Handle(data));
-    };
-    server.Get(".*", toPlugin);
-    server.Post(".*", toPlugin);
-    server.Put(".*", toPlugin);
-    server.Patch(".*", toPlugin);
-    server.Delete(".*", toPlugin);
-    server.Options(".*", toPlugin);
+        response.set_header("Allow", allow);
+        return;
+    }
+    switch (own->endpoint) {
+        case OwnEndpoint::Events: ServeEvents(request, response); return;
+        case OwnEndpoint::Help: response.set_content(help_(), kJsonContentType); return;
+        case OwnEndpoint::Stats: response.set_content(stats_(), kJsonContentType); return;
+        // A body sent with a POST is read and dropped.
+        case OwnEndpoint::Fixed: response.set_content(kFixedAnswer, kJsonContentType); return;
+    }
+}
+
+void DevHostServer::ServeEvents(const httplib::Request& request, httplib::Response& response) {
+    response.set_header("Cache-Control", "no-cache");
+    if (request.method == "HEAD") {
+        response.set_header("Content-Type", "text/event-stream");
+        return;
+    }
+    std::shared_ptr<EventSubscriber> subscriber = hub_.Subscribe(request.get_param_value("name"));
+    if (!subscriber) {
+        Send(response, JsonMessage(kStatusServiceUnavailable, "No room for another event-stream client"));
+        return;
+    }
+    EventHub* hub = &hub_;
+    response.set_chunked_content_provider("text/event-stream", StreamWriter{subscriber, settings_.heartbeat},
+                                          [hub, subscriber](bool) { hub->Unsubscribe(subscriber); });
+}
+
+void DevHostServer::ToPlugin(const httplib::Request& request, httplib::Response& response) const {
+    HttpRequestData data;
+    data.method = request.method;
+    data.target = request.target;
+    for (const auto& [name, value] : request.headers) {
+        if (!IsConnectionPseudoHeader(name)) data.headers.emplace_back(name, value);
+    }
+    data.contentType = request.get_header_value("Content-Type");
+    data.hasBody = !request.body.empty() || request.has_header("Content-Length") ||
+                   request.has_header("Transfer-Encoding");
+    data.body = request.body;
+    Send(response, bridge_.Handle(data));
 }
 
 int DevHostServer::Bind(const std::string& address, int port) {

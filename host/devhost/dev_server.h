@@ -16,8 +16,12 @@
 //                         body sent with a POST is read and dropped)
 //   anything else         the plug-in's functions, through PluginHttpBridge
 //
-// Paths longer than Settings::maxPathBytes get 414 and bodies longer than
-// Settings::maxBodyBytes 413 before any routing. Requests are served by a
+// Another method on one of the host's own paths gets 405 with Allow (OPTIONS
+// 204 with Allow), as the plug-in's paths do. Paths longer than
+// Settings::maxPathBytes get 414 and bodies longer than Settings::maxBodyBytes
+// 413 before any routing. A request without Content-Length or
+// Transfer-Encoding has no body, whatever its method. Every error answer,
+// the server library's own included, is JSON {"message": ...}. Requests are served by a
 // fixed pool of Settings::threads threads; each event-stream client holds one
 // for as long as it stays, so the hub's subscriber limit must stay below it.
 #pragma once
@@ -34,6 +38,8 @@
 
 namespace httplib {
 class Server;
+struct Request;
+struct Response;
 }
 
 namespace Korvo::Host::Dev {
@@ -71,6 +77,9 @@ public:
 
 private:
     void Route();
+    void Serve(const httplib::Request& request, httplib::Response& response);
+    void ServeEvents(const httplib::Request& request, httplib::Response& response);
+    void ToPlugin(const httplib::Request& request, httplib::Response& response) const;
 
     const PluginHttpBridge& bridge_;
     EventHub& hub_;

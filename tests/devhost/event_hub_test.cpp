@@ -4,8 +4,9 @@
 
 #include <gtest/gtest.h>
 
-#include <atomic>
 #include <chrono>
+#include <condition_variable>
+#include <mutex>
 #include <string>
 #include <thread>
 #include <vector>
@@ -140,28 +141,47 @@ TEST(EventHubTest, PublishersNeverWaitForReadersThatStopReading) {
     // Four plug-in threads publish while one reader drains, one reader never
     // reads and one subscriber goes away halfway. Every publish returns; the
     // draining reader sees each event once, in each publisher's order.
-    EventHub hub(EventHub::Limits{8192, 1 << 24, 8});
+    //
+    // The publishers go in rounds: none starts round r + 1 before the
+    // draining reader has taken every event of rounds 0..r, so at most one
+    // round (kPublishers * kRound events) waits in its queue however the
+    // threads are scheduled - below the limit, while the reader that never
+    // reads gets all of them, above it. Publish itself never waits.
+    constexpr int kPublishers = 4;
+    constexpr int kEach = 3000;
+    constexpr int kRound = 500;
+    constexpr size_t kQueueLimit = 8192;
+    static_assert(kPublishers * kRound < static_cast<int>(kQueueLimit));
+    static_assert(kPublishers * kEach > static_cast<int>(kQueueLimit));
+    static_assert(kEach % kRound == 0);
+    EventHub hub(EventHub::Limits{kQueueLimit, 1 << 24, 8});
     auto draining = hub.Subscribe("");
     auto stuck = hub.Subscribe("");
     auto leaving = hub.Subscribe("");
-    constexpr int kPublishers = 4;
-    constexpr int kEach = 3000;
-    std::atomic<bool> done{false};
     std::vector<std::vector<int>> seen(kPublishers);
+
+    std::mutex progressLock;
+    std::condition_variable progressed;
+    int taken = 0;
+    bool readerEnded = false;
 
     std::thread reader([&] {
         std::string frame;
-        for (;;) {
-            Wait wait = draining->Next(frame, 5ms);
-            if (wait == Wait::Closed) return;
-            if (wait == Wait::Timeout) {
-                if (done) return;
-                continue;
-            }
+        int count = 0;
+        while (count < kPublishers * kEach) {
+            Wait wait = draining->Next(frame, 60s);
+            if (wait == Wait::Closed) break;
+            if (wait == Wait::Timeout) continue;
             size_t data = frame.find("data: ");
             int publisher = frame[7] - '0';
             seen[publisher].push_back(std::stoi(frame.substr(data + 6)));
+            std::lock_guard<std::mutex> lock(progressLock);
+            taken = ++count;
+            progressed.notify_all();
         }
+        std::lock_guard<std::mutex> lock(progressLock);
+        readerEnded = true;
+        progressed.notify_all();
     });
     std::vector<std::thread> publishers;
     for (int p = 0; p < kPublishers; ++p) {
@@ -169,11 +189,15 @@ TEST(EventHubTest, PublishersNeverWaitForReadersThatStopReading) {
             for (int i = 0; i < kEach; ++i) {
                 hub.Publish(std::to_string(p), std::to_string(i));
                 if (p == 0 && i == kEach / 2) hub.Unsubscribe(leaving);
+                if ((i + 1) % kRound == 0) {
+                    const int roundsDone = (i + 1) / kRound;
+                    std::unique_lock<std::mutex> lock(progressLock);
+                    progressed.wait(lock, [&] { return readerEnded || taken >= roundsDone * kRound * kPublishers; });
+                }
             }
         });
     }
     for (std::thread& publisher : publishers) publisher.join();
-    done = true;
     reader.join();
 
     EXPECT_TRUE(stuck->Overflowed());

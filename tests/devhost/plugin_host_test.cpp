@@ -9,11 +9,14 @@
 #include <condition_variable>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <thread>
 #include <vector>
 
+#include "host/devhost/dev_server.h"
 #include "tests/devhost/plugin_host_process.h"
+#include "tests/devhost/raw_http.h"
 
 #ifndef KORVO_PLUGIN_HOST
 #error "KORVO_PLUGIN_HOST names the plugin-host program under test"
@@ -156,44 +159,114 @@ TEST(PluginHostTest, WritesReadsAndListsInEveryBodyFormat) {
               R"("voice":{"data":[1,"x"],"state":"talking","timestamp":1000,"updatedBy":"overlay"}})");
 }
 
-struct ErrorCase {
-    const char* method;
-    std::string path;
-    std::string body;
-    const char* contentType;
+// A request as a client writes it on the wire: Host and "Connection: close"
+// always; Content-Type and Content-Length only with a body.
+std::string Request(const std::string& method, const std::string& target, std::optional<std::string> body = {},
+                    const std::string& type = "application/json") {
+    std::string text = method + " " + target + " HTTP/1.1\r\nHost: 127.0.0.1\r\nConnection: close\r\n";
+    if (body) text += "Content-Type: " + type + "\r\nContent-Length: " + std::to_string(body->size()) + "\r\n";
+    return text + "\r\n" + body.value_or("");
+}
+
+std::string Message(const std::string& text) { return R"({"message":")" + text + R"("})"; }
+
+// One request and the whole answer it must get. allow and contentType:
+// nullptr when the answer must not have the header at all.
+struct AnswerCase {
+    const char* what;
+    std::string request;
     int status;
-    const char* body_expected;
+    const char* allow;
+    const char* contentType;
+    std::string body;
 };
 
-TEST(PluginHostTest, ErrorStatusesAndMessages) {
+TEST(PluginHostTest, EveryAnswerIsWhatAnHttpClientExpects) {
     RunningHost host;
     ASSERT_TRUE(host.Up()) << host.Process().Errors();
-    ASSERT_EQ(host.Post("voice", R"({"state":"s","updatedBy":"u"})", "application/json")->status, 204);
+    const std::string list = kUiStates;
+    const std::string voice = list + "/voice";
+    const std::string written = R"({"state":"s","updatedBy":"u","timestamp":5})";
+    const char* json = "application/json";
+    const char* featureAllow = "HEAD, GET, POST, OPTIONS";
+    const char* listAllow = "HEAD, GET, OPTIONS";
+    const char* ownAllow = "GET, HEAD, OPTIONS";
+    const std::string notServed = "No function of the plug-in serves ";
+    constexpr size_t kMaxBody = size_t{16} << 20;
 
-    const std::string feature = std::string(kUiStates) + "/";
-    const ErrorCase cases[] = {
-        {"POST", feature + "voice", R"({"state":"","updatedBy":"u"})", "application/json", 400,
-         R"({"message":"Valid fields required: state, updatedBy"})"},
-        {"POST", feature + "voice", "state: s\n", "application/x-yaml", 400,
-         R"({"message":"Valid fields required: state, updatedBy"})"},
-        {"GET", feature + "Voice", "", nullptr, 404, R"({"message":"Cannot find UI State for feature Voice"})"},
+    const AnswerCase cases[] = {
+        {"a write", Request("POST", voice, written), 204, nullptr, nullptr, ""},
+        {"a read", Request("GET", voice), 200, nullptr, json,
+         R"({"data":null,"state":"s","timestamp":5,"updatedBy":"u"})"},
+        {"a read without the body", Request("HEAD", voice), 200, nullptr, json, ""},
+        {"the methods of a path", Request("OPTIONS", voice), 204, featureAllow, nullptr, ""},
+
+        // A method no function serves, with and without a body of any kind.
+        {"PUT without a body", Request("PUT", voice), 405, featureAllow, json, Message(notServed + "PUT " + voice)},
+        {"PUT with a body", Request("PUT", voice, written), 405, featureAllow, json,
+         Message(notServed + "PUT " + voice)},
+        {"PUT with a chunked body",
+         "PUT " + voice + " HTTP/1.1\r\nHost: 127.0.0.1\r\nConnection: close\r\nTransfer-Encoding: chunked\r\n"
+         "Content-Type: application/json\r\n\r\n2\r\n{}\r\n0\r\n\r\n",
+         405, featureAllow, json, Message(notServed + "PUT " + voice)},
+        {"PATCH without a body", Request("PATCH", voice), 405, featureAllow, json,
+         Message(notServed + "PATCH " + voice)},
+        {"PATCH with a body", Request("PATCH", voice, written), 405, featureAllow, json,
+         Message(notServed + "PATCH " + voice)},
+        {"DELETE without a body", Request("DELETE", voice), 405, featureAllow, json,
+         Message(notServed + "DELETE " + voice)},
+        {"DELETE with a body", Request("DELETE", voice, "{}"), 405, featureAllow, json,
+         Message(notServed + "DELETE " + voice)},
+        {"a method the server library routes nowhere", Request("TRACE", voice), 405, featureAllow, json,
+         Message(notServed + "TRACE " + voice)},
+        {"POST on the list", Request("POST", list, written), 405, listAllow, json, Message(notServed + "POST " + list)},
+        {"PUT on a path of the host", Request("PUT", "/help"), 405, ownAllow, json,
+         Message("The development host does not serve PUT /help")},
+        {"POST with a body on a path of the host", Request("POST", "/events", "{}"), 405, ownAllow, json,
+         Message("The development host does not serve POST /events")},
+        {"the methods of a path of the host", Request("OPTIONS", "/host/fixed"), 204, "GET, HEAD, POST, OPTIONS",
+         nullptr, ""},
+        {"POST without a body where one is served", Request("POST", "/host/fixed"), 200, nullptr, json,
+         Dev::kFixedAnswer},
+
+        // Paths nobody serves.
+        {"an unknown path", Request("GET", "/nothing"), 404, nullptr, json, Message(notServed + "/nothing")},
+        {"an unknown path, PUT without a body", Request("PUT", "/nothing"), 404, nullptr, json,
+         Message(notServed + "/nothing")},
+        {"an unknown version", Request("GET", "/qem-quorvex-zv/v2/nothing"), 404, nullptr, json,
+         Message(notServed + "/qem-quorvex-zv/v2/nothing")},
         // The path reaches the plug-in with its query, and its literal route
         // does not take one.
-        {"GET", std::string(kUiStates) + "?all=1", "", nullptr, 404, R"({"message":"Invalid function"})"},
-        {"GET", "/qem-quorvex-zv/v2/nothing", "", nullptr, 404,
-         R"({"message":"No function of the plug-in serves /qem-quorvex-zv/v2/nothing"})"},
-        {"DELETE", feature + "voice", "", nullptr, 405,
-         R"({"message":"No function of the plug-in serves DELETE /qem-quorvex-zv/v1/ui-states/voice"})"},
+        {"a query on a literal route", Request("GET", list + "?all=1"), 404, nullptr, json, Message("Invalid function")},
+
+        // The plug-in's own refusals.
+        {"an unknown feature", Request("GET", list + "/Voice"), 404, nullptr, json,
+         Message("Cannot find UI State for feature Voice")},
+        {"a write without a body", Request("POST", voice), 400, nullptr, json,
+         Message("A value for 'state' is required.")},
+        {"an invalid record", Request("POST", voice, R"({"state":"","updatedBy":"u"})"), 400, nullptr, json,
+         Message("Valid fields required: state, updatedBy")},
+        {"an incomplete YAML record", Request("POST", voice, "state: s\n", "application/x-yaml"), 400, nullptr, json,
+         Message("Valid fields required: state, updatedBy")},
+
+        // What the server library refuses before any handler.
+        {"a body too large", Request("POST", voice, std::string(kMaxBody + 1, ' ')), 413, nullptr, json,
+         Message("The request body is larger than " + std::to_string(kMaxBody) + " bytes")},
+        {"a path too long", Request("GET", "/" + std::string(3000, 'x')), 414, nullptr, json,
+         Message("The request path is too long")},
+        {"a request line that is not HTTP", "NONSENSE\r\n\r\n", 400, nullptr, json,
+         Message("The request could not be read")},
     };
-    for (const ErrorCase& error : cases) {
-        httplib::Result result = std::string(error.method) == "POST"
-                                     ? host.Client().Post(error.path, error.body, error.contentType)
-                                 : std::string(error.method) == "GET" ? host.Client().Get(error.path)
-                                                                       : host.Client().Delete(error.path);
-        ASSERT_TRUE(result) << error.path;
-        EXPECT_EQ(result->status, error.status) << error.method << " " << error.path;
-        EXPECT_EQ(result->body, error.body_expected) << error.method << " " << error.path;
-        EXPECT_EQ(result->get_header_value("Content-Type"), "application/json");
+    for (const AnswerCase& expected : cases) {
+        std::optional<Testing::RawAnswer> answer = Testing::ExchangeRaw(host.Port(), expected.request);
+        ASSERT_TRUE(answer) << expected.what;
+        EXPECT_EQ(answer->status, expected.status) << expected.what;
+        EXPECT_EQ(answer->Header("Allow").value_or("(none)"), expected.allow ? expected.allow : "(none)")
+            << expected.what;
+        EXPECT_EQ(answer->Header("Content-Type").value_or("(none)"),
+                  expected.contentType ? expected.contentType : "(none)")
+            << expected.what;
+        EXPECT_EQ(answer->body, expected.body) << expected.what;
     }
 
     // Bodies the plug-in cannot read: its reader's message, status 400.
@@ -205,10 +278,9 @@ TEST(PluginHostTest, ErrorStatusesAndMessages) {
         EXPECT_THAT(unreadable->body, HasSubstr("{\"message\":\"")) << type;
     }
     // Refused writes changed nothing.
-    auto voice = host.Get(feature + "voice");
-    ASSERT_TRUE(voice);
-    EXPECT_THAT(voice->body, HasSubstr(R"("state":"s",)"));
-    EXPECT_THAT(voice->body, HasSubstr(R"("updatedBy":"u")"));
+    auto stored = host.Get(voice);
+    ASSERT_TRUE(stored);
+    EXPECT_EQ(stored->body, R"({"data":null,"state":"s","timestamp":5,"updatedBy":"u"})");
 }
 
 TEST(PluginHostTest, AnEventStreamSeesEveryWriteAsTwoEvents) {

@@ -1,4 +1,4 @@
-// The shared corpus holds each document in all three formats: the three
+// The corpus (bench/data) holds each document in all three formats: the three
 // readers must read each one to the same value.
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>

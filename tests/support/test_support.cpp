@@ -8,7 +8,7 @@ namespace Korvo::Testing {
 
 std::string BenchDataDirectory() {
     const char* dir = std::getenv("KORVO_BENCH_DATA");
-    return dir ? std::string(dir) : std::string("../shared/bench-data");
+    return dir && *dir ? std::string(dir) : std::string(KORVO_BENCH_DATA_DEFAULT);
 }
 
 std::string ReadFile(const std::string& path) {

@@ -5,7 +5,8 @@
 
 namespace Korvo::Testing {
 
-// Directory of the shared benchmark corpus (KORVO_BENCH_DATA), with no
+// Directory of the corpus (bench/data): the KORVO_BENCH_DATA environment
+// variable when set, else the directory the build was configured with; no
 // trailing separator.
 std::string BenchDataDirectory();
 
