@@ -4,7 +4,7 @@
 JOBS ?= $(shell nproc)
 CTEST_FLAGS ?= --output-on-failure -j $(JOBS)
 
-.PHONY: all deps run test test-native test-tsan test-win32 build bench fuzz clean
+.PHONY: all deps run test test-native test-tsan test-win32 build bench fuzz clean dist dist-check
 
 all: build
 
@@ -57,6 +57,15 @@ test-win32:
 	  echo "test-win32: and its compile-time layout checks passed; run 'make test-win32' on a machine with it."; \
 	fi
 
+# make dist builds the release artefacts from scratch into dist/ and checks
+# them (README, "Releasing"); make dist-check then builds them again in a
+# fresh clone in another folder, without ccache, and compares byte for byte.
+dist: deps
+	JOBS=$(JOBS) bash scripts/make-dist
+
+dist-check: dist
+	bash scripts/check-reproducible
+
 # make bench runs every benchmark BENCH_REPETITIONS times and prints the ratio
 # table (bench/ratio_table.py); BENCH_FILTER picks benchmarks by regex.
 BENCH_REPETITIONS ?= 5
@@ -79,4 +88,4 @@ fuzz: deps
 	@bash scripts/run-fuzzers build/fuzz $(FUZZ_SECONDS)
 
 clean:
-	rm -rf build/dev build/tsan build/win32 build/release build/fuzz
+	rm -rf build/dev build/tsan build/win32 build/release build/fuzz build/dist-win32 build/dist-linux dist
