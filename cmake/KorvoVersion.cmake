@@ -1,7 +1,6 @@
 # The build's identity, from git: the build number N of the file version
 # 18.0.0.N (the count of commits behind HEAD, so it grows with every commit on
-# main), the commit, and the commit's time, which stands in for "now" wherever
-# a release artefact needs a date (SOURCE_DATE_EPOCH).
+# main) and the commit.
 #
 # Without git (a source archive) or in a shallow clone, whose commit count is
 # too small, there is no number to trust: N is 0 and the commit "unknown",
@@ -13,7 +12,6 @@ set(KORVO_COMMIT "" CACHE STRING "Commit the build comes from; empty: from git")
 set(KORVO_API_VERSION "${PROJECT_VERSION}")
 set(_korvo_count "")
 set(_korvo_commit "")
-set(_korvo_time "")
 set(_korvo_dirty "")
 find_package(Git QUIET)
 if(GIT_FOUND AND EXISTS "${PROJECT_SOURCE_DIR}/.git")
@@ -24,15 +22,9 @@ if(GIT_FOUND AND EXISTS "${PROJECT_SOURCE_DIR}/.git")
     execute_process(COMMAND "${GIT_EXECUTABLE}" rev-list --count HEAD
       WORKING_DIRECTORY "${PROJECT_SOURCE_DIR}" OUTPUT_VARIABLE _korvo_count
       OUTPUT_STRIP_TRAILING_WHITESPACE ERROR_QUIET)
-    execute_process(COMMAND "${GIT_EXECUTABLE}" log -1 --format=%H%n%ct
-      WORKING_DIRECTORY "${PROJECT_SOURCE_DIR}" OUTPUT_VARIABLE _korvo_head
+    execute_process(COMMAND "${GIT_EXECUTABLE}" rev-parse HEAD
+      WORKING_DIRECTORY "${PROJECT_SOURCE_DIR}" OUTPUT_VARIABLE _korvo_commit
       OUTPUT_STRIP_TRAILING_WHITESPACE ERROR_QUIET)
-    string(REPLACE "\n" ";" _korvo_head "${_korvo_head}")
-    list(LENGTH _korvo_head _korvo_n)
-    if(_korvo_n EQUAL 2)
-      list(GET _korvo_head 0 _korvo_commit)
-      list(GET _korvo_head 1 _korvo_time)
-    endif()
     # Tracked files changed since the commit: the build is not that commit.
     execute_process(COMMAND "${GIT_EXECUTABLE}" status --porcelain --untracked-files=no
       WORKING_DIRECTORY "${PROJECT_SOURCE_DIR}" OUTPUT_VARIABLE _korvo_status
@@ -70,13 +62,8 @@ endif()
 if(NOT _korvo_count MATCHES "^[0-9]+$" OR _korvo_count GREATER 65535)
   message(FATAL_ERROR "KORVO_BUILD_NUMBER must be a number from 0 to 65535 (a file version part is 16 bits), not '${_korvo_count}'")
 endif()
-if(_korvo_time STREQUAL "")
-  # No commit time: a fixed date rather than the clock.
-  set(_korvo_time 0)
-endif()
 
 set(KORVO_FILE_VERSION "${PROJECT_VERSION}.${_korvo_count}")
 set(KORVO_FILE_VERSION_BUILD "${_korvo_count}")
 set(KORVO_SOURCE_COMMIT "${_korvo_commit}${_korvo_dirty}")
-set(KORVO_SOURCE_DATE_EPOCH "${_korvo_time}")
 message(STATUS "Build ${KORVO_FILE_VERSION} from commit ${KORVO_SOURCE_COMMIT}")
