@@ -4,7 +4,7 @@
 JOBS ?= $(shell nproc)
 CTEST_FLAGS ?= --output-on-failure -j $(JOBS)
 
-.PHONY: all deps run test test-native test-tsan test-win32 build bench fuzz clean dist dist-check
+.PHONY: all deps run test test-native test-tsan test-win32 test-release build bench fuzz clean dist dist-check
 
 all: build
 
@@ -32,7 +32,7 @@ run: build
 	  echo "make run: everything is built (build/dev); the development host is not part of the tree yet."; \
 	fi
 
-test: deps test-native test-tsan test-win32
+test: deps test-native test-tsan test-win32 test-release
 
 test-native:
 	cmake --preset dev
@@ -64,7 +64,12 @@ dist: deps
 	JOBS=$(JOBS) bash scripts/make-dist
 
 dist-check: dist
-	bash scripts/check-reproducible
+	JOBS=$(JOBS) bash scripts/check-reproducible
+
+# The release DLL: its checks, and the same bytes from a fresh clone in
+# another folder (scripts/test-release).
+test-release:
+	JOBS=$(JOBS) bash scripts/test-release
 
 # make bench runs every benchmark BENCH_REPETITIONS times and prints the ratio
 # table (bench/ratio_table.py); BENCH_FILTER picks benchmarks by regex.
