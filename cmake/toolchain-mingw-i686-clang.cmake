@@ -6,10 +6,13 @@ set(CMAKE_SYSTEM_NAME Windows)
 set(CMAKE_SYSTEM_PROCESSOR i686)
 
 set(_triple i686-w64-mingw32)
-# The one libstdc++ and libgcc of Debian's posix-threads mingw-w64 g++.
+# The libstdc++, libgcc and winpthreads of Debian's posix-threads mingw-w64
+# g++ (clang does not find its version folder, "12-posix", by itself).
 file(GLOB _gcc_dirs LIST_DIRECTORIES true /usr/lib/gcc/${_triple}/*-posix)
 list(SORT _gcc_dirs)
-list(GET _gcc_dirs -1 KORVO_MINGW_GCC_DIR)
+if(_gcc_dirs)
+  list(GET _gcc_dirs -1 KORVO_MINGW_GCC_DIR)
+endif()
 if(NOT IS_DIRECTORY "${KORVO_MINGW_GCC_DIR}/include/c++")
   message(FATAL_ERROR "mingw-w64 g++ (posix threads) not found: run scripts/install-deps")
 endif()
@@ -26,8 +29,6 @@ set(_cxx_inc "${KORVO_MINGW_GCC_DIR}/include/c++")
 set(CMAKE_CXX_FLAGS_INIT "-nostdinc++ -isystem ${_cxx_inc} -isystem ${_cxx_inc}/${_triple} -isystem ${_cxx_inc}/backward")
 set(CMAKE_EXE_LINKER_FLAGS_INIT "-fuse-ld=lld -L${KORVO_MINGW_GCC_DIR} -static -static-libgcc -static-libstdc++ -pthread")
 set(CMAKE_SHARED_LINKER_FLAGS_INIT "${CMAKE_EXE_LINKER_FLAGS_INIT}")
-# CMake's own compiler checks link an executable before the flags above
-# apply; winpthreads comes with -pthread.
 
 set(CMAKE_FIND_ROOT_PATH /usr/${_triple})
 set(CMAKE_FIND_ROOT_PATH_MODE_PROGRAM NEVER)
