@@ -4,7 +4,7 @@
 JOBS ?= $(shell nproc)
 CTEST_FLAGS ?= --output-on-failure -j $(JOBS)
 
-.PHONY: all deps run test test-native test-tsan test-win32 build bench fuzz clean
+.PHONY: all deps run test test-native test-tsan test-win32 test-release build bench fuzz clean dist dist-check
 
 all: build
 
@@ -25,7 +25,7 @@ run:
 	cmake --build --preset run -j $(JOBS)
 	@bash scripts/run-devhost build/run/host/plugin-host $(PORT) $(ARGS)
 
-test: deps test-native test-tsan test-win32
+test: deps test-native test-tsan test-win32 test-release
 
 test-native:
 	cmake --preset dev
@@ -54,6 +54,20 @@ test-win32:
 	  echo "test-win32: passed; run 'make test-win32' on a machine with it."; \
 	fi
 
+# make dist builds the release artefacts from scratch into dist/ and checks
+# them (README, "Releasing"); make dist-check then builds them again in a
+# fresh clone in another folder, without ccache, and compares byte for byte.
+dist: deps
+	JOBS=$(JOBS) bash scripts/make-dist
+
+dist-check: dist
+	JOBS=$(JOBS) bash scripts/check-reproducible
+
+# The release DLL: its checks, and the same bytes from a fresh clone in
+# another folder (scripts/test-release).
+test-release:
+	JOBS=$(JOBS) bash scripts/test-release
+
 # make bench runs every benchmark BENCH_REPETITIONS times and prints the ratio
 # table (bench/ratio_table.py); BENCH_FILTER picks benchmarks by regex.
 BENCH_REPETITIONS ?= 5
@@ -76,4 +90,4 @@ fuzz: deps
 	@bash scripts/run-fuzzers build/fuzz $(FUZZ_SECONDS)
 
 clean:
-	rm -rf build/dev build/tsan build/win32 build/release build/fuzz build/run
+	rm -rf build/dev build/tsan build/win32 build/release build/fuzz build/run build/dist-win32 build/dist-linux dist

@@ -10,6 +10,7 @@
 #include <chrono>
 #include <csignal>
 #include <cstdio>
+#include <filesystem>
 #include <mutex>
 #include <string>
 #include <string_view>
@@ -25,7 +26,7 @@
 #include "host/devhost/options.h"
 
 #ifndef KORVO_DEFAULT_PLUGIN
-#error "KORVO_DEFAULT_PLUGIN names the plug-in library the build produced"
+#error "KORVO_DEFAULT_PLUGIN names the plug-in library the build produced (a bare file name: beside plugin-host)"
 #endif
 
 namespace {
@@ -149,10 +150,22 @@ int Run(const DevHostOptions& options) {
     return 0;
 }
 
+// A release build ships plugin-host and the plug-in side by side and names
+// the plug-in by file name alone: it is found beside the executable, wherever
+// the two were unpacked.
+std::string DefaultPluginPath() {
+    const std::filesystem::path configured = KORVO_DEFAULT_PLUGIN;
+    if (configured.has_parent_path()) return configured.string();
+    std::error_code error;
+    const std::filesystem::path executable = std::filesystem::read_symlink("/proc/self/exe", error);
+    if (error) return configured.string();
+    return (executable.parent_path() / configured).string();
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
-    const std::string defaultPlugin = KORVO_DEFAULT_PLUGIN;
+    const std::string defaultPlugin = DefaultPluginPath();
     ParsedOptions parsed = ParseOptions(argc, argv, defaultPlugin);
     if (parsed.outcome == ParsedOptions::Outcome::Error) {
         std::fprintf(stderr, "%s\n", parsed.message.c_str());
