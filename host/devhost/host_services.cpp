@@ -150,7 +150,7 @@ void KORVO_CDECL HostServices::SendEventThunk(const HostFunctions* self, const H
 }
 
 void KORVO_CDECL HostServices::SubscribeThunk(const HostFunctions* self, const char* name, uint32_t handle,
-                                              HostEventCallbackFn, void*, uint32_t flag) {
+                                              HostEventCallback, void*, uint32_t flag) {
     HostServices& host = Owner(self);
     try {
         std::lock_guard<std::mutex> lock(host.mutex_);
