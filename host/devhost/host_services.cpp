@@ -12,7 +12,6 @@ std::atomic<uint64_t> HostServices::released_{0};
 
 namespace {
 
-constexpr uint32_t kMethodGet = 2;
 constexpr uint32_t kStatusOk = 200;
 constexpr uint32_t kStatusBadRequest = 400;
 constexpr uint32_t kStatusNotFound = 404;
@@ -103,7 +102,7 @@ void HostServices::SendRequest(HostResponseRecord* response, const HostRequestRe
         response->error = 1;
         response->errorMessage = CopyText("No such host endpoint: " + path);
         response->status = kStatusNotFound;
-    } else if (request->method != kMethodGet) {
+    } else if (request->method != KORVO_METHOD_GET) {
         response->error = 1;
         response->errorMessage = CopyText(std::string("Method not allowed: ") + MethodText(request->method) + " " + path);
         response->status = kStatusMethodNotAllowed;

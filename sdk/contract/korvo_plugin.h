@@ -178,6 +178,29 @@ enum KorvoSubscribeFlag {
     KORVO_SUBSCRIBE_SERVICE_PROXY_EVENT = 1
 };
 
+/* The texts of the codes, one table for host and plug-in alike. Never null;
+** static storage. */
+#if defined(_MSC_VER) && !defined(__cplusplus)
+#define KORVO_INLINE static __inline
+#else
+#define KORVO_INLINE static inline
+#endif
+
+/* "DELETE", "GET", "HEAD", "OPTIONS", "PATCH", "POST", "PUT" for codes 1 to
+** 7; "" for every other code, KORVO_METHOD_CALL included. */
+KORVO_INLINE const char* KorvoMethodName(uint32_t method) {
+    static const char* const names[] = {"", "DELETE", "GET", "HEAD", "OPTIONS", "PATCH", "POST", "PUT"};
+    return method < sizeof(names) / sizeof(names[0]) ? names[method] : "";
+}
+
+/* "bool", "int8", ... "map" for codes 1 to 19; "" for every other code. */
+KORVO_INLINE const char* KorvoTypeKindName(uint32_t kind) {
+    static const char* const names[] = {"",       "bool",   "int8",   "uint8",  "int16",    "uint16", "int32",
+                                        "uint32", "int64",  "uint64", "float",  "double",   "string", "object",
+                                        "blob",   "vector", "enum",   "struct", "callback", "map"};
+    return kind < sizeof(names) / sizeof(names[0]) ? names[kind] : "";
+}
+
 /* ---- Records ------------------------------------------------------------ */
 
 typedef struct KorvoHostValue KorvoHostValue;

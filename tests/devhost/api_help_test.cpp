@@ -42,14 +42,14 @@ protected:
         write.description.tagCount = 2;
         write.locations = &locations_[0];
         write.pathTemplate = "/notes/{feature}";
-        write.method = 6;
+        write.method = KORVO_METHOD_POST;
         HostFunctionRecord& list = functions_[1];
         list.description.name = "ListNotes";
-        list.description.resultKind = 19;
-        list.description.resultElementKind = 17;
+        list.description.resultKind = KORVO_KIND_MAP;
+        list.description.resultElementKind = KORVO_KIND_STRUCT;
         list.description.resultTypeName = "Note";
         list.pathTemplate = "/notes";
-        list.method = 2;
+        list.method = KORVO_METHOD_GET;
 
         fields_[0] = {&fields_[1], "text", "", 0, 12, 0, "", 0};
         fields_[1] = {nullptr, "tags", "", 32, 15, 12, "", 1};

@@ -20,8 +20,8 @@ namespace {
 using namespace std::chrono_literals;
 using ::testing::ElementsAre;
 
-constexpr uint32_t kGet = 2;
-constexpr uint32_t kPost = 6;
+constexpr uint32_t kGet = KORVO_METHOD_GET;
+constexpr uint32_t kPost = KORVO_METHOD_POST;
 
 struct Answer {
     bool error;

@@ -19,8 +19,8 @@ using ::testing::ElementsAre;
 using ::testing::IsEmpty;
 using ::testing::Pair;
 
-constexpr uint32_t kGet = 2;
-constexpr uint32_t kPost = 6;
+constexpr uint32_t kGet = KORVO_METHOD_GET;
+constexpr uint32_t kPost = KORVO_METHOD_POST;
 
 FunctionResponse Success(uint32_t status, const char* json, uint32_t type = 10) {
     FunctionResponse response;
@@ -77,7 +77,7 @@ TEST(AnswerFromResponseTest, StreamsAreTypedByTheirContentCode) {
     FunctionResponse response;
     response.streamed = true;
     response.streamBody = "a: 1\n";
-    response.contentCode = 2;
+    response.contentCode = KORVO_CONTENT_YAML;
     HttpAnswer answer = AnswerFromResponse(response);
     EXPECT_EQ(answer.status, 200);
     EXPECT_EQ(answer.contentType, "application/x-yaml");
