@@ -110,7 +110,7 @@ private:
         benchmark::DoNotOptimize(event);
     }
     static void KORVO_CDECL Subscribe(const Korvo::HostFunctions*, const char*, uint32_t,
-                                      Korvo::HostEventCallbackFn, void*, uint32_t) {}
+                                      Korvo::HostEventCallback, void*, uint32_t) {}
     static void KORVO_CDECL Unsubscribe(const Korvo::HostFunctions*, const char*, uint32_t) {}
     static void KORVO_CDECL Call5(const Korvo::HostFunctions*, uint32_t, uint32_t, uint32_t, double, uint32_t) {}
     static void KORVO_CDECL Yield(const Korvo::HostFunctions*) {}

@@ -7,7 +7,6 @@ namespace Korvo::Host {
 
 namespace {
 
-constexpr const char* kMethodTexts[] = {"", "DELETE", "GET", "HEAD", "OPTIONS", "PATCH", "POST", "PUT"};
 constexpr size_t kStreamChunkBytes = 4096;
 
 std::string TextOrEmpty(const char* text) { return text ? std::string(text) : std::string(); }
@@ -40,14 +39,14 @@ void ReadStream(const HostResponseRecord& response, FunctionResponse& out) {
 }  // namespace
 
 uint32_t MethodCode(std::string_view name) noexcept {
-    for (uint32_t code = 1; code < sizeof(kMethodTexts) / sizeof(kMethodTexts[0]); ++code) {
-        if (name == kMethodTexts[code]) return code;
+    for (uint32_t code = KORVO_METHOD_DELETE; code <= KORVO_METHOD_PUT; ++code) {
+        if (name == KorvoMethodName(code)) return code;
     }
-    return 0;
+    return KORVO_METHOD_ANY;
 }
 
 const char* MethodText(uint32_t code) noexcept {
-    return code < sizeof(kMethodTexts) / sizeof(kMethodTexts[0]) ? kMethodTexts[code] : "";
+    return KorvoMethodName(code);
 }
 
 // ------------------------------------------------------------ PathTemplate

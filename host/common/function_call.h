@@ -20,13 +20,10 @@
 
 namespace Korvo::Host {
 
-// The method codes of the records (HttpMethod): DELETE 1 ... PUT 7, Call 8.
-inline constexpr uint32_t kMethodCall = 8;
-
 // "DELETE" -> 1 ... "PUT" -> 7 (exact, upper case as HTTP sends them); 0 for
 // anything else.
 uint32_t MethodCode(std::string_view name) noexcept;
-// The text of codes 1 to 7; "" for every other code.
+// The text of codes 1 to 7; "" for every other code (KorvoMethodName).
 const char* MethodText(uint32_t code) noexcept;
 
 // A function record's path template, compiled once for matching request

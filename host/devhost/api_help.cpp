@@ -12,11 +12,6 @@ namespace {
 
 using Members = std::vector<std::pair<std::string, OwnedHostValue>>;
 
-constexpr uint32_t kKindVector = 15;
-constexpr uint32_t kKindEnum = 16;
-constexpr uint32_t kKindStruct = 17;
-constexpr uint32_t kKindMap = 19;
-
 OwnedHostValue Text(const char* text) { return OwnedHostValue::String(text ? text : ""); }
 
 OwnedHostValue Tags(const char* const* tags, uint32_t count) {
@@ -29,11 +24,11 @@ OwnedHostValue Tags(const char* const* tags, uint32_t count) {
 // name, any other kind by its own name.
 std::string ReadableType(uint32_t kind, uint32_t elementKind, const char* typeName) {
     std::string named = typeName && typeName[0] ? typeName : "";
-    if (kind == kKindVector || kind == kKindMap) {
+    if (kind == KORVO_KIND_VECTOR || kind == KORVO_KIND_MAP) {
         std::string element = !named.empty() ? named : TypeKindName(elementKind);
         return std::string(TypeKindName(kind)) + "<" + element + ">";
     }
-    if ((kind == kKindStruct || kind == kKindEnum) && !named.empty()) return named;
+    if ((kind == KORVO_KIND_STRUCT || kind == KORVO_KIND_ENUM) && !named.empty()) return named;
     return TypeKindName(kind);
 }
 
@@ -67,7 +62,7 @@ OwnedHostValue Function(const HostFunctionRecord& record) {
 
     Members members;
     members.emplace_back("name", Text(description.name));
-    members.emplace_back("method", OwnedHostValue::String(record.method == kMethodCall ? "Call"
+    members.emplace_back("method", OwnedHostValue::String(record.method == KORVO_METHOD_CALL ? "Call"
                                                                                         : MethodText(record.method)));
     members.emplace_back("path", Text(record.pathTemplate));
     members.emplace_back("namespace", Text(description.nameSpace));
@@ -128,19 +123,16 @@ OwnedHostValue Event(const HostEventDescription& event) {
 }  // namespace
 
 const char* TypeKindName(uint32_t kind) noexcept {
-    static const char* const kNames[] = {"",       "bool",   "int8",   "uint8",  "int16", "uint16", "int32",
-                                         "uint32", "int64",  "uint64", "float",  "double", "string", "object",
-                                         "blob",   "vector", "enum",   "struct", "callback", "map"};
-    return kind < sizeof(kNames) / sizeof(kNames[0]) ? kNames[kind] : "";
+    return KorvoTypeKindName(kind);
 }
 
 const char* ArgumentLocationName(uint32_t location) noexcept {
     switch (location) {
-        case 0: return "any";
-        case 1: return "query";
-        case 2: return "path";
-        case 4: return "header";
-        case 5: return "body";
+        case KORVO_LOCATION_ANY: return "any";
+        case KORVO_LOCATION_QUERY: return "query";
+        case KORVO_LOCATION_PATH: return "path";
+        case KORVO_LOCATION_HEADER: return "header";
+        case KORVO_LOCATION_BODY: return "body";
         default: return "";
     }
 }

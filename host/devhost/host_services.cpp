@@ -12,7 +12,6 @@ std::atomic<uint64_t> HostServices::released_{0};
 
 namespace {
 
-constexpr uint32_t kMethodGet = 2;
 constexpr uint32_t kStatusOk = 200;
 constexpr uint32_t kStatusBadRequest = 400;
 constexpr uint32_t kStatusNotFound = 404;
@@ -103,7 +102,7 @@ void HostServices::SendRequest(HostResponseRecord* response, const HostRequestRe
         response->error = 1;
         response->errorMessage = CopyText("No such host endpoint: " + path);
         response->status = kStatusNotFound;
-    } else if (request->method != kMethodGet) {
+    } else if (request->method != KORVO_METHOD_GET) {
         response->error = 1;
         response->errorMessage = CopyText(std::string("Method not allowed: ") + MethodText(request->method) + " " + path);
         response->status = kStatusMethodNotAllowed;
@@ -150,7 +149,7 @@ void KORVO_CDECL HostServices::SendEventThunk(const HostFunctions* self, const H
 }
 
 void KORVO_CDECL HostServices::SubscribeThunk(const HostFunctions* self, const char* name, uint32_t handle,
-                                              HostEventCallbackFn, void*, uint32_t flag) {
+                                              HostEventCallback, void*, uint32_t flag) {
     HostServices& host = Owner(self);
     try {
         std::lock_guard<std::mutex> lock(host.mutex_);

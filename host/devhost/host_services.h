@@ -81,7 +81,7 @@ private:
     static void KORVO_CDECL SendRequestThunk(const HostFunctions*, HostResponseRecord*, const HostRequestRecord*);
     static void KORVO_CDECL Reserved1Thunk(const HostFunctions*, uint32_t, uint32_t);
     static void KORVO_CDECL SendEventThunk(const HostFunctions*, const HostEventRecord*);
-    static void KORVO_CDECL SubscribeThunk(const HostFunctions*, const char*, uint32_t, HostEventCallbackFn, void*,
+    static void KORVO_CDECL SubscribeThunk(const HostFunctions*, const char*, uint32_t, HostEventCallback, void*,
                                            uint32_t);
     static void KORVO_CDECL UnsubscribeThunk(const HostFunctions*, const char*, uint32_t);
     static void KORVO_CDECL Reserved5Thunk(const HostFunctions*, uint32_t, uint32_t, uint32_t, double, uint32_t);

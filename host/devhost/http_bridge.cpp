@@ -18,14 +18,6 @@ constexpr int kStatusBadGateway = 502;
 constexpr int kLowestStatus = 200;
 constexpr int kHighestStatus = 599;
 
-constexpr uint32_t kMethodGet = 2;
-constexpr uint32_t kMethodHead = 3;
-constexpr uint32_t kMethodOptions = 4;
-
-constexpr uint32_t kContentJson = 1;
-constexpr uint32_t kContentYaml = 2;
-constexpr uint32_t kContentMessagePack = 3;
-
 bool IsValidStatus(uint32_t status) { return status >= kLowestStatus && status <= kHighestStatus; }
 
 bool EqualsNoCase(std::string_view a, std::string_view b) {
@@ -56,9 +48,9 @@ bool IsPassableHeader(const std::string& name, const std::string& value) {
 
 const char* StreamContentType(uint32_t contentCode) {
     switch (contentCode) {
-        case kContentJson: return kJsonContentType;
-        case kContentYaml: return "application/x-yaml";
-        case kContentMessagePack: return "application/x-msgpack";
+        case KORVO_CONTENT_JSON: return kJsonContentType;
+        case KORVO_CONTENT_YAML: return "application/x-yaml";
+        case KORVO_CONTENT_MESSAGE_PACK: return "application/x-msgpack";
         default: return "application/octet-stream";
     }
 }
@@ -75,7 +67,7 @@ std::string AllowHeader(const std::vector<uint32_t>& methods) {
         allow += method;
     };
     for (uint32_t method : methods) {
-        if (method == kMethodGet) add("HEAD");
+        if (method == KORVO_METHOD_GET) add("HEAD");
         const char* text = MethodText(method);
         if (text[0] != '\0') add(text);
     }
@@ -133,12 +125,12 @@ HttpAnswer PluginHttpBridge::Handle(const HttpRequestData& request) const {
     const std::string path = PathOf(request.target);
     uint32_t method = MethodCode(request.method);
     FunctionRouter::Lookup lookup = router_.Find(method, path);
-    if (lookup.record == nullptr && method == kMethodHead) {
+    if (lookup.record == nullptr && method == KORVO_METHOD_HEAD) {
         // HEAD is GET without the body (which the server leaves out).
-        FunctionRouter::Lookup get = router_.Find(kMethodGet, path);
+        FunctionRouter::Lookup get = router_.Find(KORVO_METHOD_GET, path);
         if (get.record != nullptr) {
             lookup = get;
-            method = kMethodGet;
+            method = KORVO_METHOD_GET;
         }
     }
     if (lookup.record == nullptr) {
@@ -146,7 +138,7 @@ HttpAnswer PluginHttpBridge::Handle(const HttpRequestData& request) const {
             return JsonMessage(kStatusNotFound, "No function of the plug-in serves " + path);
         }
         HttpAnswer answer;
-        if (method == kMethodOptions) {
+        if (method == KORVO_METHOD_OPTIONS) {
             answer.status = kStatusNoContent;
         } else {
             answer = JsonMessage(kStatusMethodNotAllowed,

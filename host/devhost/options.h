@@ -15,13 +15,15 @@
 #include <string_view>
 #include <vector>
 
+#include "sdk/contract/korvo_plugin.h"
+
 namespace Korvo::Host::Dev {
 
 inline constexpr const char* kDefaultRegion = "QUORVEX";
 inline constexpr const char* kDefaultLocale = "en_US";
 inline constexpr int kDefaultPort = 8787;
 inline constexpr const char* kDefaultListen = "127.0.0.1";
-inline constexpr uint32_t kDefaultApiMajor = 18;
+inline constexpr uint32_t kDefaultApiMajor = KORVO_PLUGIN_API_MAJOR;
 
 struct DevHostOptions {
     std::string pluginPath;

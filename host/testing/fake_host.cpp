@@ -220,7 +220,7 @@ void KORVO_CDECL FakeHost::SendEventThunk(const HostFunctions* self, const HostE
 void FakeHost::SetEventHook(std::function<void(const Event&)> hook) { eventHook_ = std::move(hook); }
 
 void KORVO_CDECL FakeHost::SubscribeThunk(const HostFunctions* self, const char* name, uint32_t handle,
-                                          HostEventCallbackFn callback, void* userData, uint32_t flag) {
+                                          HostEventCallback callback, void* userData, uint32_t flag) {
     FakeHost& host = Owner(self);
     std::lock_guard<std::mutex> guard(host.mutex_);
     host.subscriptions_.push_back(Subscription{TextOrEmpty(name), handle, callback, userData, flag});

@@ -45,7 +45,7 @@ public:
     struct Subscription {
         std::string name;
         uint32_t pluginHandle;
-        HostEventCallbackFn callback;
+        HostEventCallback callback;
         void* userData;
         uint32_t flag;
     };
@@ -160,7 +160,7 @@ private:
     static void KORVO_CDECL SendRequestThunk(const HostFunctions*, HostResponseRecord*, const HostRequestRecord*);
     static void KORVO_CDECL Call1Thunk(const HostFunctions*, uint32_t, uint32_t);
     static void KORVO_CDECL SendEventThunk(const HostFunctions*, const HostEventRecord*);
-    static void KORVO_CDECL SubscribeThunk(const HostFunctions*, const char*, uint32_t, HostEventCallbackFn, void*,
+    static void KORVO_CDECL SubscribeThunk(const HostFunctions*, const char*, uint32_t, HostEventCallback, void*,
                                            uint32_t);
     static void KORVO_CDECL UnsubscribeThunk(const HostFunctions*, const char*, uint32_t);
     static void KORVO_CDECL Call5Thunk(const HostFunctions*, uint32_t, uint32_t, uint32_t, double, uint32_t);

@@ -9,12 +9,6 @@ namespace Korvo {
 
 namespace {
 
-constexpr const char* kTypeKindNames[] = {
-    "",       "bool",   "int8",   "uint8",  "int16",  "uint16", "int32",
-    "uint32", "int64",  "uint64", "float",  "double", "string", "object",
-    "blob",   "vector", "enum",   "struct", "callback", "map",
-};
-
 bool IsVoidIdentity(const TypeIdentity& identity) noexcept {
     return identity.hash == StaticType::None().hash;
 }
@@ -40,9 +34,7 @@ std::vector<const T*> SnapshotOf(const Map& map) {
 }  // namespace
 
 const char* BindingTypeKindName(BindingTypeKind kind) noexcept {
-    const auto number = static_cast<uint32_t>(kind);
-    if (number >= sizeof(kTypeKindNames) / sizeof(kTypeKindNames[0])) return "";
-    return kTypeKindNames[number];
+    return KorvoTypeKindName(static_cast<uint32_t>(kind));
 }
 
 BindingFieldDescriptor::BindingFieldDescriptor() = default;

@@ -28,6 +28,7 @@
 
 #include "sdk/binding/property.h"
 #include "sdk/binding/type_identity.h"
+#include "sdk/contract/korvo_plugin.h"
 
 namespace Korvo {
 
@@ -39,26 +40,26 @@ struct BindingFieldDescriptor;
 // The native kind of a field, argument or result. The numbers travel to the
 // host unchanged in the API description records.
 enum class BindingTypeKind : uint32_t {
-    None = 0,
-    Bool = 1,
-    Int8 = 2,
-    UInt8 = 3,
-    Int16 = 4,
-    UInt16 = 5,
-    Int32 = 6,
-    UInt32 = 7,
-    Int64 = 8,
-    UInt64 = 9,
-    Float = 10,
-    Double = 11,
-    String = 12,
-    Object = 13,    // a BindingProperty held natively
-    Blob = 14,      // a byte vector
-    Vector = 15,
-    Enum = 16,
-    Struct = 17,
-    Callback = 18,
-    Map = 19,       // string keys
+    None = KORVO_KIND_NONE,
+    Bool = KORVO_KIND_BOOL,
+    Int8 = KORVO_KIND_INT8,
+    UInt8 = KORVO_KIND_UINT8,
+    Int16 = KORVO_KIND_INT16,
+    UInt16 = KORVO_KIND_UINT16,
+    Int32 = KORVO_KIND_INT32,
+    UInt32 = KORVO_KIND_UINT32,
+    Int64 = KORVO_KIND_INT64,
+    UInt64 = KORVO_KIND_UINT64,
+    Float = KORVO_KIND_FLOAT,
+    Double = KORVO_KIND_DOUBLE,
+    String = KORVO_KIND_STRING,
+    Object = KORVO_KIND_OBJECT,  // a BindingProperty held natively
+    Blob = KORVO_KIND_BLOB,      // a byte vector
+    Vector = KORVO_KIND_VECTOR,
+    Enum = KORVO_KIND_ENUM,
+    Struct = KORVO_KIND_STRUCT,
+    Callback = KORVO_KIND_CALLBACK,
+    Map = KORVO_KIND_MAP,        // string keys
 };
 
 // "bool", "int8", ... "map"; the empty text for any other number.

@@ -15,6 +15,8 @@
 #include <cstdarg>
 #include <cstdint>
 
+#include "sdk/contract/korvo_plugin.h"
+
 // Checks printf formats against the C99 printf that the SDK is built with
 // (GCC's plain "printf" archetype means the Windows runtime's on mingw).
 #if defined(__clang__)
@@ -28,10 +30,10 @@ namespace Korvo {
 // Severity of a log record; a record passes a threshold when its level is at
 // least the threshold (signed comparison).
 enum LogLevel : int32_t {
-    Okay = 0,
-    Warn = 1,
-    Error = 2,
-    Always = 3,
+    Okay = KORVO_LOG_OKAY,
+    Warn = KORVO_LOG_WARN,
+    Error = KORVO_LOG_ERROR,
+    Always = KORVO_LOG_ALWAYS,
 };
 
 // Bit i stands for group i; see RegisterGroup for the names.

@@ -28,13 +28,12 @@
 
 #include "sdk/binding/converter.h"
 #include "sdk/binding/property.h"
+#include "sdk/contract/records.h"
 #include "sdk/diagnostics/format.h"
 #include "sdk/host/plugin_core.h"
 #include "sdk/remoting/routes.h"
 
 namespace Korvo {
-
-struct HostResponseRecord;
 
 // The outcome of a request to the host: on success status 0 and the value;
 // on failure isError, the status that explains it (0 unless the host

@@ -48,6 +48,7 @@
 
 #include "sdk/binding/converter.h"
 #include "sdk/binding/property.h"
+#include "sdk/contract/records.h"
 #include "sdk/host/c_abi.h"
 #include "sdk/host/host_value.h"
 #include "sdk/host/plugin_manager_types.h"
@@ -55,14 +56,12 @@
 namespace Korvo {
 
 class BindingRegistry;
-struct HostRequestRecord;
-struct HostResponseRecord;
 
 using ServiceProxyResponse = Client::AppModule::PluginServiceProxyResponse;
 
 // Subscription flags of the host's Subscribe.
-inline constexpr uint32_t kResourceEventFlag = 0;
-inline constexpr uint32_t kServiceProxyEventFlag = 1;
+inline constexpr uint32_t kResourceEventFlag = KORVO_SUBSCRIBE_RESOURCE_EVENT;
+inline constexpr uint32_t kServiceProxyEventFlag = KORVO_SUBSCRIBE_SERVICE_PROXY_EVENT;
 
 // The root name under which event payloads and host responses are read.
 inline constexpr std::string_view kResultRootName = "<result>";

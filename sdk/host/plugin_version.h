@@ -6,6 +6,8 @@
 #include <string>
 #include <string_view>
 
+#include "sdk/contract/korvo_plugin.h"
+
 namespace Korvo {
 
 struct PluginApiVersion {
@@ -20,9 +22,9 @@ struct PluginApiVersion {
 };
 
 // The version this SDK implements.
-inline constexpr uint32_t kPluginApiMajor = 18;
-inline constexpr uint32_t kPluginApiMinor = 0;
-inline constexpr uint32_t kPluginApiPatch = 0;
+inline constexpr uint32_t kPluginApiMajor = KORVO_PLUGIN_API_MAJOR;
+inline constexpr uint32_t kPluginApiMinor = KORVO_PLUGIN_API_MINOR;
+inline constexpr uint32_t kPluginApiPatch = KORVO_PLUGIN_API_PATCH;
 PluginApiVersion CurrentPluginApiVersion();
 
 // A host is compatible when its major equals the plug-in's and its

@@ -39,10 +39,10 @@ class OwnedHostValueRecord;
 
 // Body content types, numbered as the host numbers them.
 enum class ContentTypeCode : uint32_t {
-    Other = 0,  // anything else, or none
-    Json = 1,
-    Yaml = 2,
-    MessagePack = 3,
+    Other = KORVO_CONTENT_OTHER,  // anything else, or none
+    Json = KORVO_CONTENT_JSON,
+    Yaml = KORVO_CONTENT_YAML,
+    MessagePack = KORVO_CONTENT_MESSAGE_PACK,
 };
 
 // Classifies a content type text by a case-insensitive prefix test, in this

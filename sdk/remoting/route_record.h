@@ -18,6 +18,7 @@
 #include "sdk/binding/property.h"
 #include "sdk/binding/registry.h"
 #include "sdk/binding/type_identity.h"
+#include "sdk/contract/korvo_plugin.h"
 #include "sdk/remoting/response.h"
 #include "sdk/remoting/routes.h"
 
@@ -25,11 +26,11 @@ namespace Korvo {
 
 // Where an argument may be taken from. Any accepts every source.
 enum class ArgumentLocation : uint32_t {
-    Any = 0,
-    Query = 1,
-    Path = 2,
-    Header = 4,
-    Body = 5,
+    Any = KORVO_LOCATION_ANY,
+    Query = KORVO_LOCATION_QUERY,
+    Path = KORVO_LOCATION_PATH,
+    Header = KORVO_LOCATION_HEADER,
+    Body = KORVO_LOCATION_BODY,
 };
 
 // The request context handed to handlers that take one (as

@@ -74,16 +74,7 @@ bool LiteralAt(std::string_view subject, size_t at, std::string_view literal) no
 }  // namespace
 
 const char* MethodName(HttpMethod method) noexcept {
-    switch (method) {
-        case HttpMethod::Delete: return "DELETE";
-        case HttpMethod::Get: return "GET";
-        case HttpMethod::Head: return "HEAD";
-        case HttpMethod::Options: return "OPTIONS";
-        case HttpMethod::Patch: return "PATCH";
-        case HttpMethod::Post: return "POST";
-        case HttpMethod::Put: return "PUT";
-        default: return "";
-    }
+    return KorvoMethodName(static_cast<uint32_t>(method));
 }
 
 HttpMethod HttpMethodFromCode(uint32_t code) noexcept {

@@ -28,6 +28,8 @@
 #include <string_view>
 #include <vector>
 
+#include "sdk/contract/korvo_plugin.h"
+
 namespace Korvo {
 
 // The registry's description of a function (owned by the registry) and the
@@ -39,15 +41,15 @@ struct RouteRecord;
 // Method codes on the host interface. Codes received from the host outside
 // 1 to 8 become Any (see HttpMethodFromCode).
 enum class HttpMethod : uint32_t {
-    Any = 0,  // a request without a known method; a record accepting every method
-    Delete = 1,
-    Get = 2,
-    Head = 3,
-    Options = 4,
-    Patch = 5,
-    Post = 6,
-    Put = 7,
-    Call = 8,  // a call of a function by its name rather than by path
+    Any = KORVO_METHOD_ANY,  // a request without a known method; a record accepting every method
+    Delete = KORVO_METHOD_DELETE,
+    Get = KORVO_METHOD_GET,
+    Head = KORVO_METHOD_HEAD,
+    Options = KORVO_METHOD_OPTIONS,
+    Patch = KORVO_METHOD_PATCH,
+    Post = KORVO_METHOD_POST,
+    Put = KORVO_METHOD_PUT,
+    Call = KORVO_METHOD_CALL,  // a call of a function by its name rather than by path
 };
 
 // "DELETE", "GET", "HEAD", "OPTIONS", "PATCH", "POST", "PUT" for codes 1 to 7;

@@ -43,14 +43,18 @@
 #include "sdk/remoting/routes.h"
 
 namespace Korvo {
-
 class HttpBaseTransport;
+}  // namespace Korvo
 
-// What a HostFunctionRecord points to (offset 8, and request offset 16).
-struct FunctionUserData {
-    HttpBaseTransport* transport = nullptr;
-    RouteRecord* route = nullptr;
+// What a HostFunctionRecord points to (its description's userData) and the
+// host passes back in each request's userData: the contract leaves it opaque
+// to the host, and the transport defines it (as Korvo::FunctionUserData).
+struct KorvoFunctionUserData {
+    Korvo::HttpBaseTransport* transport = nullptr;
+    Korvo::RouteRecord* route = nullptr;
 };
+
+namespace Korvo {
 
 // Describes the arguments of a just-registered route, one call per handler
 // argument in handler order. Does nothing when the route had been

@@ -23,8 +23,8 @@ protected:
         std::memset(types_, 0, sizeof(types_));
         std::memset(events_, 0, sizeof(events_));
 
-        arguments_[0] = {&arguments_[1], "feature", "which one", 12, 0, "", 0};
-        arguments_[1] = {nullptr, "state", "", 17, 0, "Note", 1};
+        arguments_[0] = {&arguments_[1], "feature", "which one", KORVO_KIND_STRING, KORVO_KIND_NONE, "", 0};
+        arguments_[1] = {nullptr, "state", "", KORVO_KIND_STRUCT, KORVO_KIND_NONE, "Note", 1};
         locations_[0] = {&locations_[1], 2};
         locations_[1] = {nullptr, 5};
         HostFunctionRecord& write = functions_[0];
@@ -42,17 +42,17 @@ protected:
         write.description.tagCount = 2;
         write.locations = &locations_[0];
         write.pathTemplate = "/notes/{feature}";
-        write.method = 6;
+        write.method = KORVO_METHOD_POST;
         HostFunctionRecord& list = functions_[1];
         list.description.name = "ListNotes";
-        list.description.resultKind = 19;
-        list.description.resultElementKind = 17;
+        list.description.resultKind = KORVO_KIND_MAP;
+        list.description.resultElementKind = KORVO_KIND_STRUCT;
         list.description.resultTypeName = "Note";
         list.pathTemplate = "/notes";
-        list.method = 2;
+        list.method = KORVO_METHOD_GET;
 
-        fields_[0] = {&fields_[1], "text", "", 0, 12, 0, "", 0};
-        fields_[1] = {nullptr, "tags", "", 32, 15, 12, "", 1};
+        fields_[0] = {&fields_[1], "text", "", 0, KORVO_KIND_STRING, KORVO_KIND_NONE, "", 0};
+        fields_[1] = {nullptr, "tags", "", 32, KORVO_KIND_VECTOR, KORVO_KIND_STRING, "", 1};
         enumerators_[0] = {&enumerators_[1], "Create", "", 0};
         enumerators_[1] = {nullptr, "Update", "", 1};
         types_[0] = {&types_[1], "Note", "Api", 56, "", kTags, 1, &fields_[0], nullptr, 2};

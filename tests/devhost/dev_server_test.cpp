@@ -27,8 +27,8 @@ using Testing::ScriptedFunction;
 using ::testing::EndsWith;
 using ::testing::HasSubstr;
 
-constexpr uint32_t kGet = 2;
-constexpr uint32_t kPost = 6;
+constexpr uint32_t kGet = KORVO_METHOD_GET;
+constexpr uint32_t kPost = KORVO_METHOD_POST;
 
 // What an event-stream client has received so far, and a way to wait for it.
 class StreamClient {

@@ -18,9 +18,9 @@ using Testing::ScriptedFunction;
 using ::testing::ElementsAre;
 using ::testing::Pair;
 
-constexpr uint32_t kGet = 2;
-constexpr uint32_t kPost = 6;
-constexpr uint32_t kPut = 7;
+constexpr uint32_t kGet = KORVO_METHOD_GET;
+constexpr uint32_t kPost = KORVO_METHOD_POST;
+constexpr uint32_t kPut = KORVO_METHOD_PUT;
 
 struct FitCase {
     const char* pathTemplate;
@@ -191,7 +191,7 @@ TEST_F(CallFunctionTest, CopiesTheResponseThenReleasesItOnce) {
 
 TEST_F(CallFunctionTest, ReadsAStreamToItsEndAndReleasesIt) {
     function_.answer.streamChunks = {"[1,", "2,", "3]"};
-    function_.answer.contentCode = 1;
+    function_.answer.contentCode = KORVO_CONTENT_JSON;
     const int streams = Testing::gScriptedStreamReleases.load();
     FunctionResponse response = CallFunction(Record(), Request());
     EXPECT_TRUE(response.streamed);

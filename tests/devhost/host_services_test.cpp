@@ -20,8 +20,8 @@ namespace {
 using namespace std::chrono_literals;
 using ::testing::ElementsAre;
 
-constexpr uint32_t kGet = 2;
-constexpr uint32_t kPost = 6;
+constexpr uint32_t kGet = KORVO_METHOD_GET;
+constexpr uint32_t kPost = KORVO_METHOD_POST;
 
 struct Answer {
     bool error;
@@ -137,7 +137,7 @@ TEST_F(HostServicesTest, WaitingAndLogging) {
     Table().Yield(&Table());
     const uint64_t first = Table().PollWake(&Table());
     EXPECT_EQ(Table().PollWake(&Table()), first + 1);
-    Table().Log(&Table(), 2, "qem-quorvex-zv: Failed to get the locale: 'x'.");
+    Table().Log(&Table(), KORVO_LOG_ERROR, "qem-quorvex-zv: Failed to get the locale: 'x'.");
     Table().Log(&Table(), 0, nullptr);
     EXPECT_THAT(logged_, ElementsAre(std::make_pair(2u, std::string("qem-quorvex-zv: Failed to get the locale: 'x'.")),
                                      std::make_pair(0u, std::string())));

@@ -19,10 +19,10 @@ using ::testing::ElementsAre;
 using ::testing::IsEmpty;
 using ::testing::Pair;
 
-constexpr uint32_t kGet = 2;
-constexpr uint32_t kPost = 6;
+constexpr uint32_t kGet = KORVO_METHOD_GET;
+constexpr uint32_t kPost = KORVO_METHOD_POST;
 
-FunctionResponse Success(uint32_t status, const char* json, uint32_t type = 10) {
+FunctionResponse Success(uint32_t status, const char* json, uint32_t type = KORVO_VALUE_OBJECT) {
     FunctionResponse response;
     response.status = status;
     response.resultJson = json;
@@ -50,12 +50,12 @@ struct MappingCase {
 TEST(AnswerFromResponseTest, StatusesAndBodies) {
     const MappingCase cases[] = {
         {"value, no status", Success(0, "{\"a\":1}"), 200, "application/json", "{\"a\":1}"},
-        {"value with status", Success(201, "[1]", 9), 201, "application/json", "[1]"},
+        {"value with status", Success(201, "[1]", KORVO_VALUE_ARRAY), 201, "application/json", "[1]"},
         {"empty structure is a value", Success(0, "{}"), 200, "application/json", "{}"},
-        {"no value, no status", Success(0, "null", 0), 204, "", ""},
-        {"no value with status", Success(202, "null", 0), 202, "", ""},
+        {"no value, no status", Success(0, "null", KORVO_VALUE_NULL), 204, "", ""},
+        {"no value with status", Success(202, "null", KORVO_VALUE_NULL), 202, "", ""},
         {"204 drops a value", Success(204, "{\"a\":1}"), 204, "", ""},
-        {"status out of range", Success(7, "1", 2), 200, "application/json", "1"},
+        {"status out of range", Success(7, "1", KORVO_VALUE_INT64), 200, "application/json", "1"},
         {"failure with status", Failure(404, "API not available"), 404, "application/json",
          "{\"message\":\"API not available\"}"},
         {"failure without status", Failure(0, "Couldn't read 'x'"), 400, "application/json",
@@ -77,7 +77,7 @@ TEST(AnswerFromResponseTest, StreamsAreTypedByTheirContentCode) {
     FunctionResponse response;
     response.streamed = true;
     response.streamBody = "a: 1\n";
-    response.contentCode = 2;
+    response.contentCode = KORVO_CONTENT_YAML;
     HttpAnswer answer = AnswerFromResponse(response);
     EXPECT_EQ(answer.status, 200);
     EXPECT_EQ(answer.contentType, "application/x-yaml");

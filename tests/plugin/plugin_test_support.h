@@ -34,8 +34,8 @@ inline std::string PluginLibraryPath() {
     return path;
 }
 
-inline constexpr uint32_t kGet = 2;
-inline constexpr uint32_t kPost = 6;
+inline constexpr uint32_t kGet = KORVO_METHOD_GET;
+inline constexpr uint32_t kPost = KORVO_METHOD_POST;
 inline constexpr const char* kLocalePath = "/korvoclient/get_region_locale";
 inline constexpr const char* kArgumentsPath = "/korvoclient/command-line-args";
 inline constexpr const char* kStatesPath = "/qem-quorvex-zv/v1/ui-states";

@@ -26,7 +26,7 @@ struct Item {
     int32_t count = 0;
 };
 
-constexpr uint32_t kPost = 6;
+constexpr uint32_t kPost = KORVO_METHOD_POST;
 
 // POST /bind/{feature}: feature (path), verbose (bool), filter (object),
 // ids (vector), count (int32), token (header), item (body). The handler

@@ -72,7 +72,7 @@ TEST(TransportConcurrencyTest, CallbacksRunInParallel) {
                                                who + "\"}";
                         break;
                     case 1:
-                        reply = CallFunction(*post, {.method = 6, .path = path.c_str(),
+                        reply = CallFunction(*post, {.method = KORVO_METHOD_POST, .path = path.c_str(),
                                                      .contentType = "application/json",
                                                      .body = "{\"text\":\"" + who + "\"}"});
                         ok = reply.json == "\"" + id + ":" + who + "\"";

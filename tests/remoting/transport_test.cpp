@@ -36,9 +36,9 @@ struct Item {
 
 enum class Colour : int32_t { Red = 1, Green = 2 };
 
-constexpr uint32_t kGet = 2;
-constexpr uint32_t kPost = 6;
-constexpr uint32_t kCall = 8;
+constexpr uint32_t kGet = KORVO_METHOD_GET;
+constexpr uint32_t kPost = KORVO_METHOD_POST;
+constexpr uint32_t kCall = KORVO_METHOD_CALL;
 
 class TransportTest : public ::testing::Test {
 protected:
@@ -86,7 +86,7 @@ protected:
         });
         transport_.RegisterRoute(HttpMethod::Get, "/yaml", []() -> HandlerResult<int> {
             HandlerResult<int> result(1);
-            result.Settings().contentCode = 2;
+            result.Settings().contentCode = KORVO_CONTENT_YAML;
             return result;
         });
         transport_.RegisterRoute(HttpMethod::Get, "/throws/runtime", []() -> HandlerResult<int> {

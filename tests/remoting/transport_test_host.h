@@ -27,7 +27,7 @@ namespace Korvo::Testing {
 
 // One request as a test writes it.
 struct HostCall {
-    uint32_t method = 2;  // GET
+    uint32_t method = KORVO_METHOD_GET;
     const char* path = "/";
     std::vector<std::pair<const char*, const char*>> headers{};
     const char* contentType = nullptr;
