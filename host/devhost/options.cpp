@@ -1,7 +1,9 @@
 #include "host/devhost/options.h"
 
+#include <getopt.h>
+
 #include <charconv>
-#include <optional>
+#include <vector>
 
 namespace Korvo::Host::Dev {
 
@@ -40,59 +42,80 @@ ParsedOptions Failure(std::string message) {
 
 }  // namespace
 
+// getopt_long does the reading (long options with "=value" or the next
+// argument, "--" ending them, unique abbreviations); the checks of each value
+// and the messages are the host's own.
 ParsedOptions ParseOptions(int argc, const char* const* argv, const std::string& defaultPluginPath) {
     ParsedOptions parsed;
     DevHostOptions& options = parsed.options;
     options.pluginPath = defaultPluginPath;
     for (int i = 0; i < argc; ++i) options.commandLine.emplace_back(argv[i] ? argv[i] : "");
 
+    enum : int { kPlugin = 256, kApiVersion, kRegion, kLocale, kPort, kListen, kDeveloper };
+    static const option kOptions[] = {
+        {"plugin", required_argument, nullptr, kPlugin},   {"api-version", required_argument, nullptr, kApiVersion},
+        {"region", required_argument, nullptr, kRegion},   {"locale", required_argument, nullptr, kLocale},
+        {"port", required_argument, nullptr, kPort},       {"listen", required_argument, nullptr, kListen},
+        {"dev-quorvex-zv", no_argument, nullptr, kDeveloper}, {"help", no_argument, nullptr, 'h'},
+        {nullptr, 0, nullptr, 0},
+    };
+    // getopt_long wants writable argv; the texts themselves stay untouched
+    // ("+": no reordering, and the first stray argument ends the options).
+    std::vector<char*> arguments;
+    for (std::string& argument : options.commandLine) arguments.push_back(argument.data());
+    arguments.push_back(nullptr);
+    optind = 0;  // a full restart, for every call
+    opterr = 0;
+
     bool help = false;
-    for (int i = 1; i < argc; ++i) {
-        std::string_view argument = options.commandLine[i];
-        if (argument == "--") break;  // the rest is the plug-in's
-        if (argument == "--help" || argument == "-h") {
-            help = true;
-            continue;
-        }
-        if (argument == "--dev-quorvex-zv") continue;
-        if (argument.substr(0, 2) != "--") return Failure("unexpected argument '" + std::string(argument) + "'");
-
-        std::string_view name = argument;
-        std::optional<std::string_view> value;
-        size_t equals = argument.find('=');
-        if (equals != std::string_view::npos) {
-            name = argument.substr(0, equals);
-            value = argument.substr(equals + 1);
-        }
-        const bool takesValue = name == "--plugin" || name == "--api-version" || name == "--region" ||
-                                name == "--locale" || name == "--port" || name == "--listen";
-        if (!takesValue) return Failure("unknown option '" + std::string(name) + "'");
-        if (!value) {
-            if (i + 1 >= argc) return Failure(std::string(name) + " needs a value");
-            value = std::string_view(options.commandLine[++i]);
-        }
-
-        if (name == "--plugin") {
-            if (value->empty()) return Failure("--plugin needs a path");
-            options.pluginPath = std::string(*value);
-        } else if (name == "--api-version") {
-            if (!ParseVersion(*value, options)) {
-                return Failure("--api-version needs three numbers X.Y.Z, not '" + std::string(*value) + "'");
+    const char* lastValue = nullptr;
+    for (;;) {
+        const int code = getopt_long(argc, arguments.data(), "+:h", kOptions, nullptr);
+        if (code == -1) break;
+        const std::string_view given = arguments[optind - 1];
+        const std::string_view name = given.substr(0, given.find('='));
+        const std::string_view value = optarg != nullptr ? std::string_view(optarg) : std::string_view();
+        lastValue = optarg;
+        switch (code) {
+            case 'h': help = true; break;
+            case kDeveloper: break;  // the plug-in's, not the host's
+            case ':': return Failure(std::string(name) + " needs a value");
+            case '?':
+                // A long option unknown, ambiguous or given a value it does
+                // not take; or a short option other than -h.
+                if (given.substr(0, 2) == "--") return Failure("unknown option '" + std::string(name) + "'");
+                return Failure("unexpected argument '" + std::string(given) + "'");
+            case kPlugin:
+                if (value.empty()) return Failure("--plugin needs a path");
+                options.pluginPath = std::string(value);
+                break;
+            case kApiVersion:
+                if (!ParseVersion(value, options)) {
+                    return Failure("--api-version needs three numbers X.Y.Z, not '" + std::string(value) + "'");
+                }
+                break;
+            case kRegion: options.region = std::string(value); break;
+            case kLocale: options.locale = std::string(value); break;
+            case kPort: {
+                int port = -1;
+                if (!ParseNumber(value, port) || port < 0 || port > kMaxPort) {
+                    return Failure("--port needs a number from 0 to 65535, not '" + std::string(value) + "'");
+                }
+                options.port = port;
+                break;
             }
-        } else if (name == "--region") {
-            options.region = std::string(*value);
-        } else if (name == "--locale") {
-            options.locale = std::string(*value);
-        } else if (name == "--port") {
-            int port = -1;
-            if (!ParseNumber(*value, port) || port < 0 || port > kMaxPort) {
-                return Failure("--port needs a number from 0 to 65535, not '" + std::string(*value) + "'");
-            }
-            options.port = port;
-        } else {
-            if (value->empty()) return Failure("--listen needs an address");
-            options.listen = std::string(*value);
+            case kListen:
+                if (value.empty()) return Failure("--listen needs an address");
+                options.listen = std::string(value);
+                break;
+            default: return Failure("unexpected argument '" + std::string(given) + "'");
         }
+    }
+    // Options end at "--" (the rest is the plug-in's) or at a stray argument.
+    const bool endedByDashes = optind > 1 && std::string_view(arguments[optind - 1]) == "--" &&
+                               arguments[optind - 1] != lastValue;
+    if (optind < argc && !endedByDashes) {
+        return Failure("unexpected argument '" + std::string(arguments[optind]) + "'");
     }
     if (help) parsed.outcome = ParsedOptions::Outcome::Help;
     return parsed;

@@ -4,7 +4,8 @@
 //             [--locale NAME] [--port N] [--listen ADDRESS]
 //             [--dev-quorvex-zv] [--help] [-- ARGUMENTS...]
 //
-// Each option with a value takes it as the next argument or after '='.
+// Each option with a value takes it as the next argument or after '='; a
+// unique abbreviation of a long option names it (getopt_long).
 // --dev-quorvex-zv means nothing to the host itself: like everything after
 // "--", it is there for the plug-in, which reads the host's whole command
 // line (argv as given) through "/korvoclient/command-line-args".

@@ -70,6 +70,13 @@ TEST(OptionsTest, TheWholeCommandLineIsKeptForThePlugin) {
     EXPECT_EQ(parsed.options.region, "OTHER");
 }
 
+TEST(OptionsTest, AUniqueAbbreviationNamesItsOption) {
+    ParsedOptions parsed = Parse({"--reg", "OTHER", "--loc=de_DE"});
+    ASSERT_EQ(parsed.outcome, ParsedOptions::Outcome::Run) << parsed.message;
+    EXPECT_EQ(parsed.options.region, "OTHER");
+    EXPECT_EQ(parsed.options.locale, "de_DE");
+}
+
 TEST(OptionsTest, AnEmptyRegionIsARegion) {
     ParsedOptions parsed = Parse({"--region="});
     ASSERT_EQ(parsed.outcome, ParsedOptions::Outcome::Run);
@@ -91,6 +98,8 @@ TEST(OptionsTest, RefusalsSayWhatIsWrong) {
         {{"--bogus"}, "plugin-host: unknown option '--bogus' (see plugin-host --help)"},
         {{"--bogus=1"}, "plugin-host: unknown option '--bogus' (see plugin-host --help)"},
         {{"--dev-quorvex-zv=1"}, "plugin-host: unknown option '--dev-quorvex-zv' (see plugin-host --help)"},
+        {{"--p", "1"}, "plugin-host: unknown option '--p' (see plugin-host --help)"},  // --plugin or --port
+        {{"--region", "X", "stray"}, "plugin-host: unexpected argument 'stray' (see plugin-host --help)"},
         {{"-p"}, "plugin-host: unexpected argument '-p' (see plugin-host --help)"},
         {{"stray"}, "plugin-host: unexpected argument 'stray' (see plugin-host --help)"},
         {{"--port"}, "plugin-host: --port needs a value (see plugin-host --help)"},
