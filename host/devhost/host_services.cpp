@@ -5,6 +5,7 @@
 #include <utility>
 
 #include "host/common/function_call.h"
+#include "host/common/host_text.h"
 
 namespace Korvo::Host::Dev {
 
@@ -16,14 +17,6 @@ constexpr uint32_t kStatusOk = 200;
 constexpr uint32_t kStatusBadRequest = 400;
 constexpr uint32_t kStatusNotFound = 404;
 constexpr uint32_t kStatusMethodNotAllowed = 405;
-
-std::string TextOrEmpty(const char* text) { return text ? std::string(text) : std::string(); }
-
-char* CopyText(const std::string& text) {
-    auto* copy = new char[text.size() + 1];
-    std::memcpy(copy, text.c_str(), text.size() + 1);
-    return copy;
-}
 
 OwnedHostValue RegionLocale(const HostServices::Settings& settings) {
     return OwnedHostValue::Object({

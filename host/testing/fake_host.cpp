@@ -3,6 +3,7 @@
 #include <cstring>
 #include <unordered_map>
 
+#include "host/common/host_text.h"
 #include "sdk/platform/platform.h"
 
 namespace Korvo::Host {
@@ -13,14 +14,6 @@ namespace {
 // (which receives only the record) can find its host.
 std::mutex gResponsesLock;
 std::unordered_map<const HostResponseRecord*, FakeHost*> gResponses;
-
-char* CopyText(const std::string& text) {
-    auto* copy = new char[text.size() + 1];
-    std::memcpy(copy, text.c_str(), text.size() + 1);
-    return copy;
-}
-
-std::string TextOrEmpty(const char* text) { return text ? std::string(text) : std::string(); }
 
 }  // namespace
 

@@ -140,17 +140,9 @@ struct PendingWrite {
 
 constexpr size_t kMaxHostCount = UINT32_MAX;
 
-char* CopyText(std::string_view text) noexcept {
-    auto* const copy = static_cast<char*>(Memory::Allocate(text.size() + 1));
-    if (copy == nullptr) return nullptr;
-    if (!text.empty()) std::memcpy(copy, text.data(), text.size());
-    copy[text.size()] = '\0';
-    return copy;
-}
-
 bool WriteString(HostValue& target, std::string_view text) noexcept {
     if (text.size() > kMaxHostCount) return false;
-    char* const copy = CopyText(text);
+    char* const copy = Memory::DuplicateText(text);
     if (copy == nullptr) return false;
     target.type = static_cast<uint32_t>(HostValueType::String);
     target.data.string.text = copy;
@@ -238,7 +230,7 @@ bool WriteOne(const BindingProperty& source, HostValue& target, const BindingReg
             size_t index = 0;
             for (const auto [name, member] : members) {
                 HostValueMember& record = records[index++];
-                record.key = CopyText(name);
+                record.key = Memory::DuplicateText(name);
                 if (record.key == nullptr) return false;
                 record.ownsKey = 1;
                 pending.push_back(PendingWrite{&member, &record.value});
@@ -403,7 +395,7 @@ bool HostValueWriter::BeginObject(HostValue& target, size_t count, HostValueMemb
 }
 
 bool HostValueWriter::SetKey(HostValueMember& member, std::string_view name) noexcept {
-    member.key = CopyText(name);
+    member.key = Memory::DuplicateText(name);
     if (member.key == nullptr) return FailOutOfMemory();
     member.ownsKey = 1;
     return true;

@@ -17,6 +17,8 @@
 #include <atomic>
 #include <cstddef>
 #include <cstdint>
+#include <cstring>
+#include <string_view>
 
 namespace Korvo::Memory {
 
@@ -56,6 +58,16 @@ void Free(void* block) noexcept;
 void* Reallocate(void* block, size_t size) noexcept;
 char* DuplicateString(const char* text) noexcept;
 size_t UsableSize(void* block) noexcept;
+
+// A NUL-terminated copy of text (which may hold NULs) from Allocate, or null
+// when memory runs out.
+inline char* DuplicateText(std::string_view text) noexcept {
+    auto* const copy = static_cast<char*>(Allocate(text.size() + 1));
+    if (copy == nullptr) return nullptr;
+    if (!text.empty()) std::memcpy(copy, text.data(), text.size());
+    copy[text.size()] = '\0';
+    return copy;
+}
 
 // Replaces the five routines and the context (copied). Meant for start-up,
 // before any block is allocated: blocks must be freed by the routines that

@@ -45,15 +45,6 @@ bool StartsWithIgnoringCase(const char* text, std::string_view prefix) noexcept 
 
 bool IsStaticText(const char* text) noexcept { return text == gEmptyText || text == gOutOfMemoryText; }
 
-// A NUL-terminated heap copy of text, or null when memory runs out.
-char* CopyText(std::string_view text) noexcept {
-    char* copy = static_cast<char*>(Memory::Allocate(text.size() + 1));
-    if (copy == nullptr) return nullptr;
-    if (!text.empty()) std::memcpy(copy, text.data(), text.size());
-    copy[text.size()] = '\0';
-    return copy;
-}
-
 bool WriteHeaders(HostResponseRecord& response, const ResponseSettings& settings) noexcept {
     const size_t count = settings.headers.size();
     if (count == 0) return true;
@@ -67,8 +58,8 @@ bool WriteHeaders(HostResponseRecord& response, const ResponseSettings& settings
     response.headerCount = static_cast<uint32_t>(count);
     for (size_t index = 0; index < count; ++index) {
         const auto& [name, value] = settings.headers[index];
-        entries[index].name = CopyText(name);
-        entries[index].value = CopyText(value);
+        entries[index].name = Memory::DuplicateText(name);
+        entries[index].value = Memory::DuplicateText(value);
         if (entries[index].name == nullptr || entries[index].value == nullptr) return false;
     }
     return true;
@@ -119,7 +110,7 @@ void CompleteHostValue(CallResult& result, const HostValueWriter& writer, OwnedH
 bool WriteResponse(HostResponseRecord& response, CallResult& result, const BindingRegistry* registry) noexcept {
     const ResponseSettings& settings = result.settings;
     if (result.Failed()) {
-        response.errorMessage = CopyText(result.ErrorMessage());
+        response.errorMessage = Memory::DuplicateText(result.ErrorMessage());
         response.error = 1;
         if (response.errorMessage == nullptr) return false;
     } else if (result.HostValueOutOfMemory()) {
@@ -135,7 +126,7 @@ bool WriteResponse(HostResponseRecord& response, CallResult& result, const Bindi
     if (settings.text.empty()) {
         response.text = gEmptyText;
     } else {
-        response.text = CopyText(settings.text);
+        response.text = Memory::DuplicateText(settings.text);
         if (response.text == nullptr) return false;
     }
     return WriteHeaders(response, settings);
@@ -145,7 +136,7 @@ void WriteErrorResponse(HostResponseRecord& response, std::string_view message, 
     ReleaseResponse(&response);
     response.release = &ReleaseResponse;
     response.error = 1;
-    response.errorMessage = CopyText(message);
+    response.errorMessage = Memory::DuplicateText(message);
     if (response.errorMessage == nullptr) response.errorMessage = gOutOfMemoryText;
     response.status = status;
 }
