@@ -79,6 +79,9 @@ struct PagePool::State {
         return block;
     }
 
+    // Gives the block table's memory back; only while no block is in use.
+    void FreeTable() noexcept { std::unordered_map<uintptr_t, Block>().swap(blocks); }
+
     // Moves the spares beyond keep into out (room for kMaxSpareBlocks);
     // returns how many.
     size_t TakeSparesBeyond(size_t keep, void** out) noexcept {
@@ -173,7 +176,6 @@ void PagePool::ReturnPage(void* page) noexcept {
     KORVO_POISON(page, kPageSize);
     auto address = reinterpret_cast<uintptr_t>(page);
     void* released = nullptr;
-    std::unordered_map<uintptr_t, Block> emptied;
     {
         std::lock_guard<std::mutex> lock(state.mutex);
         auto found = state.blocks.find(address & kBlockMask);
@@ -191,7 +193,7 @@ void PagePool::ReturnPage(void* page) noexcept {
                 state.spare[state.spareCount++] = released;
                 released = nullptr;
             } else if (state.closing && state.blocks.empty()) {
-                emptied.swap(state.blocks);
+                state.FreeTable();
             }
         } else if (!block.listed) {
             state.List(&block);
@@ -221,11 +223,10 @@ void PagePool::Trim() noexcept {
     State& state = *state_;
     void* released[kMaxSpareBlocks];
     size_t count;
-    std::unordered_map<uintptr_t, Block> emptied;  // freed after the lock
     {
         std::lock_guard<std::mutex> lock(state.mutex);
         count = state.TakeSparesBeyond(0, released);
-        if (state.blocks.empty()) emptied.swap(state.blocks);
+        if (state.blocks.empty()) state.FreeTable();
         state.lowInUse = state.peakInUse = state.blocks.size();
         for (size_t& need : state.needs) need = 0;
     }
