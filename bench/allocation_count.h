@@ -3,7 +3,7 @@
 // timed loop).
 #pragma once
 
-#include "sdk/host/allocation.h"
+#include "sdk/allocation/allocation.h"
 
 namespace KorvoBench {
 

@@ -28,11 +28,10 @@
 #include "host/common/function_call.h"
 #include "host/common/host_value_json.h"
 #include "host/common/plugin_library.h"
-#include "sdk/host/allocation.h"
-#include "sdk/host/host_abi.h"
-#include "sdk/host/host_value.h"
+#include "sdk/allocation/allocation.h"
+#include "sdk/contract/records.h"
+#include "sdk/records/host_value.h"
 #include "sdk/platform/platform.h"
-#include "sdk/remoting/host_records.h"
 
 namespace {
 

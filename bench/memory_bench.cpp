@@ -18,7 +18,7 @@
 #include "bench/bench_data.h"
 #include "sdk/binding/property_arena.h"
 #include "sdk/formats/json_reader.h"
-#include "sdk/host/allocation.h"
+#include "sdk/allocation/allocation.h"
 #include "sdk/platform/platform.h"
 
 namespace {

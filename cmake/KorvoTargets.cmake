@@ -18,13 +18,60 @@ function(korvo_target_defaults target)
   endif()
 endfunction()
 
-# korvo_add_library(<name> SOURCES ... [DEPENDS ...]): one SDK static library.
+# korvo_add_library(<name> [INTERFACE|OBJECT] SOURCES ... [DEPENDS ...]):
+# one project library. DEPENDS are the libraries it links; its sources may
+# include headers only from their own folders and from the folders of those
+# libraries and of everything they link in turn (KorvoCheckLayers.cmake, run
+# as part of the build).
 function(korvo_add_library name)
-  cmake_parse_arguments(ARG "" "" "SOURCES;DEPENDS;PUBLIC_DEPENDS" ${ARGN})
-  add_library(${name} STATIC ${ARG_SOURCES})
+  cmake_parse_arguments(ARG "INTERFACE;OBJECT" "" "SOURCES;DEPENDS" ${ARGN})
+  # Its layer: the folders its sources are in.
+  set(_layers "")
+  set(_sources "")
+  foreach(_source IN LISTS ARG_SOURCES)
+    get_filename_component(_path "${_source}" ABSOLUTE)
+    list(APPEND _sources "${_path}")
+    get_filename_component(_dir "${_path}" DIRECTORY)
+    file(RELATIVE_PATH _folder "${PROJECT_SOURCE_DIR}" "${_dir}")
+    list(APPEND _layers "${_folder}")
+  endforeach()
+  foreach(_dep IN LISTS ARG_DEPENDS)
+    if(TARGET ${_dep})
+      get_target_property(_dep_layers ${_dep} KORVO_LAYERS)
+      if(_dep_layers)
+        list(APPEND _layers ${_dep_layers})
+      endif()
+    endif()
+  endforeach()
+  list(REMOVE_DUPLICATES _layers)
+
+  if(ARG_INTERFACE)
+    add_library(${name} INTERFACE ${ARG_SOURCES})
+    target_include_directories(${name} INTERFACE ${PROJECT_SOURCE_DIR})
+    target_link_libraries(${name} INTERFACE ${ARG_DEPENDS})
+    set_target_properties(${name} PROPERTIES KORVO_LAYERS "${_layers}")
+    return()
+  endif()
+  if(ARG_OBJECT)
+    add_library(${name} OBJECT ${ARG_SOURCES})
+  else()
+    add_library(${name} STATIC ${ARG_SOURCES})
+  endif()
   target_include_directories(${name} PUBLIC ${PROJECT_SOURCE_DIR})
-  target_link_libraries(${name} PUBLIC ${ARG_DEPENDS} ${ARG_PUBLIC_DEPENDS})
+  target_link_libraries(${name} PUBLIC ${ARG_DEPENDS})
   korvo_target_defaults(${name})
+  set_target_properties(${name} PROPERTIES KORVO_LAYERS "${_layers}")
+
+  string(REPLACE ";" "|" _layer_arg "${_layers}")
+  string(REPLACE ";" "|" _source_arg "${_sources}")
+  set(_stamp "${CMAKE_CURRENT_BINARY_DIR}/${name}.layers")
+  add_custom_command(OUTPUT "${_stamp}"
+    COMMAND ${CMAKE_COMMAND} -DTARGET=${name} -DLAYERS=${_layer_arg} -DSOURCES=${_source_arg}
+            -DROOT=${PROJECT_SOURCE_DIR} -DSTAMP=${_stamp} -P ${PROJECT_SOURCE_DIR}/cmake/KorvoCheckLayers.cmake
+    DEPENDS ${_sources} ${PROJECT_SOURCE_DIR}/cmake/KorvoCheckLayers.cmake
+    COMMENT "Checking the includes of ${name} against its layers"
+    VERBATIM)
+  target_sources(${name} PRIVATE "${_stamp}")
 endfunction()
 
 # korvo_add_test(<name> SOURCES ... [DEPENDS ...] [CONCURRENCY]): one test

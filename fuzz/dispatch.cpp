@@ -20,7 +20,7 @@
 #include <vector>
 
 #include "sdk/binding/record_builder.h"
-#include "sdk/host/host_value.h"
+#include "sdk/records/host_value.h"
 #include "sdk/remoting/transport.h"
 
 namespace {

@@ -1,8 +1,8 @@
 // The library's one export: the host core loads the library, finds this
 // function by its undecorated name and calls it with the load record.
 #include "plugin/quorvex_zv_plugin.h"
-#include "sdk/host/c_abi.h"
-#include "sdk/host/plugin_entry.h"
+#include "sdk/contract/korvo_plugin.h"
+#include "sdk/plugin_base/plugin_entry.h"
 
 // The library carries its own static C++ runtime, whose emergency exception
 // pool is allocated when the library is loaded and, left alone, outlives an

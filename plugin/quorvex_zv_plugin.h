@@ -46,7 +46,7 @@
 #include <vector>
 
 #include "plugin/ui_state_resource.h"
-#include "sdk/host/plugin_base.h"
+#include "sdk/plugin_base/plugin_base.h"
 
 namespace Korvo::Client::QuorvexZV {
 

@@ -16,7 +16,7 @@
 #include <vector>
 
 #include "host/common/host_value_json.h"
-#include "sdk/remoting/host_records.h"
+#include "sdk/contract/records.h"
 
 namespace Korvo::Host {
 

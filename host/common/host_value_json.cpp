@@ -64,11 +64,11 @@ void AppendBase64(std::string& out, const uint8_t* bytes, size_t count) {
 
 void AppendScalar(std::string& out, const HostValue& value) {
     char number[64];
-    switch (static_cast<HostValueType>(value.type)) {
-        case HostValueType::Bool: out += value.data.boolean ? "true" : "false"; break;
-        case HostValueType::Int64: AppendInteger(out, value.data.int64); break;
-        case HostValueType::UInt64: AppendInteger(out, value.data.uint64); break;
-        case HostValueType::Double:
+    switch (static_cast<KorvoValueType>(value.type)) {
+        case KORVO_VALUE_BOOL: out += value.data.boolean ? "true" : "false"; break;
+        case KORVO_VALUE_INT64: AppendInteger(out, value.data.int64); break;
+        case KORVO_VALUE_UINT64: AppendInteger(out, value.data.uint64); break;
+        case KORVO_VALUE_DOUBLE:
             if (std::isfinite(value.data.float64)) {
                 std::snprintf(number, sizeof(number), "%.17g", value.data.float64);
                 out += number;
@@ -76,16 +76,16 @@ void AppendScalar(std::string& out, const HostValue& value) {
                 out += "null";
             }
             break;
-        case HostValueType::String:
-        case HostValueType::BorrowedString:
+        case KORVO_VALUE_STRING:
+        case KORVO_VALUE_BORROWED_STRING:
             if (value.data.string.text == nullptr) {
                 out += "\"\"";
             } else {
                 AppendEscaped(out, value.data.string.text, value.data.string.length);
             }
             break;
-        case HostValueType::Binary:
-        case HostValueType::BorrowedBinary:
+        case KORVO_VALUE_BINARY:
+        case KORVO_VALUE_BORROWED_BINARY:
             AppendBase64(out, value.data.binary.bytes, value.data.binary.bytes ? value.data.binary.count : 0);
             break;
         default: out += "null"; break;
@@ -109,12 +109,12 @@ std::string HostValueToJson(const HostValue& root) {
     const HostValue* current = &root;
     for (;;) {
         if (current != nullptr) {
-            auto type = static_cast<HostValueType>(current->type);
-            if (type == HostValueType::Array) {
+            auto type = static_cast<KorvoValueType>(current->type);
+            if (type == KORVO_VALUE_ARRAY) {
                 out += '[';
                 const HostValue* items = current->data.array.items;
                 stack.push_back(Frame{items, nullptr, items ? current->data.array.count : 0, 0, false});
-            } else if (type == HostValueType::Object) {
+            } else if (type == KORVO_VALUE_OBJECT) {
                 out += '{';
                 const HostValueMember* members = current->data.object.members;
                 stack.push_back(Frame{nullptr, members, members ? current->data.object.count : 0, 0, true});
@@ -170,7 +170,7 @@ const HostValue& OwnedHostValue::Record() const {
 
 OwnedHostValue OwnedHostValue::Null() { return OwnedHostValue(); }
 
-OwnedHostValue OwnedHostValue::OfType(HostValueType type) {
+OwnedHostValue OwnedHostValue::OfType(KorvoValueType type) {
     OwnedHostValue result;
     result.node_ = std::make_shared<Node>();
     result.node_->record.type = static_cast<uint32_t>(type);
@@ -178,31 +178,31 @@ OwnedHostValue OwnedHostValue::OfType(HostValueType type) {
 }
 
 OwnedHostValue OwnedHostValue::Bool(bool value) {
-    OwnedHostValue result = OfType(HostValueType::Bool);
+    OwnedHostValue result = OfType(KORVO_VALUE_BOOL);
     result.node_->record.data.boolean = value ? 1 : 0;
     return result;
 }
 
 OwnedHostValue OwnedHostValue::Int(int64_t value) {
-    OwnedHostValue result = OfType(HostValueType::Int64);
+    OwnedHostValue result = OfType(KORVO_VALUE_INT64);
     result.node_->record.data.int64 = value;
     return result;
 }
 
 OwnedHostValue OwnedHostValue::UInt(uint64_t value) {
-    OwnedHostValue result = OfType(HostValueType::UInt64);
+    OwnedHostValue result = OfType(KORVO_VALUE_UINT64);
     result.node_->record.data.uint64 = value;
     return result;
 }
 
 OwnedHostValue OwnedHostValue::Double(double value) {
-    OwnedHostValue result = OfType(HostValueType::Double);
+    OwnedHostValue result = OfType(KORVO_VALUE_DOUBLE);
     result.node_->record.data.float64 = value;
     return result;
 }
 
 OwnedHostValue OwnedHostValue::String(std::string_view text) {
-    OwnedHostValue result = OfType(HostValueType::String);
+    OwnedHostValue result = OfType(KORVO_VALUE_STRING);
     Node& node = *result.node_;
     node.text.assign(text);
     node.record.data.string.text = node.text.data();
@@ -211,7 +211,7 @@ OwnedHostValue OwnedHostValue::String(std::string_view text) {
 }
 
 OwnedHostValue OwnedHostValue::Binary(std::vector<uint8_t> bytes) {
-    OwnedHostValue result = OfType(HostValueType::Binary);
+    OwnedHostValue result = OfType(KORVO_VALUE_BINARY);
     Node& node = *result.node_;
     node.bytes = std::move(bytes);
     node.record.data.binary.bytes = node.bytes.data();
@@ -220,7 +220,7 @@ OwnedHostValue OwnedHostValue::Binary(std::vector<uint8_t> bytes) {
 }
 
 OwnedHostValue OwnedHostValue::Array(std::vector<OwnedHostValue> items) {
-    OwnedHostValue result = OfType(HostValueType::Array);
+    OwnedHostValue result = OfType(KORVO_VALUE_ARRAY);
     Node& node = *result.node_;
     node.items = std::move(items);
     for (const OwnedHostValue& item : node.items) node.itemRecords.push_back(item.Record());
@@ -230,7 +230,7 @@ OwnedHostValue OwnedHostValue::Array(std::vector<OwnedHostValue> items) {
 }
 
 OwnedHostValue OwnedHostValue::Object(std::vector<std::pair<std::string, OwnedHostValue>> members) {
-    OwnedHostValue result = OfType(HostValueType::Object);
+    OwnedHostValue result = OfType(KORVO_VALUE_OBJECT);
     Node& node = *result.node_;
     node.keys.reserve(members.size());
     for (auto& [key, value] : members) {

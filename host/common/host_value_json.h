@@ -12,7 +12,7 @@
 #include <utility>
 #include <vector>
 
-#include "sdk/host/host_value.h"
+#include "sdk/contract/records.h"
 
 namespace Korvo::Host {
 
@@ -46,7 +46,7 @@ public:
 
 private:
     struct Node;
-    static OwnedHostValue OfType(HostValueType type);
+    static OwnedHostValue OfType(KorvoValueType type);
     std::shared_ptr<Node> node_;
 };
 

@@ -20,8 +20,7 @@
 #include <cstdint>
 #include <string>
 
-#include "sdk/host/host_abi.h"
-#include "sdk/remoting/host_records.h"
+#include "sdk/contract/records.h"
 
 namespace Korvo::Host::Dev {
 

@@ -30,9 +30,7 @@
 
 #include "host/common/host_value_json.h"
 #include "host/devhost/event_hub.h"
-#include "sdk/host/host_abi.h"
-#include "sdk/host/host_value.h"
-#include "sdk/remoting/host_records.h"
+#include "sdk/contract/records.h"
 
 namespace Korvo::Host::Dev {
 

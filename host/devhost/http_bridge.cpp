@@ -100,7 +100,7 @@ HttpAnswer AnswerFromResponse(const FunctionResponse& response) {
         answer.status = IsValidStatus(response.status) ? static_cast<int>(response.status) : kStatusOk;
         answer.contentType = StreamContentType(response.contentCode);
         answer.body = response.streamBody;
-    } else if (response.resultType != static_cast<uint32_t>(HostValueType::Null)) {
+    } else if (response.resultType != static_cast<uint32_t>(KORVO_VALUE_NULL)) {
         answer.status = IsValidStatus(response.status) ? static_cast<int>(response.status) : kStatusOk;
         answer.contentType = kJsonContentType;
         answer.body = response.resultJson;

@@ -30,7 +30,7 @@
 #include <vector>
 
 #include "host/common/function_call.h"
-#include "sdk/remoting/host_records.h"
+#include "sdk/contract/records.h"
 
 namespace Korvo::Host::Dev {
 

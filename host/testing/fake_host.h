@@ -21,9 +21,7 @@
 #include "host/common/function_call.h"
 #include "host/common/host_value_json.h"
 #include "host/common/plugin_library.h"
-#include "sdk/host/host_abi.h"
-#include "sdk/host/memory_stats.h"
-#include "sdk/remoting/host_records.h"
+#include "sdk/contract/records.h"
 
 namespace Korvo::Host {
 

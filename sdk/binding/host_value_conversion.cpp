@@ -16,7 +16,7 @@
 #include "sdk/binding/registry.h"
 #include "sdk/binding/work_stack.h"
 #include "sdk/diagnostics/format.h"
-#include "sdk/host/allocation.h"
+#include "sdk/allocation/allocation.h"
 
 namespace Korvo {
 

@@ -14,7 +14,7 @@
 #include <string_view>
 
 #include "sdk/binding/property.h"
-#include "sdk/host/host_value.h"
+#include "sdk/records/host_value.h"
 
 namespace Korvo {
 

@@ -9,7 +9,7 @@
 
 #include "sdk/binding/property_arena.h"
 #include "sdk/binding/work_stack.h"
-#include "sdk/host/allocation.h"
+#include "sdk/allocation/allocation.h"
 
 namespace Korvo {
 

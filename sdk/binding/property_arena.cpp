@@ -3,7 +3,7 @@
 #include <cassert>
 #include <new>
 
-#include "sdk/host/allocation.h"
+#include "sdk/allocation/allocation.h"
 
 namespace Korvo {
 

@@ -6,6 +6,12 @@
 // copy: the layout is declared (and checked) there only. Include this header
 // rather than forward-declaring a record, since an alias cannot be
 // forward-declared.
+//
+// Ownership: the side that builds a record owns its heap parts. Requests are
+// built by the caller and only read by the callee. Responses are filled by
+// the callee and released by the caller through the release function stored
+// in the record itself. Description records live as long as the transport
+// that built them.
 #pragma once
 
 #include "sdk/contract/korvo_plugin.h"

@@ -16,7 +16,7 @@
 // enable callback may run on any thread the tracing service uses and writes
 // only its provider's context.
 //
-// A plug-in library starts it while it loads, from sdk/host/plugin_entry.h
+// A plug-in library starts it while it loads, from sdk/plugin_base/plugin_entry.h
 // (a static object there refers to Process(), which is what links this file
 // into every plug-in); the instance's destruction at unload unregisters.
 #pragma once

@@ -8,7 +8,7 @@
 #include "sdk/formats/json_messages.h"
 #include "sdk/formats/rapidjson_reader.h"
 #include "sdk/formats/reader_limits.h"
-#include "sdk/host/allocation.h"
+#include "sdk/allocation/allocation.h"
 
 namespace Korvo {
 namespace {

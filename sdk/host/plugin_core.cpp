@@ -3,7 +3,7 @@
 #include "sdk/binding/host_value_conversion.h"
 #include "sdk/diagnostics/format.h"
 #include "sdk/diagnostics/log.h"
-#include "sdk/host/allocation.h"
+#include "sdk/allocation/allocation.h"
 #include "sdk/host/event_names.h"
 
 namespace Korvo {

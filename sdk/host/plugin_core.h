@@ -49,8 +49,8 @@
 #include "sdk/binding/converter.h"
 #include "sdk/binding/property.h"
 #include "sdk/contract/records.h"
-#include "sdk/host/c_abi.h"
-#include "sdk/host/host_value.h"
+#include "sdk/contract/korvo_plugin.h"
+#include "sdk/records/host_value.h"
 #include "sdk/host/plugin_manager_types.h"
 
 namespace Korvo {

@@ -13,7 +13,7 @@
 #include <memory>
 
 #include "sdk/diagnostics/log_target.h"
-#include "sdk/host/host_abi.h"
+#include "sdk/contract/records.h"
 
 namespace Korvo {
 

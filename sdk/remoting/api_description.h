@@ -19,7 +19,7 @@
 #include <vector>
 
 #include "sdk/binding/registry.h"
-#include "sdk/remoting/host_records.h"
+#include "sdk/contract/records.h"
 
 namespace Korvo {
 

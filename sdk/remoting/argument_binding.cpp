@@ -10,7 +10,7 @@
 #include "sdk/formats/json_reader.h"
 #include "sdk/formats/message_pack_reader.h"
 #include "sdk/formats/yaml_reader.h"
-#include "sdk/host/allocation.h"
+#include "sdk/allocation/allocation.h"
 #include "sdk/remoting/transport_messages.h"
 
 namespace Korvo {

@@ -31,7 +31,7 @@
 #include "sdk/binding/property.h"
 #include "sdk/binding/registry.h"
 #include "sdk/formats/reader_limits.h"
-#include "sdk/remoting/host_records.h"
+#include "sdk/contract/records.h"
 #include "sdk/remoting/response.h"
 #include "sdk/remoting/route_record.h"
 #include "sdk/remoting/routes.h"

@@ -4,7 +4,7 @@
 #include <cstring>
 
 #include "sdk/binding/host_value_conversion.h"
-#include "sdk/host/allocation.h"
+#include "sdk/allocation/allocation.h"
 
 namespace Korvo {
 

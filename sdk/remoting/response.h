@@ -27,9 +27,9 @@
 #include <vector>
 
 #include "sdk/binding/property.h"
-#include "sdk/host/c_abi.h"
-#include "sdk/host/host_value.h"
-#include "sdk/remoting/host_records.h"
+#include "sdk/contract/korvo_plugin.h"
+#include "sdk/records/host_value.h"
+#include "sdk/contract/records.h"
 
 namespace Korvo {
 

@@ -34,9 +34,9 @@
 #include <vector>
 
 #include "sdk/binding/registry.h"
-#include "sdk/host/c_abi.h"
+#include "sdk/contract/korvo_plugin.h"
 #include "sdk/remoting/api_description.h"
-#include "sdk/remoting/host_records.h"
+#include "sdk/contract/records.h"
 #include "sdk/remoting/response.h"
 #include "sdk/remoting/route_handler.h"
 #include "sdk/remoting/route_record.h"

@@ -16,7 +16,7 @@
 #include "sdk/binding/host_value_conversion.h"
 #include "sdk/binding/record_builder.h"
 #include "sdk/binding/registry.h"
-#include "sdk/host/allocation.h"
+#include "sdk/allocation/allocation.h"
 #include "tests/support/binding_matchers.h"
 
 namespace Korvo {

@@ -11,8 +11,8 @@
 #include "sdk/binding/host_value_conversion.h"
 #include "sdk/binding/record_builder.h"
 #include "sdk/binding/registry.h"
-#include "sdk/host/allocation.h"
-#include "sdk/host/host_value.h"
+#include "sdk/allocation/allocation.h"
+#include "sdk/records/host_value.h"
 #include "tests/support/binding_matchers.h"
 
 namespace Korvo {

@@ -41,7 +41,7 @@ TEST(HostValueJsonTest, UnknownTypeAndNullPointersRenderSafely) {
     unknown.type = 77;
     EXPECT_EQ(HostValueToJson(unknown), "null");
     HostValue array{};
-    array.type = static_cast<uint32_t>(HostValueType::Array);
+    array.type = static_cast<uint32_t>(KORVO_VALUE_ARRAY);
     array.data.array.count = 1000000;  // no items pointer: nothing to read
     EXPECT_EQ(HostValueToJson(array), "[]");
 }
@@ -50,7 +50,7 @@ TEST(HostValueJsonTest, DeepNestingUsesBoundedStack) {
     constexpr int kDepth = 200000;
     std::vector<HostValue> chain(kDepth);
     for (int i = 0; i < kDepth; ++i) {
-        chain[i].type = static_cast<uint32_t>(HostValueType::Array);
+        chain[i].type = static_cast<uint32_t>(KORVO_VALUE_ARRAY);
         chain[i].data.array.items = i + 1 < kDepth ? &chain[i + 1] : nullptr;
         chain[i].data.array.count = i + 1 < kDepth ? 1 : 0;
     }

@@ -11,7 +11,7 @@
 #include <gtest/gtest.h>
 
 #include "sdk/diagnostics/log.h"
-#include "sdk/host/allocation.h"
+#include "sdk/allocation/allocation.h"
 #include "sdk/platform/platform.h"
 #include "tests/diagnostics/recording_log_target.h"
 

@@ -6,7 +6,7 @@
 #include <string>
 
 #include "sdk/binding/registry.h"
-#include "sdk/host/host_abi.h"
+#include "sdk/contract/records.h"
 #include "sdk/host/plugin_core.h"
 
 namespace Korvo::Testing {

@@ -9,9 +9,8 @@
 #include <string>
 #include <vector>
 
-#include "sdk/host/host_abi.h"
-#include "sdk/host/memory_stats.h"
-#include "sdk/remoting/host_records.h"
+#include "sdk/contract/records.h"
+#include "sdk/records/memory_stats.h"
 #include "tests/plugin/plugin_test_support.h"
 
 namespace Korvo {

@@ -7,7 +7,7 @@
 
 #include <cstring>
 
-#include "sdk/host/allocation.h"
+#include "sdk/allocation/allocation.h"
 #include "tests/remoting/transport_test_host.h"
 
 namespace Korvo {

@@ -16,7 +16,7 @@
 #include <vector>
 
 #include "host/common/host_value_json.h"
-#include "sdk/remoting/host_records.h"
+#include "sdk/contract/records.h"
 #include "sdk/remoting/response.h"
 
 // A field of a packed record as a plain value: gtest's comparisons bind

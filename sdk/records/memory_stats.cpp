@@ -1,4 +1,4 @@
-#include "sdk/host/memory_stats.h"
+#include "sdk/records/memory_stats.h"
 
 namespace Korvo {
 

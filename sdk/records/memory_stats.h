@@ -1,9 +1,9 @@
-// sdk/host/memory_stats.h - the memory statistics record the host reads
+// sdk/records/memory_stats.h - the memory statistics record the host reads
 // through the plug-in's GetMemoryStats entry.
 #pragma once
 
 #include "sdk/contract/records.h"
-#include "sdk/host/allocation.h"
+#include "sdk/allocation/allocation.h"
 
 namespace Korvo {
 

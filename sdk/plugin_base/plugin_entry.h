@@ -1,4 +1,4 @@
-// sdk/host/plugin_entry.h - the body of a plug-in library's one export.
+// sdk/plugin_base/plugin_entry.h - the body of a plug-in library's one export.
 //
 // \file
 //   KORVO_EXPORT void* KORVO_CDECL load_example(Korvo::PluginLoadContext* context) {
@@ -14,8 +14,8 @@
 #include <string_view>
 
 #include "sdk/diagnostics/event_tracing.h"
-#include "sdk/host/host_abi.h"
-#include "sdk/host/plugin_base.h"
+#include "sdk/contract/records.h"
+#include "sdk/plugin_base/plugin_base.h"
 
 namespace Korvo {
 

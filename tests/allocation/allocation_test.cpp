@@ -1,4 +1,4 @@
-#include "sdk/host/allocation.h"
+#include "sdk/allocation/allocation.h"
 
 #include <gtest/gtest.h>
 
@@ -7,7 +7,7 @@
 #include <thread>
 #include <vector>
 
-#include "sdk/host/memory_stats.h"
+#include "sdk/records/memory_stats.h"
 #include "sdk/platform/platform.h"
 
 namespace Korvo::Memory {

@@ -1,4 +1,4 @@
-// sdk/host/plugin_base.h - the class every plug-in derives from.
+// sdk/plugin_base/plugin_base.h - the class every plug-in derives from.
 //
 // \file
 // PluginBase owns what a plug-in needs to talk to the host: the host's API
@@ -34,8 +34,8 @@
 #include <vector>
 
 #include "sdk/binding/record_builder.h"
-#include "sdk/host/host_abi.h"
-#include "sdk/host/host_request.h"
+#include "sdk/contract/records.h"
+#include "sdk/remoting/host_request.h"
 #include "sdk/host/plugin_core.h"
 #include "sdk/host/plugin_log_target.h"
 #include "sdk/host/plugin_version.h"

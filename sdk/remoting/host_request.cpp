@@ -1,4 +1,4 @@
-#include "sdk/host/host_request.h"
+#include "sdk/remoting/host_request.h"
 
 #include <algorithm>
 #include <cstring>
@@ -6,8 +6,8 @@
 #include "sdk/async/wait_yield.h"
 #include "sdk/binding/host_value_conversion.h"
 #include "sdk/formats/json_reader.h"
-#include "sdk/host/allocation.h"
-#include "sdk/remoting/host_records.h"
+#include "sdk/allocation/allocation.h"
+#include "sdk/contract/records.h"
 
 namespace Korvo {
 

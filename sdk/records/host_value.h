@@ -1,4 +1,4 @@
-// sdk/host/host_value.h - the value and event records in which every payload
+// sdk/records/host_value.h - the value and event records in which every payload
 // crosses the boundary with the host.
 //
 // The records are the contract's (sdk/contract/korvo_plugin.h declares and
@@ -14,7 +14,7 @@
 #include <cstdint>
 
 #include "sdk/contract/records.h"
-#include "sdk/host/c_abi.h"
+#include "sdk/contract/korvo_plugin.h"
 
 namespace Korvo {
 

@@ -1,4 +1,4 @@
-// sdk/host/allocation.h - the one allocation layer that every heap byte of
+// sdk/allocation/allocation.h - the one allocation layer that every heap byte of
 // the SDK and the plug-in passes through, and its counters.
 //
 // The layer is five replaceable routines and a context pointer. Until

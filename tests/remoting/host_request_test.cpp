@@ -1,4 +1,4 @@
-#include "sdk/host/host_request.h"
+#include "sdk/remoting/host_request.h"
 
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
@@ -9,7 +9,7 @@
 
 #include "host/testing/fake_host.h"
 #include "sdk/binding/record_builder.h"
-#include "sdk/remoting/host_records.h"
+#include "sdk/contract/records.h"
 #include "tests/host/host_table_plugin.h"
 
 namespace Korvo {

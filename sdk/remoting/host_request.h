@@ -1,4 +1,4 @@
-// sdk/host/host_request.h - requests from the plug-in to the host.
+// sdk/remoting/host_request.h - requests from the plug-in to the host.
 //
 // \file
 // The plug-in asks the host for data through the same packed records the

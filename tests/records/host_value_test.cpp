@@ -1,4 +1,4 @@
-#include "sdk/host/host_value.h"
+#include "sdk/records/host_value.h"
 
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
@@ -6,7 +6,7 @@
 #include <cstring>
 #include <vector>
 
-#include "sdk/host/allocation.h"
+#include "sdk/allocation/allocation.h"
 
 namespace Korvo {
 namespace {

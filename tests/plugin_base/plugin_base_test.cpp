@@ -1,6 +1,6 @@
 // PluginBase driven through its entry points by the fake host, with plug-in
 // classes that exist only in this test (their export is linked in here).
-#include "sdk/host/plugin_base.h"
+#include "sdk/plugin_base/plugin_base.h"
 
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
@@ -11,7 +11,7 @@
 
 #include "host/testing/fake_host.h"
 #include "sdk/diagnostics/logger.h"
-#include "sdk/host/plugin_entry.h"
+#include "sdk/plugin_base/plugin_entry.h"
 
 namespace Korvo {
 namespace {

@@ -1,8 +1,8 @@
-#include "sdk/host/host_value.h"
+#include "sdk/records/host_value.h"
 
 #include <cstring>
 
-#include "sdk/host/allocation.h"
+#include "sdk/allocation/allocation.h"
 
 namespace Korvo {
 

@@ -1,4 +1,4 @@
-#include "sdk/host/allocation.h"
+#include "sdk/allocation/allocation.h"
 
 #include <cstdlib>
 #include <cstring>

@@ -9,7 +9,7 @@
 #include <cstdint>
 #include <new>
 
-#include "sdk/host/allocation.h"
+#include "sdk/allocation/allocation.h"
 
 namespace {
 

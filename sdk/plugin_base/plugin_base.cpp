@@ -1,4 +1,4 @@
-#include "sdk/host/plugin_base.h"
+#include "sdk/plugin_base/plugin_base.h"
 
 #include <cstring>
 
@@ -7,7 +7,7 @@
 #include "sdk/diagnostics/format.h"
 #include "sdk/diagnostics/log.h"
 #include "sdk/diagnostics/logger.h"
-#include "sdk/host/memory_stats.h"
+#include "sdk/records/memory_stats.h"
 #include "sdk/platform/platform.h"
 
 namespace Korvo {
