@@ -102,7 +102,7 @@ struct FunctionResponse {
     std::vector<std::pair<std::string, std::string>> headers;
     std::string resultJson;          // HostValueToJson of the result
     uint32_t resultType = 0;
-    bool releaseSet = false;         // offset 58 was filled
+    bool releaseSet = false;         // release was filled
     bool zeroAfterRelease = false;   // all bytes zero after the release
     // A streamed answer, read to its end (or to kMaxStreamBytes) and released.
     bool streamed = false;
@@ -115,7 +115,7 @@ inline constexpr size_t kMaxStreamBytes = size_t{64} << 20;
 
 // Builds the request record, calls record.callback, copies the response
 // (reading a stream to its end and releasing it through its release
-// function) and releases the response through offset 58.
+// function) and releases the response through its release field.
 FunctionResponse CallFunction(const HostFunctionRecord& record, const FunctionRequest& request);
 
 }  // namespace Korvo::Host

@@ -120,7 +120,7 @@ public:
     const HostFunctionRecord* FindFunction(uint32_t method, std::string_view path) const;
     const HostFunctionRecord* FindFunctionByName(std::string_view name) const;
     // Builds the request record, calls the record's callback, copies the
-    // response and releases it through offset 58. Without a matching record
+    // response and releases it through its release field. Without a matching record
     // the response says so with status 404 and "no route" (no call is made).
     CallResponse Call(uint32_t method, const std::string& path, std::string_view body = {},
                       const std::string& contentType = "",

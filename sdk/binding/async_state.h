@@ -7,6 +7,8 @@
 // async layers. An asynchronous operation token is an unsigned 32-bit number
 // that identifies one running operation to the client. Layout comments give
 // the offsets of the 32-bit Windows build.
+// The host reads these descriptions by name and offset: their shape is the
+// contract's, not to be tidied up.
 #pragma once
 
 #include <cstdint>

@@ -6,6 +6,8 @@
 // API. They are plain native records: the layout comments give the offsets
 // of the 32-bit Windows build (std::string 24 bytes, std::vector 12, bool 1,
 // natural alignment), where the registry reports exactly these numbers.
+// The host reads these descriptions by name and offset: their odd shape (field
+// order, int32 enums, the naming) is the contract's, not to be tidied up.
 #pragma once
 
 #include <cstddef>

@@ -1,5 +1,7 @@
 // sdk/host/event_names.h - host event names for resource uris, and the uri
 // patterns that resource listeners are registered under.
+// The naming rule, with its odd part limits, is the host's: hosts listen
+// under exactly these names.
 #pragma once
 
 #include <string>

@@ -7,6 +7,7 @@
 // their descriptions; of the records, the plug-in itself uses Resource (to
 // send and receive resource-change events) and PluginServiceProxyResponse
 // (the decoded payload of the service-proxy events, see plugin_core.h).
+// Names, tags and field order are the host's: they stay as the host spells them.
 #pragma once
 
 #include <cstdint>

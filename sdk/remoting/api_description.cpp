@@ -32,7 +32,7 @@ const char* TypeName(const BindingTypeRef& type) noexcept {
 
 uint32_t Count(size_t count) noexcept { return static_cast<uint32_t>(count); }
 
-// Links each record of records to the next through its offset 0 field.
+// Links each record of records to the next through its next field.
 template <typename Record>
 void Chain(Record* first, size_t count) noexcept {
     for (size_t index = 0; index + 1 < count; ++index) first[index].next = &first[index + 1];

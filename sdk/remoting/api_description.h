@@ -5,7 +5,7 @@
 // \file
 // Built once at load from snapshots of the registry, then read-only and
 // readable from any thread. Each kind of record lies in one contiguous array
-// whose records are also chained through offset 0 (null after the last).
+// whose records are also chained through their next field (null after the last).
 // Texts point into the registry's descriptors (which must outlive the
 // records and stay unchanged) or at one static empty text, never null. Kind
 // fields carry BindingTypeKind numbers 1 to 19, any other value as 0; type

@@ -10,9 +10,9 @@
 // back as a RemotingResult; nothing is thrown but std::bad_alloc.
 //
 // Ownership: what the host's response points to belongs to the host until
-// the plug-in calls the response's own release function (offset 58), which
+// the plug-in calls the response's own release function (its release field), which
 // it does exactly once per request; a stream is released through its own
-// release function (offset 42) once it has been read. The plug-in never
+// release function (the response's streamRelease) once it has been read. The plug-in never
 // frees the host's parts itself.
 //
 // Threads: a request is synchronous on the calling thread, which waits inside

@@ -7,7 +7,7 @@
 // handler writes the value straight into a HostValue held by the call's
 // CallResult (or, failing, records the message there) and copies the
 // settings; WriteResponse moves that into the HostResponseRecord of the call. The host frees the record's heap
-// parts through the release function stored at its offset 58, which is
+// parts through the release function stored in its release field, which is
 // ReleaseResponse.
 //
 // Ownership: every pointer WriteResponse stores refers to a block of the
@@ -167,7 +167,7 @@ void CompleteHostValue(CallResult& result, const HostValueWriter& writer, OwnedH
 // ToHostValue (enumerations as their enumerator names when registry, which
 // may be null, knows them); then content flag and code (1 to 3, else 0),
 // status, text (a heap copy, or the static empty text) and headers (a heap
-// array of heap copies). The stream fields stay zero and offset 58 is left
+// array of heap copies). The stream fields stay zero and release is left
 // alone. Returns false, leaving partly written heap parts for
 // ReleaseResponse, when memory runs out (also when the result's host value
 // could not be written for lack of it).
@@ -175,15 +175,15 @@ void CompleteHostValue(CallResult& result, const HostValueWriter& writer, OwnedH
                                  const BindingRegistry* registry) noexcept;
 
 // Releases response and fills it with a failure carrying message and status,
-// every other field zero but offset 58, which it sets. When the message
+// every other field zero but release, which it sets. When the message
 // cannot be copied the static out-of-memory message stands in for it.
 void WriteErrorResponse(HostResponseRecord& response, std::string_view message, uint32_t status) noexcept;
 
 // Frees everything a filled response owns (value, error message, text,
 // headers) and zeroes all 62 bytes; a zeroed record is left as it is, so
-// releasing twice is harmless. The stream is the host's to release (offset
-// 42). Null does nothing. Stored at offset 58; the host calls it once per
-// response.
+// releasing twice is harmless. The stream is the host's to release (through
+// streamRelease). Null does nothing. Stored in release; the host calls it
+// once per response.
 void KORVO_CDECL ReleaseResponse(HostResponseRecord* response) noexcept;
 
 // The static texts a response may point to and ReleaseResponse never frees.

@@ -8,7 +8,7 @@
 // a function through the callback in its HostFunctionRecord with a request
 // record and an empty response record. The transport checks the request
 // against the function's route, binds the arguments, calls the handler and
-// fills the response, which the host releases through its offset 58.
+// fills the response, which the host releases through its release field.
 //
 //   transport.RegisterRoute(HttpMethod::Post, "/items/{id}",
 //                           [](std::string id, Item item) -> HandlerResult<void> { ... })

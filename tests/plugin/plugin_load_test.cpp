@@ -238,7 +238,7 @@ TEST_F(PluginLoadTest, RecordsHaveTheHostsThirtyTwoBitLayout) {
     const void* descriptor = ReadAt<const void*>(&context, 24);
     for (size_t offset : {0u, 4u, 8u}) EXPECT_NE(ReadAt<const void*>(callbacks, offset), nullptr);
 
-    // The descriptor and its function records, chained through offset 0.
+    // The descriptor and its function records, chained through their next fields.
     ASSERT_EQ(ReadAt<uint32_t>(descriptor, 4), 3u);
     const auto* functions = ReadAt<const unsigned char*>(descriptor, 0);
     const unsigned char* list = nullptr;

@@ -23,7 +23,7 @@ struct Part {
 
 enum class Mood : int32_t { Calm = 2, Angry = 1, Bored = 3 };
 
-// The records of one kind, walked through their offset 0 links.
+// The records of one kind, walked through their next fields.
 template <typename Record>
 std::vector<const Record*> Chain(const Record* first) {
     std::vector<const Record*> records;

@@ -1,5 +1,5 @@
 // Content type classification, and response records written from call
-// results and released through their own offset 58.
+// results and released through their own release field.
 #include "sdk/remoting/response.h"
 
 #include <gmock/gmock.h>

@@ -1,7 +1,7 @@
 // tests/remoting/transport_test_host.h - calling a transport the way the host
 // does: find the function record through the descriptor, build a request
 // record by hand, call the record's callback, copy what the response holds
-// and release it through its own offset 58.
+// and release it through its own release field.
 #pragma once
 
 #include <gtest/gtest.h>
