@@ -10,7 +10,8 @@ function(korvo_target_defaults target)
   if(KORVO_SANITIZE)
     string(REPLACE ";" "," _san "${KORVO_SANITIZE}")
     target_compile_options(${target} PRIVATE -fsanitize=${_san} -fno-omit-frame-pointer -fno-sanitize-recover=all)
-    target_link_options(${target} PRIVATE -fsanitize=${_san})
+    # Public: whatever links a sanitized library needs the sanitizer's runtime.
+    target_link_options(${target} PUBLIC -fsanitize=${_san})
   endif()
   if(WIN32)
     # One printf family on both targets: mingw's C99-conforming one.
@@ -18,17 +19,21 @@ function(korvo_target_defaults target)
   endif()
 endfunction()
 
-# korvo_add_library(<name> [INTERFACE|OBJECT] SOURCES ... [DEPENDS ...]):
-# one project library. DEPENDS are the libraries it links; its sources may
+# korvo_add_library(<name> [INTERFACE|OBJECT] SOURCES ... [PRIVATE_HEADERS ...]
+#                   [DEPENDS ...]):
+# one project library. An SDK library (one under sdk/) is also installed:
+# its headers but the PRIVATE_HEADERS (those only its own sources include),
+# and the library itself as KorvoSdk::<name without korvo_>, which is also
+# its name in this tree. DEPENDS are the libraries it links; its sources may
 # include headers only from their own folders and from the folders of those
 # libraries and of everything they link in turn (KorvoCheckLayers.cmake, run
 # as part of the build).
 function(korvo_add_library name)
-  cmake_parse_arguments(ARG "INTERFACE;OBJECT" "" "SOURCES;DEPENDS" ${ARGN})
+  cmake_parse_arguments(ARG "INTERFACE;OBJECT" "" "SOURCES;PRIVATE_HEADERS;DEPENDS" ${ARGN})
   # Its layer: the folders its sources are in.
   set(_layers "")
   set(_sources "")
-  foreach(_source IN LISTS ARG_SOURCES)
+  foreach(_source IN LISTS ARG_SOURCES ARG_PRIVATE_HEADERS)
     get_filename_component(_path "${_source}" ABSOLUTE)
     list(APPEND _sources "${_path}")
     get_filename_component(_dir "${_path}" DIRECTORY)
@@ -45,22 +50,30 @@ function(korvo_add_library name)
   endforeach()
   list(REMOVE_DUPLICATES _layers)
 
+  string(REGEX REPLACE "^korvo_" "" _export_name "${name}")
   if(ARG_INTERFACE)
     add_library(${name} INTERFACE ${ARG_SOURCES})
-    target_include_directories(${name} INTERFACE ${PROJECT_SOURCE_DIR})
+    target_include_directories(${name} INTERFACE
+      $<BUILD_INTERFACE:${PROJECT_SOURCE_DIR}> $<INSTALL_INTERFACE:${KORVO_INSTALL_INCLUDEDIR}>)
     target_link_libraries(${name} INTERFACE ${ARG_DEPENDS})
-    set_target_properties(${name} PROPERTIES KORVO_LAYERS "${_layers}")
+    set_target_properties(${name} PROPERTIES KORVO_LAYERS "${_layers}" EXPORT_NAME ${_export_name})
+    add_library(KorvoSdk::${_export_name} ALIAS ${name})
+    _korvo_install_sdk_library(${name} "${ARG_SOURCES}" "${ARG_PRIVATE_HEADERS}")
     return()
   endif()
   if(ARG_OBJECT)
-    add_library(${name} OBJECT ${ARG_SOURCES})
+    add_library(${name} OBJECT ${ARG_SOURCES} ${ARG_PRIVATE_HEADERS})
   else()
-    add_library(${name} STATIC ${ARG_SOURCES})
+    add_library(${name} STATIC ${ARG_SOURCES} ${ARG_PRIVATE_HEADERS})
   endif()
-  target_include_directories(${name} PUBLIC ${PROJECT_SOURCE_DIR})
+  target_include_directories(${name} PUBLIC
+    $<BUILD_INTERFACE:${PROJECT_SOURCE_DIR}> $<INSTALL_INTERFACE:${KORVO_INSTALL_INCLUDEDIR}>)
   target_link_libraries(${name} PUBLIC ${ARG_DEPENDS})
+  target_compile_features(${name} PUBLIC cxx_std_20)
   korvo_target_defaults(${name})
-  set_target_properties(${name} PROPERTIES KORVO_LAYERS "${_layers}")
+  set_target_properties(${name} PROPERTIES KORVO_LAYERS "${_layers}" EXPORT_NAME ${_export_name})
+  add_library(KorvoSdk::${_export_name} ALIAS ${name})
+  _korvo_install_sdk_library(${name} "${ARG_SOURCES}" "${ARG_PRIVATE_HEADERS}")
 
   string(REPLACE ";" "|" _layer_arg "${_layers}")
   string(REPLACE ";" "|" _source_arg "${_sources}")
@@ -72,6 +85,27 @@ function(korvo_add_library name)
     COMMENT "Checking the includes of ${name} against its layers"
     VERBATIM)
   target_sources(${name} PRIVATE "${_stamp}")
+endfunction()
+
+# The SDK's libraries and public headers go into the installed package
+# (cmake/KorvoInstall.cmake writes its configuration). Headers keep their
+# path below the tree ("sdk/host/plugin_core.h") under include/korvo.
+set(KORVO_INSTALL_INCLUDEDIR include/korvo)
+function(_korvo_install_sdk_library name sources private_headers)
+  file(RELATIVE_PATH _folder "${PROJECT_SOURCE_DIR}" "${CMAKE_CURRENT_SOURCE_DIR}")
+  if(NOT _folder MATCHES "^sdk/")
+    return()
+  endif()
+  set(_headers "")
+  foreach(_source IN LISTS sources)
+    if(_source MATCHES "\\.h$" AND NOT _source IN_LIST private_headers)
+      list(APPEND _headers "${_source}")
+    endif()
+  endforeach()
+  install(FILES ${_headers} DESTINATION ${KORVO_INSTALL_INCLUDEDIR}/${_folder} COMPONENT sdk)
+  install(TARGETS ${name} EXPORT KorvoSdkTargets
+    ARCHIVE DESTINATION lib COMPONENT sdk
+    OBJECTS DESTINATION lib/korvo-objects COMPONENT sdk)
 endfunction()
 
 # korvo_add_test(<name> SOURCES ... [DEPENDS ...] [CONCURRENCY]): one test
