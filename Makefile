@@ -4,7 +4,7 @@
 JOBS ?= $(shell nproc)
 CTEST_FLAGS ?= --output-on-failure -j $(JOBS)
 
-.PHONY: all deps run test test-native test-tsan test-win32 test-release build bench fuzz clean dist dist-check
+.PHONY: all deps run test test-native test-tsan test-win32 test-package test-release build bench fuzz clean dist dist-check
 
 all: build
 
@@ -25,7 +25,7 @@ run:
 	cmake --build --preset run -j $(JOBS)
 	@bash scripts/run-devhost build/run/host/plugin-host $(PORT) $(ARGS)
 
-test: deps test-native test-tsan test-win32 test-release
+test: deps test-native test-tsan test-win32 test-package test-release
 
 test-native:
 	cmake --preset dev
@@ -36,6 +36,18 @@ test-tsan:
 	cmake --preset tsan
 	cmake --build --preset tsan -j $(JOBS)
 	ctest --test-dir build/tsan -L concurrency $(CTEST_FLAGS)
+
+# The SDK as plug-in authors get it (scripts/check-package): the package of
+# the unsanitized native build (preset run, shared with make run) and of the
+# win32 build, installed into fresh prefixes; every plug-in in examples/ built
+# against them alone with GCC, Clang and mingw-w64, served by plugin-host and
+# checked by plugin-check.
+test-package:
+	cmake --preset run
+	cmake --build --preset run -j $(JOBS)
+	cmake --preset win32
+	cmake --build --preset win32 -j $(JOBS)
+	bash scripts/check-package build/run build/win32
 
 # The cross-build always runs (it checks every 32-bit record layout at
 # compile time), and so do the checks that read the built DLL with the build
