@@ -4,7 +4,7 @@
 JOBS ?= $(shell nproc)
 CTEST_FLAGS ?= --output-on-failure -j $(JOBS)
 
-.PHONY: all deps run test test-native test-tsan test-win32 test-package test-release build bench fuzz clean dist dist-check
+.PHONY: all deps run test test-native test-tsan test-win32 test-package test-release build bench fuzz clean dist dist-check docs
 
 all: build
 
@@ -37,14 +37,21 @@ test-tsan:
 	cmake --build --preset tsan -j $(JOBS)
 	ctest --test-dir build/tsan -L concurrency $(CTEST_FLAGS)
 
+# The API reference of the SDK's public headers, in build/run/docs/html.
+docs: deps
+	cmake --preset run
+	cmake --build --preset run --target korvo_docs
+
 # The SDK as plug-in authors get it (scripts/check-package): the package of
 # the unsanitized native build (preset run, shared with make run) and of the
 # win32 build, installed into fresh prefixes; every plug-in in examples/ built
 # against them alone with GCC, Clang and mingw-w64, served by plugin-host and
-# checked by plugin-check.
+# checked by plugin-check; the guide's commands run; the API reference builds
+# without a warning.
 test-package:
 	cmake --preset run
 	cmake --build --preset run -j $(JOBS)
+	cmake --build --preset run --target korvo_docs
 	cmake --preset win32
 	cmake --build --preset win32 -j $(JOBS)
 	bash scripts/check-package build/run build/win32

@@ -103,6 +103,10 @@ function(_korvo_install_sdk_library name sources private_headers)
     endif()
   endforeach()
   install(FILES ${_headers} DESTINATION ${KORVO_INSTALL_INCLUDEDIR}/${_folder} COMPONENT sdk)
+  # The API reference (make docs) covers exactly the installed headers.
+  foreach(_header IN LISTS _headers)
+    set_property(GLOBAL APPEND PROPERTY KORVO_PUBLIC_HEADERS "${CMAKE_CURRENT_SOURCE_DIR}/${_header}")
+  endforeach()
   install(TARGETS ${name} EXPORT KorvoSdkTargets
     ARCHIVE DESTINATION lib COMPONENT sdk
     OBJECTS DESTINATION lib/korvo-objects COMPONENT sdk)
