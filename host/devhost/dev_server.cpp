@@ -207,7 +207,12 @@ void DevHostServer::ServeEvents(const httplib::Request& request, httplib::Respon
         response.set_header("Content-Type", "text/event-stream");
         return;
     }
-    std::shared_ptr<EventSubscriber> subscriber = hub_.Subscribe(request.get_param_value("name"));
+    // A client coming back (EventSource does it by itself) names the last
+    // event it saw; it resumes after it or is told to re-read the state.
+    std::shared_ptr<EventSubscriber> subscriber =
+        request.has_header("Last-Event-ID")
+            ? hub_.Subscribe(request.get_param_value("name"), request.get_header_value("Last-Event-ID"))
+            : hub_.Subscribe(request.get_param_value("name"));
     if (!subscriber) {
         Send(response, JsonMessage(kStatusServiceUnavailable, "No room for another event-stream client"));
         return;

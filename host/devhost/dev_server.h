@@ -4,10 +4,13 @@
 //                         (all, or those named N). It opens with the comment
 //                         ": subscribed" once the subscription is in place and
 //                         carries ": keep-alive" comments while idle, which is
-//                         also how a vanished client is noticed. A client cut
-//                         off for falling behind (see EventHub) gets the
-//                         comment ": cut off, events were dropped" and the end
-//                         of the stream.
+//                         also how a vanished client is noticed. Every event
+//                         has an id; a client that sends Last-Event-ID
+//                         resumes after that event, or first gets a "resync"
+//                         event telling it to re-read the state. A client
+//                         cut off for falling behind (see EventHub) gets a
+//                         "resync" event, the comment ": cut off, events were
+//                         dropped" and the end of the stream.
 //   GET /help             the help document (application/json)
 //   GET /host/stats       the stats document (application/json)
 //   GET|POST /host/fixed  kFixedAnswer (application/json), without the plug-in:

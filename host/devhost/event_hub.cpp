@@ -1,12 +1,35 @@
 #include "host/devhost/event_hub.h"
 
 #include <algorithm>
+#include <charconv>
+#include <cstdio>
+#include <random>
 
 namespace Korvo::Host::Dev {
 
+namespace {
+
+std::string DrawRun() {
+    std::random_device source;
+    char text[9];
+    std::snprintf(text, sizeof text, "%08x", static_cast<unsigned>(source()));
+    return text;
+}
+
+}  // namespace
+
 std::string EventStreamFrame(std::string_view name, std::string_view data) {
+    return EventStreamFrame({}, name, data);
+}
+
+std::string EventStreamFrame(std::string_view id, std::string_view name, std::string_view data) {
     std::string frame;
-    frame.reserve(name.size() + data.size() + 16);
+    frame.reserve(id.size() + name.size() + data.size() + 24);
+    if (!id.empty()) {
+        frame += "id: ";
+        for (char c : id) frame += (c == '\n' || c == '\r') ? ' ' : c;
+        frame += '\n';
+    }
     frame += "event: ";
     for (char c : name) frame += (c == '\n' || c == '\r') ? ' ' : c;
     frame += "\ndata: ";
@@ -72,13 +95,83 @@ void EventSubscriber::Close() {
     ready_.notify_all();
 }
 
+void EventSubscriber::CloseWith(std::shared_ptr<const std::string> frame) {
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        queuedBytes_ += frame->size();
+        queue_.push_back(std::move(frame));
+        closed_ = true;
+    }
+    ready_.notify_all();
+}
+
 // ---------------------------------------------------------------- EventHub
 
-std::shared_ptr<EventSubscriber> EventHub::Subscribe(std::string filter) {
+EventHub::EventHub(Limits limits) : limits_(std::move(limits)), run_(limits_.run.empty() ? DrawRun() : limits_.run) {}
+
+std::string EventHub::IdOf(uint64_t sequence) const { return run_ + "." + std::to_string(sequence); }
+
+std::string EventHub::LatestId() const {
     std::lock_guard<std::mutex> lock(mutex_);
+    return IdOf(sequence_);
+}
+
+std::shared_ptr<const std::string> EventHub::ResyncFrame(std::string_view reason) const {
+    std::string data = "{\"reason\":\"";
+    data += reason;
+    data += "\"}";
+    return std::make_shared<const std::string>(EventStreamFrame(IdOf(sequence_), kResyncEvent, data));
+}
+
+std::shared_ptr<EventSubscriber> EventHub::Add(std::string filter) {
     if (closed_ || subscribers_.size() >= limits_.subscribers) return nullptr;
     auto subscriber = std::make_shared<EventSubscriber>(std::move(filter), limits_.queueEvents, limits_.queueBytes);
     subscribers_.push_back(subscriber);
+    return subscriber;
+}
+
+std::shared_ptr<EventSubscriber> EventHub::Subscribe(std::string filter) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return Add(std::move(filter));
+}
+
+std::shared_ptr<EventSubscriber> EventHub::Subscribe(std::string filter, std::string_view lastEventId) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    auto subscriber = Add(std::move(filter));
+    if (!subscriber) return nullptr;
+
+    // "<run>.<sequence>" of this run, no later than the latest event.
+    std::string_view reason = "unknown";
+    uint64_t last = 0;
+    size_t dot = lastEventId.rfind('.');
+    if (dot != std::string_view::npos && lastEventId.substr(0, dot) == run_) {
+        const char* first = lastEventId.data() + dot + 1;
+        const char* end = lastEventId.data() + lastEventId.size();
+        auto [stop, error] = std::from_chars(first, end, last);
+        if (error == std::errc() && stop == end && first != end && last <= sequence_) {
+            // Every event after it must still be kept.
+            uint64_t oldestKept = history_.empty() ? sequence_ + 1 : history_.front().sequence;
+            reason = last + 1 >= oldestKept ? std::string_view() : std::string_view("expired");
+        }
+    }
+    if (!reason.empty()) {
+        ++counters_.resynced;
+        if (subscriber->Offer(ResyncFrame(reason)) == EventSubscriber::Offered::Queued) ++counters_.delivered;
+        return subscriber;
+    }
+    ++counters_.resumed;
+    for (const Kept& kept : history_) {
+        if (kept.sequence <= last) continue;
+        if (!subscriber->filter_.empty() && subscriber->filter_ != kept.name) continue;
+        if (subscriber->Offer(kept.frame) == EventSubscriber::Offered::CutOff) {
+            // More missed than it may queue: it re-reads instead.
+            ++counters_.cutOff;
+            ++counters_.resynced;
+            subscriber->CloseWith(ResyncFrame("behind"));
+            break;
+        }
+        ++counters_.delivered;
+    }
     return subscriber;
 }
 
@@ -90,9 +183,26 @@ void EventHub::Unsubscribe(const std::shared_ptr<EventSubscriber>& subscriber) {
 }
 
 void EventHub::Publish(std::string_view name, std::string_view data) {
-    auto frame = std::make_shared<const std::string>(EventStreamFrame(name, data));
     std::lock_guard<std::mutex> lock(mutex_);
+    PublishLocked(name, data);
+}
+
+void EventHub::PublishLocked(std::string_view name, std::string_view data) {
     ++counters_.published;
+    ++sequence_;
+    auto frame = std::make_shared<const std::string>(EventStreamFrame(IdOf(sequence_), name, data));
+    if (limits_.historyEvents > 0 && frame->size() <= limits_.historyBytes) {
+        history_.push_back(Kept{sequence_, std::string(name), frame});
+        historyBytes_ += frame->size();
+        while (history_.size() > limits_.historyEvents || historyBytes_ > limits_.historyBytes) {
+            historyBytes_ -= history_.front().frame->size();
+            history_.pop_front();
+        }
+    } else {
+        // Too large to keep: nothing before it can be resumed from either.
+        history_.clear();
+        historyBytes_ = 0;
+    }
     bool cutOff = false;
     for (const auto& subscriber : subscribers_) {
         if (!subscriber->filter_.empty() && subscriber->filter_ != name) continue;
@@ -100,6 +210,8 @@ void EventHub::Publish(std::string_view name, std::string_view data) {
             case EventSubscriber::Offered::Queued: ++counters_.delivered; break;
             case EventSubscriber::Offered::CutOff:
                 ++counters_.cutOff;
+                ++counters_.resynced;
+                subscriber->CloseWith(ResyncFrame("behind"));
                 cutOff = true;
                 break;
             case EventSubscriber::Offered::Refused: break;
@@ -115,7 +227,7 @@ void EventHub::Publish(std::string_view name, std::string_view data) {
 }
 
 void EventHub::Publish(std::string_view name, const std::function<std::string()>& render) {
-    {
+    if (limits_.historyEvents == 0) {
         std::lock_guard<std::mutex> lock(mutex_);
         bool wanted = false;
         for (const auto& subscriber : subscribers_) {
@@ -126,11 +238,12 @@ void EventHub::Publish(std::string_view name, const std::function<std::string()>
         }
         if (!wanted) {
             ++counters_.published;
+            ++sequence_;
             return;
         }
     }
-    // A subscriber that comes in meanwhile gets the event; one that leaves
-    // refuses it.
+    // Rendered outside the lock. A subscriber that comes in meanwhile gets
+    // the event; one that leaves refuses it.
     Publish(name, render());
 }
 

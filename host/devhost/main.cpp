@@ -81,6 +81,8 @@ std::string StatsJson(const std::string& pluginName, bool started, const PluginL
                             {"published", OwnedHostValue::UInt(events.published)},
                             {"delivered", OwnedHostValue::UInt(events.delivered)},
                             {"cutOff", OwnedHostValue::UInt(events.cutOff)},
+                            {"resumed", OwnedHostValue::UInt(events.resumed)},
+                            {"resynced", OwnedHostValue::UInt(events.resynced)},
                         })},
     });
     return HostValueToJson(document.Record());

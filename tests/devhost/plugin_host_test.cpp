@@ -68,10 +68,10 @@ private:
 // An event-stream subscriber on its own thread.
 class EventStream {
 public:
-    EventStream(int port, const std::string& target) : client_("127.0.0.1", port) {
+    EventStream(int port, const std::string& target, httplib::Headers headers = {}) : client_("127.0.0.1", port) {
         client_.set_read_timeout(60, 0);
-        thread_ = std::thread([this, target] {
-            client_.Get(target, [this](const char* data, size_t length) {
+        thread_ = std::thread([this, target, headers] {
+            client_.Get(target, headers, [this](const char* data, size_t length) {
                 std::lock_guard<std::mutex> lock(mutex_);
                 received_.append(data, length);
                 changed_.notify_all();
@@ -306,13 +306,50 @@ TEST(PluginHostTest, AnEventStreamSeesEveryWriteAsTwoEvents) {
         R"("eventType":"Update","uri":"/qem-quorvex-zv/v1/ui-states/chat"})"
         "\n\n";
     ASSERT_TRUE(all.WaitFor("event: OnJsonApiEvent\n", 2));
-    EXPECT_EQ(all.Received(), ": subscribed\n\n"
-                              "event: " + std::string(kFeatureEvent) + "\n" + voice +
-                              "event: OnJsonApiEvent\n" + voice +
-                              "event: " + kFeatureEvent + "\n" + chat +
-                              "event: OnJsonApiEvent\n" + chat);
+    // Every event has an id, "<run of this host>.<sequence>", the same on
+    // every stream that carries it.
+    const std::string received = all.Received();
+    const size_t runAt = received.find("id: ");
+    ASSERT_NE(runAt, std::string::npos) << received;
+    const std::string run = received.substr(runAt + 4, received.find('.', runAt) - runAt - 4);
+    auto id = [&run](int sequence) { return "id: " + run + "." + std::to_string(sequence) + "\n"; };
+    EXPECT_EQ(received, ": subscribed\n\n" +
+                            id(1) + "event: " + std::string(kFeatureEvent) + "\n" + voice +
+                            id(2) + "event: OnJsonApiEvent\n" + voice +
+                            id(3) + "event: " + kFeatureEvent + "\n" + chat +
+                            id(4) + "event: OnJsonApiEvent\n" + chat);
     ASSERT_TRUE(generic.WaitFor("event: OnJsonApiEvent\n", 2));
-    EXPECT_EQ(generic.Received(), ": subscribed\n\nevent: OnJsonApiEvent\n" + voice + "event: OnJsonApiEvent\n" + chat);
+    EXPECT_EQ(generic.Received(),
+              ": subscribed\n\n" + id(2) + "event: OnJsonApiEvent\n" + voice + id(4) + "event: OnJsonApiEvent\n" + chat);
+}
+
+TEST(PluginHostTest, AStreamThatComesBackResumesOrIsToldToReRead) {
+    RunningHost host;
+    ASSERT_TRUE(host.Up()) << host.Process().Errors();
+    std::string firstId;
+    {
+        EventStream stream(host.Port(), "/events?name=OnJsonApiEvent");
+        ASSERT_TRUE(stream.WaitFor(": subscribed"));
+        ASSERT_EQ(host.Post("voice", R"({"state":"muted","updatedBy":"a"})", "application/json")->status, 204);
+        ASSERT_TRUE(stream.WaitFor("event: OnJsonApiEvent\n"));
+        const std::string received = stream.Received();
+        const size_t at = received.find("id: ") + 4;
+        firstId = received.substr(at, received.find('\n', at) - at);
+    }
+    // Written while nobody was listening.
+    ASSERT_EQ(host.Post("chat", R"({"state":"open","updatedBy":"b"})", "application/json")->status, 204);
+
+    EventStream resumed(host.Port(), "/events?name=OnJsonApiEvent", {{"Last-Event-ID", firstId}});
+    ASSERT_TRUE(resumed.WaitFor("event: OnJsonApiEvent\n"));
+    EXPECT_NE(resumed.Received().find(R"("updatedBy":"b")"), std::string::npos) << resumed.Received();
+    EXPECT_EQ(resumed.Received().find(R"("updatedBy":"a")"), std::string::npos) << resumed.Received();
+    EXPECT_EQ(resumed.Received().find("event: resync"), std::string::npos) << resumed.Received();
+
+    for (const std::string& lastId : {std::string("00000000.1"), std::string("not an id"), firstId + "9"}) {
+        EventStream stranger(host.Port(), "/events", {{"Last-Event-ID", lastId}});
+        ASSERT_TRUE(stranger.WaitFor("event: resync\n")) << lastId;
+        EXPECT_NE(stranger.Received().find(R"(data: {"reason":"unknown"})"), std::string::npos) << lastId;
+    }
 }
 
 struct AvailabilityCase {
