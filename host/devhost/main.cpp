@@ -35,7 +35,6 @@ using namespace Korvo;
 using namespace Korvo::Host;
 using namespace Korvo::Host::Dev;
 
-constexpr const char* kExportName = "load_qem_quorvex_zv";
 // The handle this host gives its one plug-in; HTTP clients call as 0.
 constexpr uint32_t kPluginHandle = 1;
 constexpr auto kSignalPoll = std::chrono::milliseconds(50);
@@ -98,13 +97,15 @@ int Run(const DevHostOptions& options) {
                                            static_cast<int>(line.size()), line.data());
                           });
 
+    const std::string exportName =
+        options.exportName.empty() ? ExportNameFor(options.pluginPath) : options.exportName;
     PluginLibrary library;
-    if (!library.Open(options.pluginPath, kExportName)) {
+    if (!library.Open(options.pluginPath, exportName.c_str())) {
         std::fprintf(stderr, "plugin-host: %s\n", library.Error().c_str());
         return kExitLoadFailure;
     }
     if (library.Load(options.apiMajor, options.apiMinor, options.apiPatch) == nullptr) {
-        std::fprintf(stderr, "plugin-host: %s gave no plug-in object\n", kExportName);
+        std::fprintf(stderr, "plugin-host: %s gave no plug-in object\n", exportName.c_str());
         return kExitLoadFailure;
     }
     const PluginLoadContext& context = library.Context();

@@ -40,7 +40,30 @@ ParsedOptions Failure(std::string message) {
     return parsed;
 }
 
+bool IsCName(std::string_view text) {
+    if (text.empty() || (text[0] >= '0' && text[0] <= '9')) return false;
+    for (char c : text) {
+        const bool letter = (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z');
+        if (!letter && !(c >= '0' && c <= '9') && c != '_') return false;
+    }
+    return true;
+}
+
 }  // namespace
+
+std::string ExportNameFor(std::string_view libraryPath) {
+    std::string_view name = libraryPath.substr(libraryPath.find_last_of("/\\") + 1);
+    // The first dot ends the name: "x.so", "x.so.1", "x.dll".
+    name = name.substr(0, name.find('.'));
+    if (name.substr(0, 3) == "lib") name.remove_prefix(3);
+    if (name.substr(0, 7) == "vbp-be-") name.remove_prefix(7);
+    std::string exportName = "load_";
+    for (char c : name) {
+        const bool kept = (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '_';
+        exportName += kept ? c : '_';
+    }
+    return exportName;
+}
 
 // getopt_long does the reading (long options with "=value" or the next
 // argument, "--" ending them, unique abbreviations); the checks of each value
@@ -51,9 +74,10 @@ ParsedOptions ParseOptions(int argc, const char* const* argv, const std::string&
     options.pluginPath = defaultPluginPath;
     for (int i = 0; i < argc; ++i) options.commandLine.emplace_back(argv[i] ? argv[i] : "");
 
-    enum : int { kPlugin = 256, kApiVersion, kRegion, kLocale, kPort, kListen, kDeveloper };
+    enum : int { kPlugin = 256, kExport, kApiVersion, kRegion, kLocale, kPort, kListen, kDeveloper };
     static const option kOptions[] = {
-        {"plugin", required_argument, nullptr, kPlugin},   {"api-version", required_argument, nullptr, kApiVersion},
+        {"plugin", required_argument, nullptr, kPlugin},   {"export", required_argument, nullptr, kExport},
+        {"api-version", required_argument, nullptr, kApiVersion},
         {"region", required_argument, nullptr, kRegion},   {"locale", required_argument, nullptr, kLocale},
         {"port", required_argument, nullptr, kPort},       {"listen", required_argument, nullptr, kListen},
         {"dev-quorvex-zv", no_argument, nullptr, kDeveloper}, {"help", no_argument, nullptr, 'h'},
@@ -88,6 +112,10 @@ ParsedOptions ParseOptions(int argc, const char* const* argv, const std::string&
             case kPlugin:
                 if (value.empty()) return Failure("--plugin needs a path");
                 options.pluginPath = std::string(value);
+                break;
+            case kExport:
+                if (!IsCName(value)) return Failure("--export needs a C function name, not '" + std::string(value) + "'");
+                options.exportName = std::string(value);
                 break;
             case kApiVersion:
                 if (!ParseVersion(value, options)) {
@@ -131,6 +159,8 @@ std::string HelpText(const std::string& defaultPluginPath) {
         "Options:\n"
         "  --plugin PATH         plug-in library to load\n"
         "                        (default: " + defaultPluginPath + ")\n"
+        "  --export NAME         the library's export to call (default: from the file name:\n"
+        "                        libvbp-be-my-plugin.so or vbp-be-my-plugin.dll: load_my_plugin)\n"
         "  --api-version X.Y.Z   host plug-in API version handed to the plug-in (default: 18.0.0);\n"
         "                        an incompatible version makes the plug-in end the process\n"
         "  --region NAME         region answered on /korvoclient/get_region_locale (default: QUORVEX)\n"

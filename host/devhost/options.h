@@ -1,6 +1,6 @@
 // host/devhost/options.h - the development host's command line.
 //
-// plugin-host [--plugin PATH] [--api-version X.Y.Z] [--region NAME]
+// plugin-host [--plugin PATH] [--export NAME] [--api-version X.Y.Z] [--region NAME]
 //             [--locale NAME] [--port N] [--listen ADDRESS]
 //             [--dev-quorvex-zv] [--help] [-- ARGUMENTS...]
 //
@@ -28,6 +28,7 @@ inline constexpr uint32_t kDefaultApiMajor = KORVO_PLUGIN_API_MAJOR;
 
 struct DevHostOptions {
     std::string pluginPath;
+    std::string exportName;                  // empty: ExportNameFor(pluginPath)
     uint32_t apiMajor = kDefaultApiMajor;
     uint32_t apiMinor = 0;
     uint32_t apiPatch = 0;
@@ -47,6 +48,13 @@ struct ParsedOptions {
 
 // Reads argv; defaultPluginPath is what --plugin defaults to.
 ParsedOptions ParseOptions(int argc, const char* const* argv, const std::string& defaultPluginPath);
+
+// The export a plug-in library is loaded through, from its file name: the
+// folder, a "lib" prefix and everything from the first '.' dropped, then a
+// "vbp-be-" prefix; "load_" before the rest, with '_' for any character a C
+// name cannot have. "build/libvbp-be-qem-quorvex-zv.so" gives
+// "load_qem_quorvex_zv".
+std::string ExportNameFor(std::string_view libraryPath);
 
 // The --help text: every option with its default.
 std::string HelpText(const std::string& defaultPluginPath);

@@ -93,6 +93,15 @@ private:
     std::thread thread_;
 };
 
+EventHub::Limits HubLimits(size_t events, size_t subscribers) {
+    EventHub::Limits limits;
+    limits.queueEvents = events;
+    limits.queueBytes = size_t{1} << 20;
+    limits.subscribers = subscribers;
+    limits.run = "t";
+    return limits;
+}
+
 class DevServerTest : public ::testing::Test {
 protected:
     static constexpr size_t kQueueEvents = 16;
@@ -101,7 +110,7 @@ protected:
         : write_(api_.Add(kPost, "/v1/items/{id}", "Write")),
           read_(api_.Add(kGet, "/v1/items/{id}", "Read")),
           bridge_(api_.Descriptor()),
-          hub_(EventHub::Limits{kQueueEvents, 1 << 20, 4}),
+          hub_(HubLimits(kQueueEvents, 4)),
           server_(bridge_, hub_, [] { return std::string("{\"help\":1}"); },
                   [] { return std::string("{\"stats\":1}"); },
                   DevHostServer::Settings{100ms, 8, 256, 1 << 16}) {
@@ -218,9 +227,10 @@ TEST_F(DevServerTest, EveryEventReachesTheStreamAndTheFilterSelects) {
     auto client = Client();
     ASSERT_TRUE(client.Post("/v1/items/1", "{}", "application/json"));
     ASSERT_TRUE(all.WaitFor("event: Other\ndata: 0\n\n"));
-    EXPECT_EQ(all.Received(), ": subscribed\n\nevent: Changed\ndata: \"/v1/items/1\"\n\nevent: Other\ndata: 0\n\n");
+    EXPECT_EQ(all.Received(),
+              ": subscribed\n\nid: t.1\nevent: Changed\ndata: \"/v1/items/1\"\n\nid: t.2\nevent: Other\ndata: 0\n\n");
     ASSERT_TRUE(filtered.WaitFor("event: Other\ndata: 0\n\n"));
-    EXPECT_EQ(filtered.Received(), ": subscribed\n\nevent: Other\ndata: 0\n\n");
+    EXPECT_EQ(filtered.Received(), ": subscribed\n\nid: t.2\nevent: Other\ndata: 0\n\n");
 }
 
 TEST_F(DevServerTest, AnIdleStreamCarriesKeepAliveComments) {
@@ -248,7 +258,10 @@ TEST_F(DevServerTest, AStalledClientIsCutOffWithoutHoldingUpTheCalls) {
     EXPECT_EQ(hub_.Snapshot().cutOff, 1u);
     stalled.Stall(false);
     ASSERT_TRUE(stalled.WaitForEnd());
-    EXPECT_THAT(stalled.Received(), EndsWith(": cut off, events were dropped\n\n"));
+    // A browser's EventSource shows events, not comments: the resync event
+    // is what tells its page to re-read.
+    EXPECT_THAT(stalled.Received(), EndsWith("event: resync\ndata: {\"reason\":\"behind\"}\n\n"
+                                             ": cut off, events were dropped\n\n"));
     EXPECT_TRUE(WaitForSubscribers(0));
 }
 
@@ -280,7 +293,7 @@ TEST_F(DevServerTest, StoppingEndsOpenStreamsAndRefusesNewOnes) {
 TEST(DevServerLimitsTest, TooManyStreamClientsGet503) {
     ScriptedApi api;
     PluginHttpBridge bridge(api.Descriptor());
-    EventHub hub(EventHub::Limits{16, 1 << 20, 1});
+    EventHub hub(HubLimits(16, 1));
     DevHostServer server(bridge, hub, [] { return std::string(); }, [] { return std::string(); },
                          DevHostServer::Settings{100ms, 4, 256, 1024});
     int port = server.Bind("127.0.0.1", 0);

@@ -116,7 +116,7 @@ TEST_F(HostServicesTest, EventsGoToTheStreamAsJson) {
     Table().SendEvent(&Table(), &event);
     std::string frame;
     ASSERT_EQ(subscriber->Next(frame, 0ms), EventSubscriber::Wait::Frame);
-    EXPECT_EQ(frame, "event: OnJsonApiEvent\ndata: {\"uri\":\"/a\"}\n\n");
+    EXPECT_EQ(frame, "id: " + hub_.LatestId() + "\nevent: OnJsonApiEvent\ndata: {\"uri\":\"/a\"}\n\n");
 }
 
 TEST_F(HostServicesTest, KeepsTheSubscriptionTable) {

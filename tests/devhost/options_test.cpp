@@ -43,7 +43,7 @@ TEST(OptionsTest, EveryOptionWithItsValueAfterItOrAfterEquals) {
                           : std::vector<std::string>{name, value};
         };
         std::vector<std::string> texts;
-        for (auto part : {option("--plugin", "/p.so"), option("--api-version", "18.2.3"), option("--region", "OTHER"),
+        for (auto part : {option("--plugin", "/p.so"), option("--export", "load_x"), option("--api-version", "18.2.3"), option("--region", "OTHER"),
                           option("--locale", "de_DE"), option("--port", "0"), option("--listen", "0.0.0.0")}) {
             texts.insert(texts.end(), part.begin(), part.end());
         }
@@ -52,6 +52,7 @@ TEST(OptionsTest, EveryOptionWithItsValueAfterItOrAfterEquals) {
         ParsedOptions parsed = Parse(arguments);
         ASSERT_EQ(parsed.outcome, ParsedOptions::Outcome::Run) << parsed.message;
         EXPECT_EQ(parsed.options.pluginPath, "/p.so");
+        EXPECT_EQ(parsed.options.exportName, "load_x");
         EXPECT_EQ(parsed.options.apiMajor, 18u);
         EXPECT_EQ(parsed.options.apiMinor, 2u);
         EXPECT_EQ(parsed.options.apiPatch, 3u);
@@ -117,6 +118,9 @@ TEST(OptionsTest, RefusalsSayWhatIsWrong) {
          "plugin-host: --api-version needs three numbers X.Y.Z, not '4294967296.0.0' (see plugin-host --help)"},
         {{"--plugin="}, "plugin-host: --plugin needs a path (see plugin-host --help)"},
         {{"--listen", ""}, "plugin-host: --listen needs an address (see plugin-host --help)"},
+        {{"--export", ""}, "plugin-host: --export needs a C function name, not '' (see plugin-host --help)"},
+        {{"--export", "1load"}, "plugin-host: --export needs a C function name, not '1load' (see plugin-host --help)"},
+        {{"--export", "load-x"}, "plugin-host: --export needs a C function name, not 'load-x' (see plugin-host --help)"},
     };
     for (const RefusalCase& refusal : cases) {
         ParsedOptions parsed = Parse(refusal.arguments);
@@ -127,12 +131,24 @@ TEST(OptionsTest, RefusalsSayWhatIsWrong) {
 
 TEST(OptionsTest, HelpNamesEveryOptionAndTheDefaultLibrary) {
     const std::string help = HelpText(kDefaultPlugin);
-    for (const char* option : {"--plugin PATH", "--api-version X.Y.Z", "--region NAME", "--locale NAME", "--port N",
+    for (const char* option : {"--plugin PATH", "--export NAME", "--api-version X.Y.Z", "--region NAME", "--locale NAME", "--port N",
                                "--listen ADDRESS", "--dev-quorvex-zv", "--help", "-- "}) {
         EXPECT_THAT(help, HasSubstr(option));
     }
     EXPECT_THAT(help, HasSubstr(kDefaultPlugin));
     EXPECT_THAT(help, HasSubstr("GET /events"));
+}
+
+TEST(OptionsTest, TheExportComesFromTheLibrarysFileName) {
+    const std::pair<const char*, const char*> cases[] = {
+        {"build/plugin/libvbp-be-qem-quorvex-zv.so", "load_qem_quorvex_zv"},
+        {"C:\\plugins\\vbp-be-qem-quorvex-zv.dll", "load_qem_quorvex_zv"},
+        {"libvbp-be-greeter.so.1.2", "load_greeter"},
+        {"/opt/x/notes.so", "load_notes"},
+        {"libmy plug+in.so", "load_my_plug_in"},
+        {"vbp-be-a.b.dll", "load_a"},
+    };
+    for (const auto& [path, exportName] : cases) EXPECT_EQ(ExportNameFor(path), exportName) << path;
 }
 
 }  // namespace

@@ -4,9 +4,11 @@
 
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
+#include <unistd.h>
 
 #include <chrono>
 #include <condition_variable>
+#include <filesystem>
 #include <memory>
 #include <mutex>
 #include <optional>
@@ -443,8 +445,8 @@ TEST(PluginHostTest, SigintStopsToo) {
 TEST(PluginHostTest, HelpAndBadCommandLines) {
     PluginHostProcess help(KORVO_PLUGIN_HOST, {"--help"});
     EXPECT_EQ(help.WaitForExit(), 0);
-    for (const char* option : {"--plugin PATH", "--api-version X.Y.Z", "--region NAME", "--locale NAME", "--port N",
-                               "--listen ADDRESS", "--dev-quorvex-zv", "-h, --help"}) {
+    for (const char* option : {"--plugin PATH", "--export NAME", "--api-version X.Y.Z", "--region NAME",
+                               "--locale NAME", "--port N", "--listen ADDRESS", "--dev-quorvex-zv", "-h, --help"}) {
         EXPECT_THAT(help.Output(), HasSubstr(option));
     }
     EXPECT_THAT(help.Output(), HasSubstr("GET|POST /host/fixed"));
@@ -460,6 +462,27 @@ TEST(PluginHostTest, HelpAndBadCommandLines) {
     PluginHostProcess noLibrary(KORVO_PLUGIN_HOST, {"--port", "0", "--plugin", "/nonexistent/libplugin.so"});
     EXPECT_EQ(noLibrary.WaitForExit(), 1);
     EXPECT_THAT(noLibrary.Errors(), HasSubstr("cannot load the plug-in library /nonexistent/libplugin.so"));
+}
+
+TEST(PluginHostTest, AnyLibraryLoadsThroughTheExportItsNameOrExportGives) {
+    // The library under a name that says nothing about its export.
+    const std::filesystem::path folder =
+        std::filesystem::temp_directory_path() / ("plugin-host-test-" + std::to_string(::getpid()));
+    std::filesystem::create_directories(folder);
+    const std::filesystem::path copy = folder / "renamed.so";
+    std::filesystem::copy_file(KORVO_PLUGIN_LIBRARY, copy, std::filesystem::copy_options::overwrite_existing);
+
+    PluginHostProcess derived(KORVO_PLUGIN_HOST, {"--port", "0", "--plugin", copy.string()});
+    EXPECT_EQ(derived.WaitForExit(), 1);
+    EXPECT_THAT(derived.Errors(), HasSubstr("load_renamed"));
+    {
+        RunningHost named({"--plugin", copy.string(), "--export", "load_qem_quorvex_zv"});
+        ASSERT_TRUE(named.Up()) << named.Process().Errors();
+        auto list = named.Get(kUiStates);
+        ASSERT_TRUE(list);
+        EXPECT_EQ(list->status, 200);
+    }
+    std::filesystem::remove_all(folder);
 }
 
 TEST(PluginHostTest, AnIncompatibleApiVersionEndsTheProcessInThePlugin) {
