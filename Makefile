@@ -45,9 +45,8 @@ docs: deps
 # The SDK as plug-in authors get it (scripts/check-package): the package of
 # the unsanitized native build (preset run, shared with make run) and of the
 # win32 build, installed into fresh prefixes; every plug-in in examples/ built
-# against them alone with GCC, Clang and mingw-w64, served by plugin-host and
-# checked by plugin-check; the guide's commands run; the API reference builds
-# without a warning.
+# against them alone with GCC, Clang and mingw-w64 and served by plugin-host;
+# the guide's commands run; the API reference builds without a warning.
 test-package:
 	cmake --preset run
 	cmake --build --preset run -j $(JOBS)
