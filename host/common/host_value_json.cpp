@@ -1,55 +1,21 @@
 #include "host/common/host_value_json.h"
 
-#include <charconv>
+#include <rapidjson/stringbuffer.h>
+#include <rapidjson/writer.h>
+
 #include <cmath>
-#include <cstdio>
 #include <cstring>
 
 namespace Korvo::Host {
 
 namespace {
 
-bool NeedsEscape(unsigned char c) { return c < 0x20 || c == '"' || c == '\\'; }
+using JsonWriter = rapidjson::Writer<rapidjson::StringBuffer>;
 
-void AppendEscaped(std::string& out, const char* text, size_t length) {
-    out += '"';
-    size_t i = 0;
-    while (i < length) {
-        // Runs that need no escaping - most of any text - go in at once.
-        size_t run = i;
-        while (run < length && !NeedsEscape(static_cast<unsigned char>(text[run]))) ++run;
-        out.append(text + i, run - i);
-        if (run == length) break;
-        auto c = static_cast<unsigned char>(text[run]);
-        switch (c) {
-            case '"': out += "\\\""; break;
-            case '\\': out += "\\\\"; break;
-            case '\n': out += "\\n"; break;
-            case '\r': out += "\\r"; break;
-            case '\t': out += "\\t"; break;
-            case '\b': out += "\\b"; break;
-            case '\f': out += "\\f"; break;
-            default: {
-                char escape[8];
-                std::snprintf(escape, sizeof(escape), "\\u%04x", c);
-                out += escape;
-            }
-        }
-        i = run + 1;
-    }
-    out += '"';
-}
-
-template <typename Integer>
-void AppendInteger(std::string& out, Integer value) {
-    char number[24];
-    auto result = std::to_chars(number, number + sizeof(number), value);
-    out.append(number, result.ptr);
-}
-
-void AppendBase64(std::string& out, const uint8_t* bytes, size_t count) {
+std::string Base64(const uint8_t* bytes, size_t count) {
     static const char kAlphabet[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
-    out += '"';
+    std::string out;
+    out.reserve((count + 2) / 3 * 4);
     for (size_t i = 0; i < count; i += 3) {
         uint32_t chunk = uint32_t{bytes[i]} << 16;
         if (i + 1 < count) chunk |= uint32_t{bytes[i + 1]} << 8;
@@ -59,36 +25,38 @@ void AppendBase64(std::string& out, const uint8_t* bytes, size_t count) {
         out += i + 1 < count ? kAlphabet[(chunk >> 6) & 63] : '=';
         out += i + 2 < count ? kAlphabet[chunk & 63] : '=';
     }
-    out += '"';
+    return out;
 }
 
-void AppendScalar(std::string& out, const HostValue& value) {
-    char number[64];
+void WriteScalar(JsonWriter& writer, const HostValue& value) {
     switch (static_cast<KorvoValueType>(value.type)) {
-        case KORVO_VALUE_BOOL: out += value.data.boolean ? "true" : "false"; break;
-        case KORVO_VALUE_INT64: AppendInteger(out, value.data.int64); break;
-        case KORVO_VALUE_UINT64: AppendInteger(out, value.data.uint64); break;
+        case KORVO_VALUE_BOOL: writer.Bool(value.data.boolean != 0); break;
+        case KORVO_VALUE_INT64: writer.Int64(value.data.int64); break;
+        case KORVO_VALUE_UINT64: writer.Uint64(value.data.uint64); break;
         case KORVO_VALUE_DOUBLE:
+            // JSON has no NaN or infinity.
             if (std::isfinite(value.data.float64)) {
-                std::snprintf(number, sizeof(number), "%.17g", value.data.float64);
-                out += number;
+                writer.Double(value.data.float64);
             } else {
-                out += "null";
+                writer.Null();
             }
             break;
         case KORVO_VALUE_STRING:
         case KORVO_VALUE_BORROWED_STRING:
             if (value.data.string.text == nullptr) {
-                out += "\"\"";
+                writer.String("", 0);
             } else {
-                AppendEscaped(out, value.data.string.text, value.data.string.length);
+                writer.String(value.data.string.text, value.data.string.length);
             }
             break;
         case KORVO_VALUE_BINARY:
-        case KORVO_VALUE_BORROWED_BINARY:
-            AppendBase64(out, value.data.binary.bytes, value.data.binary.bytes ? value.data.binary.count : 0);
+        case KORVO_VALUE_BORROWED_BINARY: {
+            const std::string text =
+                Base64(value.data.binary.bytes, value.data.binary.bytes ? value.data.binary.count : 0);
+            writer.String(text.data(), static_cast<rapidjson::SizeType>(text.size()));
             break;
-        default: out += "null"; break;
+        }
+        default: writer.Null(); break;
     }
 }
 
@@ -102,47 +70,51 @@ struct Frame {
 
 }  // namespace
 
+// The walk keeps its own stack of open arrays and objects, and the writer
+// keeps its nesting on the heap too: no recursion at any depth.
 std::string HostValueToJson(const HostValue& root) {
-    std::string out;
-    out.reserve(128);  // most answers and events fit: one allocation, not four
+    rapidjson::StringBuffer buffer;
+    JsonWriter writer(buffer);
     std::vector<Frame> stack;
     const HostValue* current = &root;
     for (;;) {
         if (current != nullptr) {
             auto type = static_cast<KorvoValueType>(current->type);
             if (type == KORVO_VALUE_ARRAY) {
-                out += '[';
+                writer.StartArray();
                 const HostValue* items = current->data.array.items;
                 stack.push_back(Frame{items, nullptr, items ? current->data.array.count : 0, 0, false});
             } else if (type == KORVO_VALUE_OBJECT) {
-                out += '{';
+                writer.StartObject();
                 const HostValueMember* members = current->data.object.members;
                 stack.push_back(Frame{nullptr, members, members ? current->data.object.count : 0, 0, true});
             } else {
-                AppendScalar(out, *current);
+                WriteScalar(writer, *current);
             }
             current = nullptr;
         }
         if (stack.empty()) break;
         Frame& top = stack.back();
         if (top.next == top.count) {
-            out += top.object ? '}' : ']';
+            if (top.object) {
+                writer.EndObject();
+            } else {
+                writer.EndArray();
+            }
             stack.pop_back();
             continue;
         }
-        if (top.next > 0) out += ',';
         if (top.array != nullptr) {
             current = &top.array[top.next];
         } else {
             const HostValueMember& member = top.members[top.next];
             const char* key = member.key ? member.key : "";
-            AppendEscaped(out, key, std::strlen(key));
-            out += ':';
+            writer.Key(key, static_cast<rapidjson::SizeType>(std::strlen(key)));
             current = &member.value;
         }
         ++top.next;
     }
-    return out;
+    return std::string(buffer.GetString(), buffer.GetSize());
 }
 
 // ------------------------------------------------------------ OwnedHostValue

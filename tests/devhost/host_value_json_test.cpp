@@ -25,6 +25,21 @@ TEST(HostValueJsonTest, RendersEveryType) {
               "\"x\":\"TWFueQ==\",\"a\":[null,[]],\"o\":{},\"n\":null}");
 }
 
+TEST(HostValueJsonTest, DoublesInTheShortestFormThatReadsBack) {
+    const std::pair<double, const char*> cases[] = {
+        {0.1, "0.1"},
+        {1.0, "1.0"},
+        {-2.5e-300, "-2.5e-300"},
+        {1e21, "1e21"},
+        {std::numeric_limits<double>::max(), "1.7976931348623157e308"},
+        {std::numeric_limits<double>::infinity(), "null"},
+        {-std::numeric_limits<double>::infinity(), "null"},
+    };
+    for (const auto& [number, text] : cases) {
+        EXPECT_EQ(HostValueToJson(OwnedHostValue::Double(number).Record()), text) << number;
+    }
+}
+
 TEST(HostValueJsonTest, TextBetweenEscapesAndExtremeIntegers) {
     OwnedHostValue value = OwnedHostValue::Array({
         OwnedHostValue::String("\x1f\xc3\xa9t\xc3\xa9 \"x\"\t"),  // UTF-8 passes through as it is
@@ -33,7 +48,7 @@ TEST(HostValueJsonTest, TextBetweenEscapesAndExtremeIntegers) {
         OwnedHostValue::UInt(0),
     });
     EXPECT_EQ(HostValueToJson(value.Record()),
-              "[\"\\u001f\xc3\xa9t\xc3\xa9 \\\"x\\\"\\t\",\"\",-9223372036854775808,0]");
+              "[\"\\u001F\xc3\xa9t\xc3\xa9 \\\"x\\\"\\t\",\"\",-9223372036854775808,0]");
 }
 
 TEST(HostValueJsonTest, UnknownTypeAndNullPointersRenderSafely) {
