@@ -3,6 +3,8 @@
 #include "sdk/remoting/argument_binding.h"
 
 #include <algorithm>
+#include <cctype>
+#include <charconv>
 #include <utility>
 
 #include "sdk/binding/host_value_conversion.h"
@@ -19,22 +21,15 @@ namespace {
 
 enum class IndexParse { Valid, IncorrectFormat, OutOfRange };
 
-unsigned DigitValue(char c) noexcept {
-    if (c >= '0' && c <= '9') return static_cast<unsigned>(c - '0');
-    if (c >= 'a' && c <= 'z') return static_cast<unsigned>(c - 'a' + 10);
-    if (c >= 'A' && c <= 'Z') return static_cast<unsigned>(c - 'A' + 10);
-    return ~0u;
-}
-
 // Reads a segment that starts with a digit as C's strtoul with base 0 does:
 // "0x" and a hexadecimal digit start a hexadecimal number, another leading
 // '0' an octal one. The whole segment must be the number.
 IndexParse ParseIndex(std::string_view segment, uint64_t& index) noexcept {
-    unsigned base = 10;
+    int base = 10;
     size_t position = 0;
     if (segment.size() > 1 && segment[0] == '0') {
         const bool hexPrefix = (segment[1] == 'x' || segment[1] == 'X');
-        if (hexPrefix && segment.size() > 2 && DigitValue(segment[2]) < 16) {
+        if (hexPrefix && segment.size() > 2 && std::isxdigit(static_cast<unsigned char>(segment[2]))) {
             base = 16;
             position = 2;
         } else {
@@ -42,18 +37,16 @@ IndexParse ParseIndex(std::string_view segment, uint64_t& index) noexcept {
         }
     }
     uint64_t value = 0;
-    bool overflow = false;
-    for (; position < segment.size(); ++position) {
-        const unsigned digit = DigitValue(segment[position]);
-        if (digit >= base) break;
-        if (value > (UINT64_MAX - digit) / base) {
-            overflow = true;
-        } else {
-            value = value * base + digit;
-        }
+    const char* first = segment.data() + position;
+    const char* last = segment.data() + segment.size();
+    if (first != last) {
+        // Past the last digit even when the number is out of range, so a
+        // stray character is reported before the size.
+        const auto [stop, error] = std::from_chars(first, last, value, base);
+        if (stop != last) return IndexParse::IncorrectFormat;
+        if (error == std::errc::result_out_of_range) return IndexParse::OutOfRange;
     }
-    if (position != segment.size()) return IndexParse::IncorrectFormat;
-    if (overflow || value >= kIndexLimit) return IndexParse::OutOfRange;
+    if (value >= kIndexLimit) return IndexParse::OutOfRange;
     index = value;
     return IndexParse::Valid;
 }
