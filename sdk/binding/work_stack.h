@@ -1,8 +1,9 @@
-// sdk/binding/work_stack.h - the explicit stack of the tree walks (internal
-// to korvo_binding).
+// sdk/binding/work_stack.h - the explicit stack of the tree walks and the
+// readers (internal to the SDK: not installed).
 //
-// Copying, releasing and converting trees never recurse on their depth; they
-// keep their pending work here instead. The first kInline entries live in
+// Copying, releasing and converting trees, and building them from a
+// document, never recurse on their depth; they keep their pending work here
+// instead. The first kInline entries live in
 // the object itself, so walking a small tree allocates nothing; a deeper or
 // wider one spills to one heap block that doubles (std::bad_alloc when it
 // cannot). The entries stay contiguous, so a range of them can be reordered.
@@ -33,6 +34,8 @@ public:
     [[nodiscard]] bool empty() const noexcept { return size_ == 0; }
     [[nodiscard]] size_t size() const noexcept { return size_; }
     [[nodiscard]] const T& back() const noexcept { return data_[size_ - 1]; }
+    [[nodiscard]] T& back() noexcept { return data_[size_ - 1]; }
+    [[nodiscard]] T& operator[](size_t index) noexcept { return data_[index]; }
     void pop_back() noexcept { --size_; }
     T* begin() noexcept { return data_; }
     T* end() noexcept { return data_ + size_; }

@@ -17,6 +17,7 @@
 #include <vector>
 
 #include "sdk/binding/to_native.h"
+#include "sdk/binding/work_stack.h"
 #include "sdk/diagnostics/format.h"
 #include "sdk/formats/containers.h"
 #include "sdk/formats/reader_limits.h"
@@ -263,37 +264,6 @@ uint64_t FindExcessTagDirective(std::string_view text) noexcept {
 
 // ------------------------------------------------------------- the builder
 
-// A stack whose first kInline entries live in the object itself, so that a
-// small document's frames cost no allocation; deeper ones go on the heap.
-// Entries in place never move, entries on the heap move as std::vector's do.
-template <typename T, size_t kInline>
-class SmallStack {
-    static_assert(std::is_trivially_copyable_v<T>);
-
-public:
-    size_t size() const noexcept { return count_; }
-    bool empty() const noexcept { return count_ == 0; }
-    T& operator[](size_t index) noexcept { return index < kInline ? inline_[index] : overflow_[index - kInline]; }
-    T& back() noexcept { return (*this)[count_ - 1]; }
-    void push_back(const T& value) {
-        if (count_ < kInline) {
-            inline_[count_] = value;
-        } else {
-            overflow_.push_back(value);
-        }
-        ++count_;
-    }
-    void pop_back() noexcept {
-        if (count_ > kInline) overflow_.pop_back();
-        --count_;
-    }
-
-private:
-    T inline_[kInline];
-    std::vector<T> overflow_;
-    size_t count_ = 0;
-};
-
 class YamlBuilder {
 public:
     YamlBuilder(BindingResult& result, size_t inputSize);
@@ -360,8 +330,8 @@ private:
     }
 
     BindingResult& result_;
-    SmallStack<Frame, kReservedFrames> frames_;
-    SmallStack<PathStep, kReservedFrames> path_;
+    detail::WorkStack<Frame, kReservedFrames> frames_;
+    detail::WorkStack<PathStep, kReservedFrames> path_;
     std::string keys_;  // the keys of the field steps in path_, then the pending key
     bool keyPending_ = false;
     size_t pendingKeyOffset_ = 0;
