@@ -5,6 +5,8 @@
 #include <cstdio>
 #include <cstring>
 
+#include "sdk/diagnostics/ascii.h"
+
 namespace Korvo {
 
 namespace {
@@ -17,7 +19,6 @@ constexpr char kFlagCharacters[] = "-+ #0";
 constexpr size_t kFieldSlack = 2048;
 
 bool IsDigit(char c) noexcept { return c >= '0' && c <= '9'; }
-bool IsLetter(char c) noexcept { return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z'); }
 
 // Reads a run of digits, saturating at INT_MAX.
 int ReadNumber(const char*& cursor) noexcept {
@@ -79,7 +80,7 @@ public:
         if (*cursor_ == '\0') return false;
         // "%3 " with fewer than three arguments names a missing argument
         // rather than a width with the conversion ' '.
-        if (numberReadAsWidth && !IsLetter(*cursor_)) return false;
+        if (numberReadAsWidth && !Ascii::IsLetter(*cursor_)) return false;
         out.spec.conversion = *cursor_++;
         if (!Count()) return false;
         if (!named) {

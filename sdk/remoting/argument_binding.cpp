@@ -8,6 +8,7 @@
 #include <utility>
 
 #include "sdk/binding/host_value_conversion.h"
+#include "sdk/diagnostics/ascii.h"
 #include "sdk/diagnostics/format.h"
 #include "sdk/formats/json_reader.h"
 #include "sdk/formats/message_pack_reader.h"
@@ -53,15 +54,6 @@ IndexParse ParseIndex(std::string_view segment, uint64_t& index) noexcept {
 
 bool IsStructuredKind(BindingTypeKind kind) noexcept {
     return kind == BindingTypeKind::Object || kind == BindingTypeKind::Vector || kind == BindingTypeKind::Struct;
-}
-
-bool EqualsLowerCase(std::string_view name, const char* text) noexcept {
-    for (char c : name) {
-        const char lower = (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c;
-        if (*text == '\0' || *text != lower) return false;
-        ++text;
-    }
-    return *text == '\0';
 }
 
 void Replace(CallResult& result, BindingResult&& failure) {
@@ -300,7 +292,7 @@ ParameterMap HeaderArguments(const HostHeaderEntry* headers, uint32_t count, con
         // earlier one.
         for (uint32_t index = count; index-- > 0;) {
             const HostHeaderEntry& header = headers[index];
-            if (header.name == nullptr || !EqualsLowerCase(name, header.name)) continue;
+            if (header.name == nullptr || !Ascii::EqualsIgnoringCase(name, header.name)) continue;
             bound.insert_or_assign(name, header.value != nullptr ? header.value : "");
             break;
         }

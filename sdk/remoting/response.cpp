@@ -4,6 +4,7 @@
 #include <cstring>
 
 #include "sdk/binding/host_value_conversion.h"
+#include "sdk/diagnostics/ascii.h"
 #include "sdk/allocation/allocation.h"
 
 namespace Korvo {
@@ -30,18 +31,6 @@ constexpr KnownContentType kKnownContentTypes[] = {
     {"application/vnd.api+json", ContentTypeCode::Json},
     {"application/x-yaml", ContentTypeCode::Yaml},
 };
-
-char LowerAscii(char c) noexcept { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c; }
-
-// Whether text starts with prefix (lower case), ignoring ASCII case. Stops
-// at the text's NUL, so it never reads past a short text.
-bool StartsWithIgnoringCase(const char* text, std::string_view prefix) noexcept {
-    for (char expected : prefix) {
-        if (*text == '\0' || LowerAscii(*text) != expected) return false;
-        ++text;
-    }
-    return true;
-}
 
 bool IsStaticText(const char* text) noexcept { return text == gEmptyText || text == gOutOfMemoryText; }
 
@@ -70,7 +59,7 @@ bool WriteHeaders(HostResponseRecord& response, const ResponseSettings& settings
 ContentTypeCode ClassifyContentType(const char* contentType) noexcept {
     if (contentType == nullptr) return ContentTypeCode::Other;
     for (const KnownContentType& known : kKnownContentTypes) {
-        if (StartsWithIgnoringCase(contentType, known.prefix)) return known.code;
+        if (Ascii::StartsWithIgnoringCase(contentType, known.prefix)) return known.code;
     }
     return ContentTypeCode::Other;
 }

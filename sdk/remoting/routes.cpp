@@ -4,6 +4,8 @@
 #include <cstring>
 #include <utility>
 
+#include "sdk/diagnostics/ascii.h"
+
 namespace Korvo {
 namespace {
 
@@ -16,16 +18,6 @@ constexpr std::string_view kFragmentCapture = "#(.*)";
 constexpr std::string_view kUnsupportedInExpression = "^$.*+?()[]|\\{}";
 // A start position that no failed attempt has been recorded for.
 constexpr size_t kNoFailedStart = static_cast<size_t>(-1);
-
-char AsciiUpper(char c) noexcept { return (c >= 'a' && c <= 'z') ? static_cast<char>(c - 'a' + 'A') : c; }
-char AsciiLower(char c) noexcept { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c; }
-
-int HexDigitValue(char c) noexcept {
-    if (c >= '0' && c <= '9') return c - '0';
-    if (c >= 'a' && c <= 'f') return c - 'a' + 10;
-    if (c >= 'A' && c <= 'F') return c - 'A' + 10;
-    return -1;
-}
 
 // Why a template's braces do not pair up, or empty when they do.
 std::string CheckBraces(std::string_view routeTemplate) {
@@ -88,7 +80,7 @@ std::string FunctionNameFromRoute(HttpMethod method, std::string_view routeTempl
     std::string_view methodName = MethodName(method);
     std::string text;
     text.reserve(methodName.size() + 1 + routeTemplate.size());
-    for (size_t i = 0; i < methodName.size(); ++i) text += i == 0 ? methodName[i] : AsciiLower(methodName[i]);
+    for (size_t i = 0; i < methodName.size(); ++i) text += i == 0 ? methodName[i] : Ascii::Lower(methodName[i]);
     text += '/';
     text += routeTemplate;
 
@@ -104,7 +96,7 @@ std::string FunctionNameFromRoute(HttpMethod method, std::string_view routeTempl
         } else if (c == '}') {
             // Dropped; the next character keeps the case the flag gives it.
         } else if (capitaliseNext) {
-            name += AsciiUpper(c);
+            name += Ascii::Upper(c);
             capitaliseNext = false;
         } else {
             name += c;
@@ -381,8 +373,8 @@ void AppendPercentDecoded(std::string_view text, std::string& out) {
         if (text[i] == '+') {
             out += ' ';
         } else if (n - i > 2) {
-            int high = HexDigitValue(text[i + 1]);
-            int low = HexDigitValue(text[i + 2]);
+            int high = Ascii::HexValue(text[i + 1]);
+            int low = Ascii::HexValue(text[i + 2]);
             out += (high < 0 || low < 0) ? kMalformedEscapeByte : static_cast<char>(high * 16 + low);
             i += 2;
         }
