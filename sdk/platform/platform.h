@@ -52,6 +52,10 @@ LocalTime GetLocalTime() noexcept;
 // UTC system time since 1970-01-01T00:00:00.
 int64_t SystemTimeMilliseconds() noexcept;
 int64_t SystemTimeTicks100ns() noexcept;  // 100-nanosecond ticks
+// The same to the finest resolution the system keeps (on Windows the
+// precise system time where there is one; SystemTimeTicks100ns there moves
+// in whole milliseconds).
+int64_t PreciseSystemTimeTicks100ns() noexcept;
 
 // Monotonic high-resolution counter and its ticks per second.
 int64_t PerformanceCounter() noexcept;

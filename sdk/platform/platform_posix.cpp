@@ -79,6 +79,8 @@ int64_t SystemTimeTicks100ns() noexcept {
     return static_cast<int64_t>(now.tv_sec) * 10000000 + now.tv_nsec / 100;
 }
 
+int64_t PreciseSystemTimeTicks100ns() noexcept { return SystemTimeTicks100ns(); }
+
 int64_t SystemTimeMilliseconds() noexcept { return SystemTimeTicks100ns() / 10000; }
 
 int64_t PerformanceCounter() noexcept {

@@ -68,6 +68,25 @@ int64_t SystemTimeTicks100ns() noexcept {
     return static_cast<int64_t>(value.QuadPart) - kTicksFrom1601To1970;
 }
 
+int64_t PreciseSystemTimeTicks100ns() noexcept {
+    // GetSystemTimePreciseAsFileTime exists from Windows 8 on; older systems
+    // get the system time as the clock interrupt last set it.
+    using ReadFileTime = void(WINAPI*)(LPFILETIME);
+    static const ReadFileTime read = [] {
+        HMODULE kernel = ::GetModuleHandleW(L"kernel32.dll");
+        auto precise = kernel ? reinterpret_cast<ReadFileTime>(
+                                    reinterpret_cast<void*>(::GetProcAddress(kernel, "GetSystemTimePreciseAsFileTime")))
+                              : nullptr;
+        return precise ? precise : &::GetSystemTimeAsFileTime;
+    }();
+    FILETIME ticks;
+    read(&ticks);
+    ULARGE_INTEGER value;
+    value.LowPart = ticks.dwLowDateTime;
+    value.HighPart = ticks.dwHighDateTime;
+    return static_cast<int64_t>(value.QuadPart) - kTicksFrom1601To1970;
+}
+
 int64_t SystemTimeMilliseconds() noexcept { return SystemTimeTicks100ns() / 10000; }
 
 int64_t PerformanceCounter() noexcept {

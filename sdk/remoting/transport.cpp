@@ -1,7 +1,6 @@
 // sdk/remoting/transport.cpp - registration, the API descriptor and dispatch.
 #include "sdk/remoting/transport.h"
 
-#include <chrono>
 #include <cstddef>
 #include <cstring>
 #include <exception>
@@ -9,6 +8,7 @@
 
 #include "sdk/binding/page_pool.h"
 #include "sdk/diagnostics/format.h"
+#include "sdk/platform/platform.h"
 #include "sdk/remoting/argument_binding.h"
 #include "sdk/remoting/transport_messages.h"
 
@@ -18,8 +18,6 @@ namespace {
 
 constexpr uint32_t kHighestMethodCode = static_cast<uint32_t>(HttpMethod::Call);
 constexpr uint32_t kHighestLocation = static_cast<uint32_t>(ArgumentLocation::Body);
-// 100-nanosecond ticks, the unit of TransportRequest::receivedAt.
-using Ticks = std::chrono::duration<int64_t, std::ratio<1, 10'000'000>>;
 
 const char* Text(const std::string& text) noexcept {
     return text.empty() ? ApiDescriptionBuilder::EmptyText() : text.c_str();
@@ -312,8 +310,7 @@ void HttpBaseTransport::DispatchCall(HostResponseRecord& response, const HostReq
             Request context;
             context.caller = request.caller;
             context.registry = registry;
-            context.receivedAt = static_cast<uint64_t>(
-                std::chrono::duration_cast<Ticks>(std::chrono::system_clock::now().time_since_epoch()).count());
+            context.receivedAt = static_cast<uint64_t>(Platform::PreciseSystemTimeTicks100ns());
             context.method = match.method;
             if (match.method == HttpMethod::Call) context.functionName.assign(match.functionName);
             context.path.assign(match.path);

@@ -38,8 +38,10 @@ TEST(PlatformTest, LocalTimeFieldsAreInRange) {
 TEST(PlatformTest, SystemTimeCountsFrom1970InBothUnits) {
     int64_t ms = SystemTimeMilliseconds();
     int64_t ticks = SystemTimeTicks100ns();
+    int64_t precise = PreciseSystemTimeTicks100ns();
     EXPECT_GT(ms, int64_t{1577836800000});  // after 2020-01-01
     EXPECT_NEAR(static_cast<double>(ticks / 10000), static_cast<double>(ms), 5000.0);
+    EXPECT_NEAR(static_cast<double>(precise / 10000), static_cast<double>(ms), 5000.0);
 }
 
 TEST(PlatformTest, PerformanceCounterMovesForward) {
