@@ -117,12 +117,7 @@ void PluginCore::Shutdown() {
         std::unique_lock<std::shared_mutex> handlers(handlersLock_);
         eventHandlers_.clear();
     }
-    {
-        std::lock_guard<std::mutex> guard(serviceProxyLock_);
-        receivedReplies_.clear();
-        pendingRequests_.clear();
-        asyncHandlers_.clear();
-    }
+    serviceProxy_.Clear();
     ClearResourceListeners();
 }
 
@@ -188,32 +183,29 @@ BindingResult PluginCore::SendResourcePayload(std::string_view uri, const HostVa
     return BindingResult();
 }
 
-void KORVO_CDECL PluginCore::OnHostEvent(const HostEventRecord* event) {
+// Both entries decode the payload into their handler's record and call it;
+// only the record differs.
+template <typename Record, typename Handler>
+void PluginCore::DeliverHostEvent(const HostEventRecord* event, Handler EventHandler::*handlerOf) {
     try {
         if (event == nullptr || event->userData == nullptr || event->name == nullptr) return;
         auto* plugin = static_cast<PluginCore*>(event->userData);
         std::shared_ptr<const EventHandler> handler = plugin->FindEventHandler(event->name);
-        if (handler == nullptr || !handler->resource) return;
-        Resource resource;
-        if (!DecodeEventPayload(*event, plugin->registry_, resource)) return;
-        handler->resource(resource);
+        if (handler == nullptr || !((*handler).*handlerOf)) return;
+        Record record;
+        if (!DecodeEventPayload(*event, plugin->registry_, record)) return;
+        ((*handler).*handlerOf)(record);
     } catch (...) {
         // Failures of incoming events are dropped.
     }
 }
 
+void KORVO_CDECL PluginCore::OnHostEvent(const HostEventRecord* event) {
+    DeliverHostEvent<Resource>(event, &EventHandler::resource);
+}
+
 void KORVO_CDECL PluginCore::OnServiceProxyEvent(const HostEventRecord* event) {
-    try {
-        if (event == nullptr || event->userData == nullptr || event->name == nullptr) return;
-        auto* plugin = static_cast<PluginCore*>(event->userData);
-        std::shared_ptr<const EventHandler> handler = plugin->FindEventHandler(event->name);
-        if (handler == nullptr || !handler->serviceProxy) return;
-        ServiceProxyResponse reply;
-        if (!DecodeEventPayload(*event, plugin->registry_, reply)) return;
-        handler->serviceProxy(reply);
-    } catch (...) {
-        // Failures of incoming events are dropped.
-    }
+    DeliverHostEvent<ServiceProxyResponse>(event, &EventHandler::serviceProxy);
 }
 
 // -------------------------------------------------------------- service proxy
@@ -237,11 +229,11 @@ std::string PluginCore::ServiceProxyMethodKey(std::string_view serviceName, std:
 }
 
 void PluginCore::ParkServiceProxyReply(std::string key, const ServiceProxyResponse& reply) {
-    {
-        std::lock_guard<std::mutex> guard(serviceProxyLock_);
-        receivedReplies_[std::move(key)] = reply;
-    }
-    FulfillPending();
+    LogFulfilled(serviceProxy_.Park(std::move(key), reply));
+}
+
+void PluginCore::LogFulfilled(const std::optional<std::string>& key) {
+    if (key) LogMessage(Always, kLogGroupDebug, "Fulfilled service proxy request: %s", key->c_str());
 }
 
 void PluginCore::OnServiceProxyUuidReply(const ServiceProxyResponse& reply) { ParkServiceProxyReply(reply.uuid, reply); }
@@ -252,58 +244,25 @@ void PluginCore::OnServiceProxyMethodReply(const ServiceProxyResponse& reply) {
 
 void PluginCore::OnServiceProxyAsyncReply(const ServiceProxyResponse& reply) {
     const std::string key = ServiceProxyMethodKey(reply.serviceName, reply.methodName);
-    std::lock_guard<std::mutex> guard(serviceProxyLock_);
-    auto found = asyncHandlers_.find(key);
-    if (found == asyncHandlers_.end() || !found->second) {
+    if (!serviceProxy_.DeliverAsync(key, reply)) {
         LogMessage(Error, kLogGroupDebug, "Could not find registered handler for async service proxy event %s",
                    key.c_str());
-        return;
-    }
-    found->second(reply);
-}
-
-void PluginCore::FulfillPending() {
-    std::lock_guard<std::mutex> guard(serviceProxyLock_);
-    for (auto reply = receivedReplies_.begin(); reply != receivedReplies_.end(); ++reply) {
-        auto pending = pendingRequests_.find(reply->first);
-        if (pending == pendingRequests_.end()) continue;
-        // The entries go first, so a completion that throws leaves no half
-        // state behind.
-        ServiceProxyHandler completion = std::move(pending->second);
-        ServiceProxyResponse copy = reply->second;
-        const std::string key = reply->first;
-        pendingRequests_.erase(pending);
-        receivedReplies_.erase(reply);
-        if (completion) completion(copy);
-        LogMessage(Always, kLogGroupDebug, "Fulfilled service proxy request: %s", key.c_str());
-        return;
     }
 }
 
 void PluginCore::AddPendingServiceProxyRequest(std::string key, ServiceProxyHandler completion) {
-    {
-        std::lock_guard<std::mutex> guard(serviceProxyLock_);
-        pendingRequests_[std::move(key)] = std::move(completion);
-    }
-    FulfillPending();
+    LogFulfilled(serviceProxy_.AddPending(std::move(key), std::move(completion)));
 }
 
 void PluginCore::AddServiceProxyAsyncHandler(std::string key, ServiceProxyHandler handler) {
-    std::lock_guard<std::mutex> guard(serviceProxyLock_);
-    asyncHandlers_[std::move(key)] = std::move(handler);
+    serviceProxy_.AddAsyncHandler(std::move(key), std::move(handler));
 }
 
 std::optional<ServiceProxyResponse> PluginCore::ParkedServiceProxyReply(std::string_view key) const {
-    std::lock_guard<std::mutex> guard(serviceProxyLock_);
-    auto found = receivedReplies_.find(std::string(key));
-    if (found == receivedReplies_.end()) return std::nullopt;
-    return found->second;
+    return serviceProxy_.Parked(key);
 }
 
-size_t PluginCore::ParkedServiceProxyReplyCount() const {
-    std::lock_guard<std::mutex> guard(serviceProxyLock_);
-    return receivedReplies_.size();
-}
+size_t PluginCore::ParkedServiceProxyReplyCount() const { return serviceProxy_.ParkedCount(); }
 
 // ------------------------------------------------------------------- registry
 

@@ -52,6 +52,7 @@
 #include "sdk/contract/korvo_plugin.h"
 #include "sdk/records/host_value.h"
 #include "sdk/host/plugin_manager_types.h"
+#include "sdk/host/service_proxy_parking.h"
 
 namespace Korvo {
 
@@ -164,13 +165,10 @@ public:
     void OnServiceProxyUuidReply(const ServiceProxyResponse& reply);
     void OnServiceProxyMethodReply(const ServiceProxyResponse& reply);
     void OnServiceProxyAsyncReply(const ServiceProxyResponse& reply);
-    // Completes at most one pending request with the reply parked under its
-    // key; a reply without a pending request stays parked.
-    void FulfillPending();
     // "<service>.<method>", the key of method and async replies.
     static std::string ServiceProxyMethodKey(std::string_view serviceName, std::string_view methodName);
     // Enters the completion of a request whose reply will be parked under
-    // key, then runs FulfillPending (the reply may have arrived already).
+    // key, then completes it at once if its reply arrived already.
     void AddPendingServiceProxyRequest(std::string key, ServiceProxyHandler completion);
     // Enters the handler of async replies under key ("<service>.<method>").
     void AddServiceProxyAsyncHandler(std::string key, ServiceProxyHandler handler);
@@ -199,6 +197,9 @@ private:
                            HostEventCallback callback, uint32_t flag);
     std::shared_ptr<const EventHandler> FindEventHandler(std::string_view eventName) const;
     void ParkServiceProxyReply(std::string key, const ServiceProxyResponse& reply);
+    static void LogFulfilled(const std::optional<std::string>& key);
+    template <typename Record, typename Handler>
+    static void DeliverHostEvent(const HostEventRecord* event, Handler EventHandler::*handlerOf);
 
     // Sends an event payload that writer has written into payload (complete
     // false: the failure it met instead) for the resource at uri.
@@ -217,10 +218,7 @@ private:
     mutable std::shared_mutex handlersLock_;
     std::unordered_map<std::string, std::shared_ptr<const EventHandler>> eventHandlers_;
 
-    mutable std::mutex serviceProxyLock_;
-    std::unordered_map<std::string, ServiceProxyResponse> receivedReplies_;
-    std::unordered_map<std::string, ServiceProxyHandler> pendingRequests_;
-    std::unordered_map<std::string, ServiceProxyHandler> asyncHandlers_;
+    ServiceProxyParking serviceProxy_;
 };
 
 template <typename T>
