@@ -293,6 +293,27 @@ TEST_F(ServiceProxyTest, RequestEnteredAfterItsReplyIsCompletedAtOnce) {
     EXPECT_EQ(plugin_.ParkedServiceProxyReplyCount(), 0u);
 }
 
+TEST_F(ServiceProxyTest, CompletionsAndHandlersMayEnterFurtherRequests) {
+    // They run outside the parking's lock: entering a request from one of
+    // them must neither wait for that lock nor lose the request.
+    std::vector<std::string> completed;
+    host_.DeliverEvent("OnServiceProxyUuidEvent", ProxyReply("u-2", "s", "m", "second"));
+    plugin_.AddPendingServiceProxyRequest("u-1", [&](const ServiceProxyResponse& r) {
+        completed.push_back(r.payload);
+        plugin_.AddPendingServiceProxyRequest("u-2", [&](const ServiceProxyResponse& next) {
+            completed.push_back(next.payload);
+        });
+    });
+    plugin_.AddServiceProxyAsyncHandler("a.b", [&](const ServiceProxyResponse& r) {
+        completed.push_back(r.payload);
+        plugin_.AddServiceProxyAsyncHandler("a.c", nullptr);
+    });
+    host_.DeliverEvent("OnServiceProxyUuidEvent", ProxyReply("u-1", "s", "m", "first"));
+    host_.DeliverEvent("OnServiceProxyAsyncEvent", ProxyReply("", "a", "b", "async"));
+    EXPECT_THAT(completed, ElementsAre("first", "second", "async"));
+    EXPECT_EQ(plugin_.ParkedServiceProxyReplyCount(), 0u);
+}
+
 TEST_F(ServiceProxyTest, ShutdownWithdrawsEverySubscriptionAndEmptiesTheTables) {
     plugin_.SubscribeEvent(kFeatureUri);
     host_.DeliverEvent("OnServiceProxyUuidEvent", ProxyReply("u-1", "s", "m"));
