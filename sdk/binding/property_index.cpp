@@ -1,0 +1,165 @@
+// sdk/binding/property_index.cpp - BindingProperty's collections, structures and the member index of a structure.
+#include "sdk/binding/property_operations.h"
+
+#include <new>
+#include <tuple>
+#include <vector>
+
+#include "sdk/allocation/allocation.h"
+
+namespace Korvo {
+
+// ---- building containers
+BindingProperty::CollectionHeader* BindingProperty::Operations::NewCollection(PropertyArena& arena, size_t capacity) {
+    if (capacity > UINT32_MAX || capacity > SIZE_MAX / sizeof(BindingProperty)) Memory::ThrowBadAlloc();
+    auto* header = static_cast<CollectionHeader*>(arena.Allocate(sizeof(CollectionHeader)));
+    header->elements = nullptr;
+    header->size = 0;
+    header->capacity = 0;
+    if (capacity != 0) {
+        void* elements = Memory::Allocate(capacity * sizeof(BindingProperty));
+        if (elements == nullptr) {
+            arena.Release(header, sizeof(CollectionHeader));
+            Memory::ThrowBadAlloc();
+        }
+        header->elements = static_cast<BindingProperty*>(elements);
+        header->capacity = static_cast<uint32_t>(capacity);
+    }
+    return header;
+}
+
+StructureHeader* BindingProperty::Operations::NewStructure(PropertyArena& arena, size_t capacity) {
+    auto* header = static_cast<StructureHeader*>(arena.Allocate(sizeof(StructureHeader)));
+    header->index = nullptr;
+    header->size = 0;
+    header->sorted = 0;
+    header->capacity = 0;
+    if (capacity != 0) {
+        try {
+            GrowIndex(arena, *header, capacity, true);
+        } catch (...) {
+            arena.Release(header, sizeof(StructureHeader));
+            throw;
+        }
+    }
+    return header;
+}
+
+// Room for at least needed index entries; throws std::bad_alloc when the
+// index cannot grow (the structure is unchanged then). Small indexes
+// are arena cells, so a small structure costs no heap block.
+void BindingProperty::Operations::GrowIndex(PropertyArena& arena, StructureHeader& header, size_t needed, bool exact) {
+    if (needed <= header.capacity) return;
+    constexpr size_t kLimit = std::min<size_t>(UINT32_MAX, SIZE_MAX / sizeof(MemberCell*));
+    if (needed > kLimit) Memory::ThrowBadAlloc();
+    size_t capacity = needed;
+    if (!exact) {
+        const size_t doubled = header.capacity < kLimit / 2 ? size_t{header.capacity} * 2 : kLimit;
+        capacity = std::max<size_t>({needed, doubled, kFirstMemberCapacity});
+    }
+    void* grown;
+    if (capacity * sizeof(MemberCell*) <= detail::kMaxCellSize) {
+        grown = arena.Allocate(capacity * sizeof(MemberCell*));
+    } else {
+        grown = Memory::Allocate(capacity * sizeof(MemberCell*));
+        if (grown == nullptr && capacity != needed) {
+            capacity = needed;
+            grown = capacity * sizeof(MemberCell*) <= detail::kMaxCellSize
+                        ? arena.Allocate(capacity * sizeof(MemberCell*))
+                        : Memory::Allocate(capacity * sizeof(MemberCell*));
+        }
+        if (grown == nullptr) Memory::ThrowBadAlloc();
+    }
+    if (header.size != 0) std::memcpy(grown, header.index, header.size * sizeof(MemberCell*));
+    ReleaseIndex(&arena, header.index, header.capacity);
+    header.index = static_cast<MemberCell**>(grown);
+    header.capacity = static_cast<uint32_t>(capacity);
+}
+
+// Merges the second run into the first once it has outgrown both its
+// floor and the square root of the size.
+void BindingProperty::Operations::SettleRuns(StructureHeader& header) noexcept {
+    const size_t second = header.size - header.sorted;
+    if (second <= kSingleRunMembers || uint64_t{second} * second <= header.size) return;
+    MemberCell** const index = header.index;
+    if (header.sorted != 0 && !detail::MemberNameLess(index[header.sorted - 1], index[header.sorted])) {
+        // Without a buffer the merge is slower, never wrong.
+        std::inplace_merge(index, index + header.sorted, index + header.size, detail::MemberNameLess);
+    }
+    header.sorted = header.size;
+}
+
+BindingProperty::CollectionHeader* BindingProperty::Operations::MakeCollection(BindingProperty& property) {
+    if (property.kind_ == kCollection) return property.Pointer<CollectionHeader>();
+    CollectionHeader* header = NewCollection(EnsureArena(property), 0);
+    property.Clear();
+    property.payload_ = Payload(header);
+    property.kind_ = kCollection;
+    return header;
+}
+
+StructureHeader* BindingProperty::Operations::MakeStructure(BindingProperty& property) {
+    if (property.kind_ == kStructure) return property.Pointer<StructureHeader>();
+    StructureHeader* header = NewStructure(EnsureArena(property), 0);
+    property.Clear();
+    property.payload_ = Payload(header);
+    property.kind_ = kStructure;
+    return header;
+}
+
+// A new Empty member under name (interned here), at its place in the
+// index; search says name is not a member yet and where it goes.
+BindingProperty& BindingProperty::Operations::InsertMember(BindingProperty& property, StructureHeader& header, std::string_view name,
+                                     const MemberSearch& search) {
+    PropertyArena& arena = *property.arena_;
+    InternedString* entry = arena.Intern(name);
+    MemberCell* cell;
+    try {
+        GrowIndex(arena, header, size_t{header.size} + 1, false);
+        cell = static_cast<MemberCell*>(arena.Allocate(sizeof(MemberCell)));
+    } catch (...) {
+        arena.ReleaseString(entry);
+        throw;
+    }
+    cell->name = entry;
+    new (&cell->value) BindingProperty(detail::ChildTag{}, &arena);
+    MemberCell** const index = header.index;
+    MemberCell** position;
+    if (header.sorted == header.size && header.size < kSingleRunMembers) {
+        position = index + search.firstRunPosition;
+        ++header.sorted;
+    } else {
+        position = index + search.secondRunPosition;
+    }
+    std::memmove(position + 1, position, static_cast<size_t>(index + header.size - position) * sizeof(MemberCell*));
+    *position = cell;
+    ++header.size;
+    SettleRuns(header);
+    return cell->value;
+}
+
+// Room for at least needed elements; throws std::bad_alloc when the
+// array cannot grow (the collection is unchanged then).
+bool BindingProperty::Operations::Grow(CollectionHeader& header, size_t needed, bool exact) noexcept {
+    if (needed <= header.capacity) return true;
+    constexpr size_t kLimit = std::min<size_t>(UINT32_MAX, SIZE_MAX / sizeof(BindingProperty));
+    if (needed > kLimit) return false;
+    size_t capacity = needed;
+    if (!exact) {
+        // Doubling from 2: pairs (coordinates, key and value) are the
+        // most common small arrays and take no more than they hold.
+        size_t doubled = header.capacity < kLimit / 2 ? size_t{header.capacity} * 2 : kLimit;
+        capacity = std::max<size_t>({needed, doubled, kFirstCapacity});
+    }
+    void* grown = Memory::Reallocate(header.elements, capacity * sizeof(BindingProperty));
+    if (grown == nullptr && capacity != needed) {
+        capacity = needed;
+        grown = Memory::Reallocate(header.elements, capacity * sizeof(BindingProperty));
+    }
+    if (grown == nullptr) return false;
+    header.elements = static_cast<BindingProperty*>(grown);
+    header.capacity = static_cast<uint32_t>(capacity);
+    return true;
+}
+
+}  // namespace Korvo
