@@ -308,22 +308,6 @@ bool HostValueWriter::FailOutOfMemory() noexcept {
     return false;
 }
 
-bool HostValueWriter::AddSubstitute(const Substitute& substitute) noexcept {
-    for (Substitute& slot : substitutes_) {
-        if (slot.write != nullptr) continue;
-        slot = substitute;
-        return true;
-    }
-    return false;
-}
-
-bool HostValueWriter::HasSubstitute() const noexcept {
-    for (const Substitute& slot : substitutes_) {
-        if (slot.write != nullptr) return true;
-    }
-    return false;
-}
-
 void HostValueWriter::WriteBool(HostValue& target, bool value) noexcept {
     target.type = static_cast<uint32_t>(HostValueType::Bool);
     target.data.boolean = value ? 1 : 0;
@@ -447,31 +431,33 @@ bool HostValueWriter::WriteStructViaProperty(HostValue& target, const void* sour
 
 bool HostValueWriter::WriteStruct(HostValue& target, const void* source, const BindingTypeDescriptor* descriptor) {
     if (descriptor == nullptr) return Fail(ConversionMessage::kUnregisteredNativeStructure);
+    if (!PlanOf(*descriptor).direct) return WriteStructViaProperty(target, source, descriptor);
+    const auto* const base = static_cast<const unsigned char*>(source);
+    return WriteStructMembers(target, *descriptor, [this, base](const BindingFieldDescriptor& field, HostValue& value) {
+        return WriteField(value, base + field.offset, field);
+    });
+}
+
+bool HostValueWriter::WriteMembersThrough(HostValue& target, const BindingTypeDescriptor& descriptor, void* context,
+                                          MemberWrite write) {
     // A copy: writing the members may plan other structs into its slot.
-    const StructPlan plan = PlanOf(*descriptor);
-    if (!plan.direct) return WriteStructViaProperty(target, source, descriptor);
-    const auto& fields = descriptor->fields;
+    const StructPlan plan = PlanOf(descriptor);
+    if (!plan.direct) return Fail(ConversionMessage::kUnregisteredNativeStructure);
+    const auto& fields = descriptor.fields;
     HostValueMember* members = nullptr;
     if (!BeginObject(target, fields.size(), members)) return false;
-    const auto* const base = static_cast<const unsigned char*>(source);
     // Converted in registration order, so the first failure is the one a
     // property walk would meet first; each lands at its name's place.
     for (size_t index = 0; index < fields.size(); ++index) {
         const BindingFieldDescriptor& field = fields[index];
         HostValueMember& member = members[plan.rank[index]];
         if (!SetKey(member, field.name)) return false;
-        if (!WriteField(member.value, base + field.offset, field)) return false;
+        if (!write(context, field, member.value)) return false;
     }
     return true;
 }
 
 bool HostValueWriter::WriteField(HostValue& target, const void* source, const BindingFieldDescriptor& field) {
-    for (Substitute& slot : substitutes_) {
-        if (slot.write == nullptr || slot.source != source) continue;
-        const Substitute substitute = slot;
-        slot = Substitute{};
-        return substitute.write(*this, target, substitute.context);
-    }
     const BindingNativeContext context{field.registry, field.type.descriptor};
     bool handled = false;
     bool written = true;

@@ -12,6 +12,7 @@
 #include <span>
 #include <string>
 #include <string_view>
+#include <type_traits>
 
 #include "sdk/binding/property.h"
 #include "sdk/records/host_value.h"
@@ -125,24 +126,16 @@ public:
     // The member of field's type at source, as FromNativeField dispatches it.
     bool WriteField(HostValue& target, const void* source, const BindingFieldDescriptor& field);
 
-    // A member whose value is written by a routine of the caller instead of
-    // from the record: the first field met whose native member lies at
-    // source is written by write(writer, target, context), once. Used for an
-    // event payload whose members the caller holds in other forms (a native
-    // record for its data, a view of its uri).
-    struct Substitute {
-        const void* source = nullptr;
-        bool (*write)(HostValueWriter& writer, HostValue& target, const void* context) = nullptr;
-        const void* context = nullptr;
-    };
-    static constexpr size_t kSubstituteSlots = 2;
-    // False, adding nothing, when every slot is taken.
-    bool AddSubstitute(const Substitute& substitute) noexcept;
-    // Whether a substitute has been added and not used yet.
-    [[nodiscard]] bool HasSubstitute() const noexcept;
+    // The struct of descriptor as an object, each member's value written by
+    // writeMember(field, value) - in registration order, so the first failure
+    // is the one a property walk would meet first, each at its name's place.
+    // Only for descriptors that WritesDirectly; false at the first member
+    // that writeMember fails (or when the object cannot be allocated).
+    template <typename WriteMember>
+    bool WriteStructMembers(HostValue& target, const BindingTypeDescriptor& descriptor, WriteMember&& writeMember);
     // Whether the members of descriptor's records are written directly
-    // (else through a property of the whole record, which a substitute
-    // member does not reach).
+    // (else through a property of the whole record, which
+    // WriteStructMembers cannot take part in).
     [[nodiscard]] bool WritesDirectly(const BindingTypeDescriptor& descriptor) noexcept;
 
 private:
@@ -161,14 +154,26 @@ private:
     };
     const StructPlan& PlanOf(const BindingTypeDescriptor& descriptor) noexcept;
     bool WriteStructViaProperty(HostValue& target, const void* source, const BindingTypeDescriptor* descriptor);
+    // WriteStructMembers with the caller's routine behind a plain pointer.
+    using MemberWrite = bool (*)(void* context, const BindingFieldDescriptor& field, HostValue& value);
+    bool WriteMembersThrough(HostValue& target, const BindingTypeDescriptor& descriptor, void* context,
+                             MemberWrite write);
 
     const BindingRegistry* registry_;
     State state_ = State::Writing;
     std::string message_;
-    Substitute substitutes_[kSubstituteSlots];
     StructPlan plans_[kPlanSlots];
     size_t nextPlan_ = 0;
 };
+
+template <typename WriteMember>
+bool HostValueWriter::WriteStructMembers(HostValue& target, const BindingTypeDescriptor& descriptor,
+                                         WriteMember&& writeMember) {
+    return WriteMembersThrough(target, descriptor, &writeMember,
+                               [](void* context, const BindingFieldDescriptor& field, HostValue& value) -> bool {
+                                   return (*static_cast<std::remove_reference_t<WriteMember>*>(context))(field, value);
+                               });
+}
 
 // Implemented by the built-in field converters (BindingNativeConverter<T>,
 // converter.h), so that a member of a type that only its converter knows -

@@ -60,6 +60,16 @@ class BindingRegistry;
 
 using ServiceProxyResponse = Client::AppModule::PluginServiceProxyResponse;
 
+// A resource-change event as it is sent: its type, the resource's uri and
+// the native record of its data, written into the event's payload as they
+// are rather than copied into a Resource first.
+template <typename T>
+struct ResourceEventView {
+    Client::PluginResourceEventType eventType;
+    std::string_view uri;
+    const T& data;
+};
+
 // Subscription flags of the host's Subscribe.
 inline constexpr uint32_t kResourceEventFlag = KORVO_SUBSCRIBE_RESOURCE_EVENT;
 inline constexpr uint32_t kServiceProxyEventFlag = KORVO_SUBSCRIBE_SERVICE_PROXY_EVENT;
@@ -208,6 +218,12 @@ private:
     // The descriptor of Resource when its records are written member by
     // member (so that data can be written from a native record), else null.
     const BindingTypeDescriptor* DirectResourceDescriptor(HostValueWriter& writer) const;
+    // Writes view as a Resource of descriptor (which writes directly);
+    // complete as WriteStructMembers says. False when descriptor has no uri
+    // or data member to take the view's: the payload is not usable then.
+    template <typename T>
+    static bool WriteResourceEvent(HostValueWriter& writer, HostValue& target, const BindingTypeDescriptor& descriptor,
+                                   const ResourceEventView<T>& view, bool& complete);
 
     BindingRegistry* registry_ = nullptr;
     uint32_t pluginHandle_ = 0;
@@ -222,29 +238,45 @@ private:
 };
 
 template <typename T>
+bool PluginCore::WriteResourceEvent(HostValueWriter& writer, HostValue& target, const BindingTypeDescriptor& descriptor,
+                                    const ResourceEventView<T>& view, bool& complete) {
+    // The Resource record tells which field is which: a field whose member
+    // lies where shape's uri or data lies is written from the view.
+    Resource shape;
+    shape.eventType = view.eventType;
+    const auto* const base = reinterpret_cast<const unsigned char*>(&shape);
+    bool uriWritten = false;
+    bool dataWritten = false;
+    complete = writer.WriteStructMembers(target, descriptor, [&](const BindingFieldDescriptor& field, HostValue& value) {
+        const void* member = base + field.offset;
+        if (member == &shape.uri && !uriWritten) {
+            uriWritten = true;
+            return writer.WriteString(value, view.uri);
+        }
+        if (member == &shape.data && !dataWritten) {
+            dataWritten = true;
+            return WriteHostValue(writer, value, view.data);
+        }
+        return writer.WriteField(value, member, field);
+    });
+    return uriWritten && dataWritten;
+}
+
+template <typename T>
 BindingResult PluginCore::SendResourceEvent(Client::PluginResourceEventType eventType, std::string_view uri,
                                             const T& record) {
     Resource resource;
     resource.eventType = eventType;
     HostValueWriter writer(registry_);
-    if (DirectResourceDescriptor(writer) != nullptr) {
-        // resource.uri and resource.data stay empty: their members are
-        // written from uri and record.
-        (void)writer.AddSubstitute(HostValueWriter::Substitute{
-            &resource.uri,
-            [](HostValueWriter& out, HostValue& target, const void* source) {
-                return out.WriteString(target, *static_cast<const std::string_view*>(source));
-            },
-            &uri});
-        (void)writer.AddSubstitute(HostValueWriter::Substitute{
-            &resource.data,
-            [](HostValueWriter& out, HostValue& target, const void* source) {
-                return WriteHostValue(out, target, *static_cast<const T*>(source));
-            },
-            &record});
+    if (const BindingTypeDescriptor* descriptor = DirectResourceDescriptor(writer)) {
+        // Written straight from the view: the uri and the native record are
+        // never copied into the Resource's string and property.
+        const ResourceEventView<T> view{eventType, uri, record};
         OwnedHostValueRecord payload;
-        const bool complete = WriteHostValue(writer, payload.Value(), resource);
-        if (!writer.HasSubstitute()) return SendResourcePayload(uri, writer, payload, complete);
+        bool complete = false;
+        if (WriteResourceEvent(writer, payload.Value(), *descriptor, view, complete)) {
+            return SendResourcePayload(uri, writer, payload, complete);
+        }
     }
     // A Resource type registered in some other shape: through properties.
     resource.uri.assign(uri);
