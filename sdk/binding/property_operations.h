@@ -4,17 +4,22 @@
 // BindingProperty's public members live in property.cpp; what they share -
 // the payload headers, the member index and its search, and the Operations
 // that build, release, copy and compare trees - is declared here and
-// defined by job: property_index.cpp (collections, structures and their
-// member index), property_release.cpp (emptying a tree in bounded stack),
-// property_copy.cpp (copying and comparing trees).
+// defined by job, inline, in the headers included at the end:
+// property_index.h (collections, structures and their member index),
+// property_release.h (emptying a tree in bounded stack), property_copy.h
+// (copying and comparing trees).
 #pragma once
 
 #include <algorithm>
+#include <new>
+#include <tuple>
+#include <vector>
 #include <cstdint>
 #include <cstring>
 #include <string_view>
 #include <utility>
 
+#include "sdk/allocation/allocation.h"
 #include "sdk/binding/property.h"
 #include "sdk/binding/property_arena.h"
 #include "sdk/binding/work_stack.h"
@@ -274,3 +279,7 @@ struct BindingProperty::Operations {
 };
 
 }  // namespace Korvo
+
+#include "sdk/binding/property_copy.h"
+#include "sdk/binding/property_index.h"
+#include "sdk/binding/property_release.h"

@@ -1,15 +1,14 @@
-// sdk/binding/property_copy.cpp - BindingProperty's copying a tree, and comparing two.
-#include "sdk/binding/property_operations.h"
-
-#include <new>
-#include <tuple>
-#include <vector>
-
-#include "sdk/allocation/allocation.h"
+// sdk/binding/property_copy.h - BindingProperty's copying a tree, and comparing two.
+//
+// Part of BindingProperty::Operations (property_operations.h, which includes
+// this file at its end). Defined inline: the public members call these on
+// every insert, append and release, and a call into another translation
+// unit costs the readers measurably.
+#pragma once
 
 namespace Korvo {
 
-InternedString* BindingProperty::Operations::InternCopy(PropertyArena* arena, const BindingProperty& source, const InternedString* entry) {
+inline InternedString* BindingProperty::Operations::InternCopy(PropertyArena* arena, const BindingProperty& source, const InternedString* entry) {
     auto* mutableEntry = const_cast<InternedString*>(entry);
     if (entry == detail::EmptyInternedString()) return mutableEntry;
     if (source.arena_ == arena) {
@@ -22,7 +21,7 @@ InternedString* BindingProperty::Operations::InternCopy(PropertyArena* arena, co
 // Copies one node into an Empty target whose arena is set when the
 // source needs one; children that have payloads of their own are left
 // Empty and queued. The target stays a valid tree if this throws.
-void BindingProperty::Operations::CopyNode(BindingProperty& target, const BindingProperty& source, CopyWork& work) {
+inline void BindingProperty::Operations::CopyNode(BindingProperty& target, const BindingProperty& source, CopyWork& work) {
     switch (source.kind_) {
         case kString:
             target.payload_ = Payload(InternCopy(target.arena_, source, source.StringEntry()));
@@ -104,7 +103,7 @@ void BindingProperty::Operations::CopyNode(BindingProperty& target, const Bindin
 
 // Deep copy of source into the Empty target, one node at a time from an
 // explicit work list, so the stack does not grow with the depth.
-void BindingProperty::Operations::CopyTree(BindingProperty& target, const BindingProperty& source) {
+inline void BindingProperty::Operations::CopyTree(BindingProperty& target, const BindingProperty& source) {
     CopyWork work;
     CopyNode(target, source, work);
     while (!work.empty()) {
@@ -115,7 +114,7 @@ void BindingProperty::Operations::CopyTree(BindingProperty& target, const Bindin
 }
 
 // Whether target lies inside the tree of container (not container itself).
-bool BindingProperty::Operations::Holds(const BindingProperty& container, const BindingProperty* target) {
+inline bool BindingProperty::Operations::Holds(const BindingProperty& container, const BindingProperty* target) {
     std::vector<const BindingProperty*> pending{&container};
     while (!pending.empty()) {
         const BindingProperty* node = pending.back();
@@ -138,7 +137,7 @@ bool BindingProperty::Operations::Holds(const BindingProperty& container, const 
     return false;
 }
 
-bool BindingProperty::Operations::EqualNode(const BindingProperty& a, const BindingProperty& b, CompareWork& work) {
+inline bool BindingProperty::Operations::EqualNode(const BindingProperty& a, const BindingProperty& b, CompareWork& work) {
     if (a.kind_ != b.kind_) return false;
     switch (a.kind_) {
         case kEmpty:

@@ -1,16 +1,15 @@
-// sdk/binding/property_release.cpp - BindingProperty's emptying a tree in bounded stack, without allocating.
-#include "sdk/binding/property_operations.h"
-
-#include <new>
-#include <tuple>
-#include <vector>
-
-#include "sdk/allocation/allocation.h"
+// sdk/binding/property_release.h - BindingProperty's emptying a tree in bounded stack, without allocating.
+//
+// Part of BindingProperty::Operations (property_operations.h, which includes
+// this file at its end). Defined inline: the public members call these on
+// every insert, append and release, and a call into another translation
+// unit costs the readers measurably.
+#pragma once
 
 namespace Korvo {
 
 // Releases a String, Blob or Enum payload (not the kind byte).
-void BindingProperty::Operations::ReleaseLeaf(BindingProperty& property) noexcept {
+inline void BindingProperty::Operations::ReleaseLeaf(BindingProperty& property) noexcept {
     switch (property.kind_) {
         case kString:
             if (property.StringEntry() != detail::EmptyInternedString()) {
@@ -32,13 +31,13 @@ void BindingProperty::Operations::ReleaseLeaf(BindingProperty& property) noexcep
 }
 
 // Gives back a member's name and cell; its value is Empty already.
-void BindingProperty::Operations::ReleaseMemberCell(PropertyArena* arena, MemberCell* cell) noexcept {
+inline void BindingProperty::Operations::ReleaseMemberCell(PropertyArena* arena, MemberCell* cell) noexcept {
     arena->ReleaseString(cell->name);
     cell->~MemberCell();
     arena->Release(cell, sizeof(MemberCell));
 }
 
-void BindingProperty::Operations::ReleaseIndex(PropertyArena* arena, MemberCell** index, size_t capacity) noexcept {
+inline void BindingProperty::Operations::ReleaseIndex(PropertyArena* arena, MemberCell** index, size_t capacity) noexcept {
     if (index == nullptr) return;
     const size_t bytes = capacity * sizeof(MemberCell*);
     if (bytes <= detail::kMaxCellSize) {
@@ -48,7 +47,7 @@ void BindingProperty::Operations::ReleaseIndex(PropertyArena* arena, MemberCell*
     }
 }
 
-void BindingProperty::Operations::ReleaseStructureHeader(PropertyArena* arena, StructureHeader* header) noexcept {
+inline void BindingProperty::Operations::ReleaseStructureHeader(PropertyArena* arena, StructureHeader* header) noexcept {
     ReleaseIndex(arena, header->index, header->capacity);
     arena->Release(header, sizeof(StructureHeader));
 }
@@ -59,7 +58,7 @@ void BindingProperty::Operations::ReleaseStructureHeader(PropertyArena* arena, S
 // ReleaseDeepTree, whose stack does not grow at all. A child container's
 // header moves into the array and its slot is dropped at once (a member
 // cell goes back to the arena), which also counts it as done.
-void BindingProperty::Operations::ReleaseTree(BindingProperty& root) noexcept {
+inline void BindingProperty::Operations::ReleaseTree(BindingProperty& root) noexcept {
     struct Level {
         void* header;
         uint32_t next;  // structures: the first index entry not yet released
@@ -131,7 +130,7 @@ void BindingProperty::Operations::ReleaseTree(BindingProperty& root) noexcept {
 // the child's own fields (the parent's slot, header and kind), which are
 // no longer needed once its header is held here; ascending restores the
 // child to an Empty member or element and drops it from its parent.
-void BindingProperty::Operations::ReleaseDeepTree(BindingProperty& root) noexcept {
+inline void BindingProperty::Operations::ReleaseDeepTree(BindingProperty& root) noexcept {
     PropertyArena* const arena = root.arena_;
     BindingProperty* slot = &root;
     uint8_t kind = root.kind_;

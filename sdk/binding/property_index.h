@@ -1,16 +1,15 @@
-// sdk/binding/property_index.cpp - BindingProperty's collections, structures and the member index of a structure.
-#include "sdk/binding/property_operations.h"
-
-#include <new>
-#include <tuple>
-#include <vector>
-
-#include "sdk/allocation/allocation.h"
+// sdk/binding/property_index.h - BindingProperty's collections, structures and the member index of a structure.
+//
+// Part of BindingProperty::Operations (property_operations.h, which includes
+// this file at its end). Defined inline: the public members call these on
+// every insert, append and release, and a call into another translation
+// unit costs the readers measurably.
+#pragma once
 
 namespace Korvo {
 
 // ---- building containers
-BindingProperty::CollectionHeader* BindingProperty::Operations::NewCollection(PropertyArena& arena, size_t capacity) {
+inline BindingProperty::CollectionHeader* BindingProperty::Operations::NewCollection(PropertyArena& arena, size_t capacity) {
     if (capacity > UINT32_MAX || capacity > SIZE_MAX / sizeof(BindingProperty)) Memory::ThrowBadAlloc();
     auto* header = static_cast<CollectionHeader*>(arena.Allocate(sizeof(CollectionHeader)));
     header->elements = nullptr;
@@ -28,7 +27,7 @@ BindingProperty::CollectionHeader* BindingProperty::Operations::NewCollection(Pr
     return header;
 }
 
-StructureHeader* BindingProperty::Operations::NewStructure(PropertyArena& arena, size_t capacity) {
+inline StructureHeader* BindingProperty::Operations::NewStructure(PropertyArena& arena, size_t capacity) {
     auto* header = static_cast<StructureHeader*>(arena.Allocate(sizeof(StructureHeader)));
     header->index = nullptr;
     header->size = 0;
@@ -48,7 +47,7 @@ StructureHeader* BindingProperty::Operations::NewStructure(PropertyArena& arena,
 // Room for at least needed index entries; throws std::bad_alloc when the
 // index cannot grow (the structure is unchanged then). Small indexes
 // are arena cells, so a small structure costs no heap block.
-void BindingProperty::Operations::GrowIndex(PropertyArena& arena, StructureHeader& header, size_t needed, bool exact) {
+inline void BindingProperty::Operations::GrowIndex(PropertyArena& arena, StructureHeader& header, size_t needed, bool exact) {
     if (needed <= header.capacity) return;
     constexpr size_t kLimit = std::min<size_t>(UINT32_MAX, SIZE_MAX / sizeof(MemberCell*));
     if (needed > kLimit) Memory::ThrowBadAlloc();
@@ -78,7 +77,7 @@ void BindingProperty::Operations::GrowIndex(PropertyArena& arena, StructureHeade
 
 // Merges the second run into the first once it has outgrown both its
 // floor and the square root of the size.
-void BindingProperty::Operations::SettleRuns(StructureHeader& header) noexcept {
+inline void BindingProperty::Operations::SettleRuns(StructureHeader& header) noexcept {
     const size_t second = header.size - header.sorted;
     if (second <= kSingleRunMembers || uint64_t{second} * second <= header.size) return;
     MemberCell** const index = header.index;
@@ -89,7 +88,7 @@ void BindingProperty::Operations::SettleRuns(StructureHeader& header) noexcept {
     header.sorted = header.size;
 }
 
-BindingProperty::CollectionHeader* BindingProperty::Operations::MakeCollection(BindingProperty& property) {
+inline BindingProperty::CollectionHeader* BindingProperty::Operations::MakeCollection(BindingProperty& property) {
     if (property.kind_ == kCollection) return property.Pointer<CollectionHeader>();
     CollectionHeader* header = NewCollection(EnsureArena(property), 0);
     property.Clear();
@@ -98,7 +97,7 @@ BindingProperty::CollectionHeader* BindingProperty::Operations::MakeCollection(B
     return header;
 }
 
-StructureHeader* BindingProperty::Operations::MakeStructure(BindingProperty& property) {
+inline StructureHeader* BindingProperty::Operations::MakeStructure(BindingProperty& property) {
     if (property.kind_ == kStructure) return property.Pointer<StructureHeader>();
     StructureHeader* header = NewStructure(EnsureArena(property), 0);
     property.Clear();
@@ -109,7 +108,7 @@ StructureHeader* BindingProperty::Operations::MakeStructure(BindingProperty& pro
 
 // A new Empty member under name (interned here), at its place in the
 // index; search says name is not a member yet and where it goes.
-BindingProperty& BindingProperty::Operations::InsertMember(BindingProperty& property, StructureHeader& header, std::string_view name,
+inline BindingProperty& BindingProperty::Operations::InsertMember(BindingProperty& property, StructureHeader& header, std::string_view name,
                                      const MemberSearch& search) {
     PropertyArena& arena = *property.arena_;
     InternedString* entry = arena.Intern(name);
@@ -140,7 +139,7 @@ BindingProperty& BindingProperty::Operations::InsertMember(BindingProperty& prop
 
 // Room for at least needed elements; throws std::bad_alloc when the
 // array cannot grow (the collection is unchanged then).
-bool BindingProperty::Operations::Grow(CollectionHeader& header, size_t needed, bool exact) noexcept {
+inline bool BindingProperty::Operations::Grow(CollectionHeader& header, size_t needed, bool exact) noexcept {
     if (needed <= header.capacity) return true;
     constexpr size_t kLimit = std::min<size_t>(UINT32_MAX, SIZE_MAX / sizeof(BindingProperty));
     if (needed > kLimit) return false;
