@@ -216,41 +216,62 @@ void TypedToNative(BindingResult& result, void* destination, const BindingProper
 
 // ------------------------------------------------------------- scalars
 
-void ToNativeSigned(BindingResult& result, int64_t& out, const BindingProperty& input,
-                    std::string_view name, std::string_view typeName, int64_t min, int64_t max) {
-    out = 0;
+namespace {
+
+// The three numeric targets differ only in which numbers fit them and in how
+// a text is parsed for them; a range says both. A number that does not fit is
+// reported as it arrived (integer or float), not as converted.
+struct SignedRange {
+    int64_t min;
+    int64_t max;
+    bool Fits(int64_t value) const noexcept { return value >= min && value <= max; }
+    bool Fits(uint64_t value) const noexcept { return max >= 0 && value <= static_cast<uint64_t>(max); }
+    bool Fits(double value) const noexcept { return FloatWithinSigned(value, min, max); }
+    ParseOutcome Parse(std::string_view text, int64_t& out) const noexcept { return ParseSigned(text, min, max, out); }
+};
+
+struct UnsignedRange {
+    uint64_t max;
+    bool Fits(int64_t value) const noexcept { return value >= 0 && static_cast<uint64_t>(value) <= max; }
+    bool Fits(uint64_t value) const noexcept { return value <= max; }
+    bool Fits(double value) const noexcept { return FloatWithinUnsigned(value, max); }
+    ParseOutcome Parse(std::string_view text, uint64_t& out) const noexcept { return ParseUnsigned(text, max, out); }
+};
+
+struct DoubleRange {
+    double min;
+    double max;
+    // NaN fits: it compares below nothing and above nothing.
+    bool Fits(double value) const noexcept { return !(value < min || value > max); }
+    bool Fits(int64_t value) const noexcept { return Fits(static_cast<double>(value)); }
+    bool Fits(uint64_t value) const noexcept { return Fits(static_cast<double>(value)); }
+    ParseOutcome Parse(std::string_view text, double& out) const noexcept { return ParseDouble(text, min, max, out); }
+};
+
+template <typename Number, typename Range>
+void ToNativeNumber(BindingResult& result, Number& out, const BindingProperty& input, std::string_view name,
+                    std::string_view typeName, const Range& range) {
+    out = Number{};
     if (result.Failed()) return;
+    const auto take = [&](auto value) {
+        if (!range.Fits(value)) return FailOutOfRange(result, value, name, typeName);
+        out = static_cast<Number>(value);
+    };
     switch (input.Kind()) {
         case Kind::Empty:
-            FailRequired(result, name);
-            return;
+            return FailRequired(result, name);
         case Kind::Signed:
-        case Kind::Enum: {
-            const int64_t value = input.Is(Kind::Signed) ? input.AsSigned() : input.AsEnum().number;
-            if (value < min || value > max) return FailOutOfRange(result, value, name, typeName);
-            out = value;
-            return;
-        }
-        case Kind::Unsigned: {
-            const uint64_t value = input.AsUnsigned();
-            if (max < 0 || value > static_cast<uint64_t>(max)) {
-                return FailOutOfRange(result, value, name, typeName);
-            }
-            out = static_cast<int64_t>(value);
-            return;
-        }
-        case Kind::Float: {
-            const double value = input.AsFloat();
-            if (!FloatWithinSigned(value, min, max)) {
-                return FailOutOfRange(result, value, name, typeName);
-            }
-            out = static_cast<int64_t>(value);
-            return;
-        }
+            return take(input.AsSigned());
+        case Kind::Enum:
+            return take(static_cast<int64_t>(input.AsEnum().number));
+        case Kind::Unsigned:
+            return take(input.AsUnsigned());
+        case Kind::Float:
+            return take(input.AsFloat());
         case Kind::String: {
             const std::string_view text = input.AsString();
-            int64_t value = 0;
-            const ParseOutcome outcome = ParseSigned(text, min, max, value);
+            Number value{};
+            const ParseOutcome outcome = range.Parse(text, value);
             if (outcome != ParseOutcome::Parsed) return FailParse(result, outcome, text, name, typeName);
             out = value;
             return;
@@ -258,92 +279,23 @@ void ToNativeSigned(BindingResult& result, int64_t& out, const BindingProperty& 
         default:
             return FailInvalidType(result, input, name, typeName);
     }
+}
+
+}  // namespace
+
+void ToNativeSigned(BindingResult& result, int64_t& out, const BindingProperty& input,
+                    std::string_view name, std::string_view typeName, int64_t min, int64_t max) {
+    ToNativeNumber(result, out, input, name, typeName, SignedRange{min, max});
 }
 
 void ToNativeUnsigned(BindingResult& result, uint64_t& out, const BindingProperty& input,
                       std::string_view name, std::string_view typeName, uint64_t max) {
-    out = 0;
-    if (result.Failed()) return;
-    switch (input.Kind()) {
-        case Kind::Empty:
-            FailRequired(result, name);
-            return;
-        case Kind::Signed:
-        case Kind::Enum: {
-            const int64_t value = input.Is(Kind::Signed) ? input.AsSigned() : input.AsEnum().number;
-            if (value < 0 || static_cast<uint64_t>(value) > max) {
-                return FailOutOfRange(result, value, name, typeName);
-            }
-            out = static_cast<uint64_t>(value);
-            return;
-        }
-        case Kind::Unsigned: {
-            const uint64_t value = input.AsUnsigned();
-            if (value > max) return FailOutOfRange(result, value, name, typeName);
-            out = value;
-            return;
-        }
-        case Kind::Float: {
-            const double value = input.AsFloat();
-            if (!FloatWithinUnsigned(value, max)) {
-                return FailOutOfRange(result, value, name, typeName);
-            }
-            out = static_cast<uint64_t>(value);
-            return;
-        }
-        case Kind::String: {
-            const std::string_view text = input.AsString();
-            uint64_t value = 0;
-            const ParseOutcome outcome = ParseUnsigned(text, max, value);
-            if (outcome != ParseOutcome::Parsed) return FailParse(result, outcome, text, name, typeName);
-            out = value;
-            return;
-        }
-        default:
-            return FailInvalidType(result, input, name, typeName);
-    }
+    ToNativeNumber(result, out, input, name, typeName, UnsignedRange{max});
 }
 
 void ToNativeDouble(BindingResult& result, double& out, const BindingProperty& input,
                     std::string_view name, std::string_view typeName, double min, double max) {
-    out = 0.0;
-    if (result.Failed()) return;
-    switch (input.Kind()) {
-        case Kind::Empty:
-            FailRequired(result, name);
-            return;
-        case Kind::Signed:
-        case Kind::Enum: {
-            const int64_t number = input.Is(Kind::Signed) ? input.AsSigned() : input.AsEnum().number;
-            const auto value = static_cast<double>(number);
-            if (value < min || value > max) return FailOutOfRange(result, number, name, typeName);
-            out = value;
-            return;
-        }
-        case Kind::Unsigned: {
-            const uint64_t number = input.AsUnsigned();
-            const auto value = static_cast<double>(number);
-            if (value < min || value > max) return FailOutOfRange(result, number, name, typeName);
-            out = value;
-            return;
-        }
-        case Kind::Float: {
-            const double value = input.AsFloat();
-            if (value < min || value > max) return FailOutOfRange(result, value, name, typeName);
-            out = value;  // NaN passes: it compares below nothing and above nothing
-            return;
-        }
-        case Kind::String: {
-            const std::string_view text = input.AsString();
-            double value = 0.0;
-            const ParseOutcome outcome = ParseDouble(text, min, max, value);
-            if (outcome != ParseOutcome::Parsed) return FailParse(result, outcome, text, name, typeName);
-            out = value;
-            return;
-        }
-        default:
-            return FailInvalidType(result, input, name, typeName);
-    }
+    ToNativeNumber(result, out, input, name, typeName, DoubleRange{min, max});
 }
 
 void ToNativeBool(BindingResult& result, bool& out, const BindingProperty& input,
