@@ -121,6 +121,10 @@ protected:
     // plug-in's tags; add its fields on the returned builder.
     template <typename R>
     BindingRecordBuilder<R> AddType(std::string_view name);
+    // Registers the enum E under name, with the plug-in's tags; add its
+    // enumerators on the returned builder.
+    template <typename E>
+    BindingEnumBuilder<E> AddEnum(std::string_view name);
 
     // A request to the host, answered in the plug-in's types.
     template <typename T>
@@ -167,6 +171,13 @@ RouteBuilder PluginBase::AddRoute(HttpMethod method, std::string_view routeTempl
 template <typename R>
 BindingRecordBuilder<R> PluginBase::AddType(std::string_view name) {
     BindingRecordBuilder<R> builder = RegisterRecord<R>(*transport_, name);
+    for (const std::string& tag : tags_) builder.Tag(tag);
+    return builder;
+}
+
+template <typename E>
+BindingEnumBuilder<E> PluginBase::AddEnum(std::string_view name) {
+    BindingEnumBuilder<E> builder = RegisterEnum<E>(*transport_, name);
     for (const std::string& tag : tags_) builder.Tag(tag);
     return builder;
 }

@@ -123,6 +123,11 @@ RouteBuilder& RouteBuilder::SetDescription(std::string_view description) {
     return *this;
 }
 
+RouteBuilder& RouteBuilder::SetHelp(std::string_view help) {
+    if (!alreadyExisted_) function_->help.assign(help);
+    return *this;
+}
+
 // ------------------------------------------------------ HttpBaseTransport
 
 HttpBaseTransport::HttpBaseTransport() { Initialise(); }

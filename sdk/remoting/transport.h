@@ -78,6 +78,8 @@ public:
                               std::string_view extra = {});
     RouteBuilder& AddTag(std::string_view tag);
     RouteBuilder& SetDescription(std::string_view description);
+    // The longer text a host shows for the function: usage, examples.
+    RouteBuilder& SetHelp(std::string_view help);
 
     RouteRecord* Record() const noexcept { return record_; }
     bool AlreadyExisted() const noexcept { return alreadyExisted_; }
