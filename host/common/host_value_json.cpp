@@ -1,5 +1,8 @@
 #include "host/common/host_value_json.h"
 
+#include <rapidjson/error/en.h>
+#include <rapidjson/memorystream.h>
+#include <rapidjson/reader.h>
 #include <rapidjson/stringbuffer.h>
 #include <rapidjson/writer.h>
 
@@ -219,6 +222,99 @@ OwnedHostValue OwnedHostValue::Object(std::vector<std::pair<std::string, OwnedHo
     node.record.data.object.members = node.memberRecords.empty() ? nullptr : node.memberRecords.data();
     node.record.data.object.count = static_cast<uint32_t>(node.memberRecords.size());
     return result;
+}
+
+namespace {
+
+// Builds the value from the reader's events on a stack of open containers
+// (the reader itself is iterative), so neither depth costs native stack.
+class HostValueBuilder {
+public:
+    explicit HostValueBuilder(size_t maxDepth) : maxDepth_(maxDepth) {}
+
+    bool Null() { return Add(OwnedHostValue::Null()); }
+    bool Bool(bool value) { return Add(OwnedHostValue::Bool(value)); }
+    bool Int(int value) { return Add(OwnedHostValue::Int(value)); }
+    bool Uint(unsigned value) { return Add(OwnedHostValue::Int(value)); }
+    bool Int64(int64_t value) { return Add(OwnedHostValue::Int(value)); }
+    bool Uint64(uint64_t value) {
+        return Add(value > static_cast<uint64_t>(INT64_MAX) ? OwnedHostValue::UInt(value)
+                                                             : OwnedHostValue::Int(static_cast<int64_t>(value)));
+    }
+    bool Double(double value) { return Add(OwnedHostValue::Double(value)); }
+    bool RawNumber(const char*, rapidjson::SizeType, bool) { return false; }
+    bool String(const char* text, rapidjson::SizeType length, bool) {
+        return Add(OwnedHostValue::String(std::string_view(text, length)));
+    }
+    bool Key(const char* text, rapidjson::SizeType length, bool) {
+        open_.back().key.assign(text, length);
+        return true;
+    }
+    bool StartObject() { return Open(true); }
+    bool StartArray() { return Open(false); }
+    bool EndObject(rapidjson::SizeType) { return Close(); }
+    bool EndArray(rapidjson::SizeType) { return Close(); }
+
+    bool TooDeep() const noexcept { return tooDeep_; }
+    OwnedHostValue& Root() noexcept { return root_; }
+
+private:
+    struct Container {
+        bool object;
+        std::string key;
+        std::vector<OwnedHostValue> items;
+        std::vector<std::pair<std::string, OwnedHostValue>> members;
+    };
+
+    bool Add(OwnedHostValue value) {
+        if (open_.empty()) {
+            root_ = std::move(value);
+        } else if (Container& top = open_.back(); top.object) {
+            top.members.emplace_back(std::move(top.key), std::move(value));
+        } else {
+            top.items.push_back(std::move(value));
+        }
+        return true;
+    }
+    bool Open(bool object) {
+        if (open_.size() >= maxDepth_) {
+            tooDeep_ = true;
+            return false;
+        }
+        open_.push_back(Container{object, {}, {}, {}});
+        return true;
+    }
+    bool Close() {
+        Container top = std::move(open_.back());
+        open_.pop_back();
+        return Add(top.object ? OwnedHostValue::Object(std::move(top.members))
+                              : OwnedHostValue::Array(std::move(top.items)));
+    }
+
+    size_t maxDepth_;
+    bool tooDeep_ = false;
+    std::vector<Container> open_;
+    OwnedHostValue root_;
+};
+
+}  // namespace
+
+bool JsonToHostValue(std::string_view text, OwnedHostValue& value, std::string& error, size_t maxDepth) {
+    HostValueBuilder builder(maxDepth);
+    rapidjson::MemoryStream stream(text.data(), text.size());
+    rapidjson::Reader reader;
+    const rapidjson::ParseResult parsed = reader.Parse<rapidjson::kParseIterativeFlag>(stream, builder);
+    if (builder.TooDeep()) {
+        error = "The JSON text nests deeper than " + std::to_string(maxDepth) + " levels";
+        return false;
+    }
+    if (parsed.IsError()) {
+        error = std::string("Invalid JSON at offset ") + std::to_string(parsed.Offset()) + ": " +
+                rapidjson::GetParseError_En(parsed.Code());
+        return false;
+    }
+    value = std::move(builder.Root());
+    return true;
 }
 
 }  // namespace Korvo::Host

@@ -50,4 +50,11 @@ private:
     std::shared_ptr<Node> node_;
 };
 
+// Reads JSON text into a host-owned value: integers as INT64 (UINT64 above
+// its range), other numbers as DOUBLE, members in their order. False, with
+// error saying why, for text that is not one JSON value or that nests deeper
+// than maxDepth arrays and objects; value is then left as it was. Runs in
+// bounded stack.
+bool JsonToHostValue(std::string_view text, OwnedHostValue& value, std::string& error, size_t maxDepth = 64);
+
 }  // namespace Korvo::Host

@@ -73,5 +73,42 @@ TEST(HostValueJsonTest, DeepNestingUsesBoundedStack) {
     EXPECT_EQ(json.size(), 2u * kDepth);
 }
 
+// JSON read back into host values renders as the same text; what is not one
+// JSON value, or nests too deep, is refused with the reason and leaves the
+// target alone.
+TEST(HostValueJsonTest, ReadsJsonTextIntoHostValues) {
+    const char* const kRoundTrips[] = {
+        R"({"a":[1,-2,18446744073709551615,0.5,true,null,"x\u0001"],"b":{}})",
+        R"("text")",
+        "[]",
+    };
+    for (const char* text : kRoundTrips) {
+        OwnedHostValue value;
+        std::string error;
+        ASSERT_TRUE(JsonToHostValue(text, value, error)) << text << ": " << error;
+        EXPECT_EQ(HostValueToJson(value.Record()), text);
+    }
+    EXPECT_EQ(OwnedHostValue().Record().type, 0u);
+
+    struct Refused {
+        std::string text;
+        const char* reason;
+    };
+    const Refused kRefused[] = {
+        {"", "Invalid JSON at offset 0: The document is empty."},
+        {"[1,", "Invalid JSON at offset 3: Invalid value."},
+        {"{} {}", "Invalid JSON at offset 3: The document root must not be followed by other values."},
+        {std::string(65, '[') + std::string(65, ']'), "The JSON text nests deeper than 64 levels"},
+        {std::string(1000000, '['), "The JSON text nests deeper than 64 levels"},
+    };
+    for (const Refused& refused : kRefused) {
+        OwnedHostValue value = OwnedHostValue::Int(7);
+        std::string error;
+        EXPECT_FALSE(JsonToHostValue(refused.text, value, error));
+        EXPECT_EQ(error, refused.reason) << refused.text.substr(0, 20);
+        EXPECT_EQ(HostValueToJson(value.Record()), "7");
+    }
+}
+
 }  // namespace
 }  // namespace Korvo::Host
