@@ -1,5 +1,6 @@
 #include "host/devhost/host_services.h"
 
+#include <algorithm>
 #include <cstring>
 #include <thread>
 #include <utility>
@@ -32,6 +33,19 @@ OwnedHostValue CommandLine(const HostServices::Settings& settings) {
     return OwnedHostValue::Array(std::move(items));
 }
 
+// The stock replies of the client; a JSON text, as the host core streams it.
+constexpr const char* kCannedReplies =
+    R"([{"text":"On my way!","tone":"Friendly","tags":["status"]},)"
+    R"({"text":"Give me five minutes.","tone":"Neutral","tags":["status","wait"]},)"
+    R"({"text":"Good game, well played.","tone":"Friendly","tags":["game"]},)"
+    R"({"text":"I will be unavailable this evening.","tone":"Formal","tags":["status"]}])";
+
+// A streamed answer: the text and how much of it was read.
+struct TextStream {
+    std::string text;
+    size_t offset = 0;
+};
+
 }  // namespace
 
 std::string LogLevelName(uint32_t level) {
@@ -41,7 +55,9 @@ std::string LogLevelName(uint32_t level) {
 }
 
 HostServices::HostServices(Settings settings, EventHub& hub, LogSink log)
-    : hub_(hub), log_(std::move(log)), regionLocale_(RegionLocale(settings)), commandLine_(CommandLine(settings)) {
+    : hub_(hub), log_(std::move(log)), regionLocale_(RegionLocale(settings)),
+      commandLine_(CommandLine(settings)),
+      cannedReplies_(kCannedReplies) {
     table_.owner = this;
     table_.functions = HostFunctions{
         &SendRequestThunk,   // SendRequest
@@ -91,7 +107,8 @@ void HostServices::SendRequest(HostResponseRecord* response, const HostRequestRe
     const OwnedHostValue* answer = nullptr;
     if (path == kRegionLocalePath) answer = &regionLocale_;
     if (path == kCommandLineArgsPath) answer = &commandLine_;
-    if (answer == nullptr) {
+    const bool streamed = path == kCannedRepliesPath;
+    if (answer == nullptr && !streamed) {
         response->error = 1;
         response->errorMessage = CopyText("No such host endpoint: " + path);
         response->status = kStatusNotFound;
@@ -99,6 +116,13 @@ void HostServices::SendRequest(HostResponseRecord* response, const HostRequestRe
         response->error = 1;
         response->errorMessage = CopyText(std::string("Method not allowed: ") + MethodText(request->method) + " " + path);
         response->status = kStatusMethodNotAllowed;
+    } else if (streamed) {
+        response->contentCode = KORVO_CONTENT_JSON;
+        response->stream = new TextStream{cannedReplies_, 0};
+        response->streamRead = &ReadStream;
+        response->streamRelease = &ReleaseStream;
+        response->streamSizeHint = static_cast<uint32_t>(cannedReplies_.size());
+        response->status = kStatusOk;
     } else {
         // The record points into an answer that lives as long as this
         // object and is never changed.
@@ -112,6 +136,38 @@ void KORVO_CDECL HostServices::ReleaseResponse(HostResponseRecord* response) {
     delete[] response->errorMessage;
     std::memset(response, 0, sizeof(*response));
     released_.fetch_add(1, std::memory_order_relaxed);
+}
+
+KorvoBool KORVO_CDECL HostServices::ReadStream(void* stream, char* buffer, uint32_t* count, KorvoBool* more) {
+    if (stream == nullptr || buffer == nullptr || count == nullptr || more == nullptr) return false;
+    TextStream& source = *static_cast<TextStream*>(stream);
+    const size_t left = source.text.size() - source.offset;
+    const size_t take = std::min<size_t>({left, *count, kStreamChunkBytes});
+    std::memcpy(buffer, source.text.data() + source.offset, take);
+    source.offset += take;
+    *count = static_cast<uint32_t>(take);
+    *more = source.offset < source.text.size();
+    return true;
+}
+
+void KORVO_CDECL HostServices::ReleaseStream(void* stream) { delete static_cast<TextStream*>(stream); }
+
+size_t HostServices::DeliverEvent(const std::string& name, const OwnedHostValue& payload) {
+    std::vector<Subscription> targets;
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        for (const Subscription& subscription : subscriptions_) {
+            if (subscription.name == name && subscription.callback != nullptr) targets.push_back(subscription);
+        }
+    }
+    for (const Subscription& target : targets) {
+        HostEventRecord event{};
+        event.name = name.c_str();
+        event.payload = payload.Record();
+        event.userData = target.userData;
+        target.callback(&event);
+    }
+    return targets.size();
 }
 
 void KORVO_CDECL HostServices::SendRequestThunk(const HostFunctions* self, HostResponseRecord* response,
@@ -142,11 +198,11 @@ void KORVO_CDECL HostServices::SendEventThunk(const HostFunctions* self, const H
 }
 
 void KORVO_CDECL HostServices::SubscribeThunk(const HostFunctions* self, const char* name, uint32_t handle,
-                                              HostEventCallback, void*, uint32_t flag) {
+                                              HostEventCallback callback, void* userData, uint32_t flag) {
     HostServices& host = Owner(self);
     try {
         std::lock_guard<std::mutex> lock(host.mutex_);
-        host.subscriptions_.push_back(Subscription{TextOrEmpty(name), handle, flag});
+        host.subscriptions_.push_back(Subscription{TextOrEmpty(name), handle, flag, callback, userData});
     } catch (...) {
     }
 }

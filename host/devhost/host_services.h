@@ -4,13 +4,19 @@
 //   SendRequest   answers the host's own endpoints from the host's state:
 //                 GET "/korvoclient/get_region_locale" -> {"region", "locale"}
 //                 GET "/korvoclient/command-line-args" -> the host's argv as
-//                 an Array of Strings; any other path an error with 404,
-//                 another method an error with 405.
+//                 an Array of Strings;
+//                 GET "/korvoclient/v1/chat/canned-replies" -> the client's
+//                 stock chat replies, answered as a stream of JSON text read
+//                 a few bytes at a time, as the host core answers long
+//                 documents; any other path an error with 404, another
+//                 method an error with 405.
 //   SendEvent     renders the payload as JSON and fans it out to the event
 //                 stream (EventHub); the plug-in is never made to wait.
 //   Subscribe / Unsubscribe   a table of the plug-in's subscriptions. This
-//                 host has no other component that raises events, so none
-//                 is ever delivered back to the plug-in.
+//                 host has no other component that raises events; a
+//                 developer raises one with DeliverEvent (the server's
+//                 POST /host/events/{name}), which reaches every
+//                 subscription of that name.
 //   Yield         lets other threads run; MarkActivity does nothing;
 //   PollWake      returns a counter that grows by one per call.
 //   Log           writes "<level>| <message>" lines to the log sink.
@@ -36,6 +42,10 @@ namespace Korvo::Host::Dev {
 
 inline constexpr const char* kRegionLocalePath = "/korvoclient/get_region_locale";
 inline constexpr const char* kCommandLineArgsPath = "/korvoclient/command-line-args";
+inline constexpr const char* kCannedRepliesPath = "/korvoclient/v1/chat/canned-replies";
+// The bytes one read of a streamed answer gives at most: small, so that a
+// plug-in meets the partial reads a real host makes.
+inline constexpr uint32_t kStreamChunkBytes = 64;
 
 // The level names of the plug-in's log lines (0 to 3); "Level<n>" beyond.
 std::string LogLevelName(uint32_t level);
@@ -51,6 +61,8 @@ public:
         std::string name;
         uint32_t pluginHandle;
         uint32_t flag;
+        HostEventCallback callback;
+        void* userData;
     };
     using LogSink = std::function<void(uint32_t level, std::string_view line)>;
 
@@ -63,6 +75,10 @@ public:
     const HostFunctions* Functions() const noexcept { return &table_.functions; }
 
     std::vector<Subscription> Subscriptions() const;
+    // Delivers an event named name with payload to every subscription of
+    // that name, on the calling thread and outside any lock (a callback may
+    // subscribe or request); returns how many it reached.
+    size_t DeliverEvent(const std::string& name, const OwnedHostValue& payload);
     uint64_t RequestsAnswered() const noexcept { return requests_.load(std::memory_order_relaxed); }
     // Responses released through their release function, by every
     // HostServices of the process (the release function gets only the
@@ -88,6 +104,8 @@ private:
     static uint64_t KORVO_CDECL PollWakeThunk(const HostFunctions*);
     static void KORVO_CDECL LogThunk(const HostFunctions*, uint32_t, const char*);
     static void KORVO_CDECL ReleaseResponse(HostResponseRecord* response);
+    static KorvoBool KORVO_CDECL ReadStream(void* stream, char* buffer, uint32_t* count, KorvoBool* more);
+    static void KORVO_CDECL ReleaseStream(void* stream);
 
     void SendRequest(HostResponseRecord* response, const HostRequestRecord* request);
 
@@ -97,6 +115,7 @@ private:
     LogSink log_;
     const OwnedHostValue regionLocale_;
     const OwnedHostValue commandLine_;
+    const std::string cannedReplies_;
 
     mutable std::mutex mutex_;
     std::vector<Subscription> subscriptions_;

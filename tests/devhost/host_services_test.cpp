@@ -132,6 +132,72 @@ TEST_F(HostServicesTest, KeepsTheSubscriptionTable) {
     EXPECT_THAT(names, ElementsAre("B/1", "A/2"));
 }
 
+// The stock replies come as a stream of JSON text in small pieces, each read
+// saying whether more follows; the stream is released on its own, apart from
+// the response.
+TEST_F(HostServicesTest, StreamsTheStockRepliesInSmallPieces) {
+    HostRequestRecord request{};
+    request.method = kGet;
+    request.path = kCannedRepliesPath;
+    HostResponseRecord response{};
+    Table().SendRequest(&Table(), &response, &request);
+    // Packed fields are read by value.
+    const uint32_t status = response.status, contentCode = response.contentCode, hint = response.streamSizeHint;
+    ASSERT_EQ(response.error, 0);
+    EXPECT_EQ(status, 200u);
+    EXPECT_EQ(contentCode, static_cast<uint32_t>(KORVO_CONTENT_JSON));
+    const KorvoHostStreamRead read = response.streamRead;
+    const KorvoHostStreamRelease releaseStream = response.streamRelease;
+    void* const stream = response.stream;
+    ASSERT_NE(read, nullptr);
+    ASSERT_NE(releaseStream, nullptr);
+    std::string text;
+    size_t reads = 0;
+    for (KorvoBool more = true; more; ++reads) {
+        char buffer[4096];
+        uint32_t count = sizeof(buffer);
+        ASSERT_TRUE(read(stream, buffer, &count, &more));
+        ASSERT_LE(count, kStreamChunkBytes);
+        text.append(buffer, count);
+    }
+    EXPECT_GT(reads, 1u);
+    EXPECT_EQ(text.size(), hint);
+    OwnedHostValue replies;
+    std::string error;
+    ASSERT_TRUE(JsonToHostValue(text, replies, error)) << error;
+    EXPECT_EQ(replies.Record().type, static_cast<uint32_t>(KORVO_VALUE_ARRAY));
+    releaseStream(stream);
+    HostResponseRelease release = response.release;
+    release(&response);
+
+    Answer posted = Ask(kPost, kCannedRepliesPath);
+    EXPECT_EQ(posted.status, 405u);
+}
+
+// An event raised by hand reaches every subscription of its name, with the
+// user data given at Subscribe; a callback may subscribe meanwhile.
+TEST_F(HostServicesTest, DeliversAnEventToEverySubscriptionOfItsName) {
+    struct Seen {
+        std::vector<std::string> events;
+        HostServices* services;
+    } seen{{}, &services_};
+    const HostEventCallback callback = [](const HostEventRecord* event) {
+        auto* into = static_cast<Seen*>(event->userData);
+        into->events.push_back(std::string(event->name) + " " + HostValueToJson(event->payload));
+        const HostFunctions* table = into->services->Functions();
+        table->Subscribe(table, "Later", 1, nullptr, nullptr, 0);
+    };
+    Table().Subscribe(&Table(), "A", 1, callback, &seen, 0);
+    Table().Subscribe(&Table(), "B", 1, callback, &seen, 0);
+    Table().Subscribe(&Table(), "A", 2, callback, &seen, 0);
+    Table().Subscribe(&Table(), "A", 3, nullptr, nullptr, 0);  // nothing to call
+
+    EXPECT_EQ(services_.DeliverEvent("A", OwnedHostValue::Int(5)), 2u);
+    EXPECT_EQ(services_.DeliverEvent("none", OwnedHostValue::Null()), 0u);
+    EXPECT_THAT(seen.events, ElementsAre("A 5", "A 5"));
+    EXPECT_EQ(services_.Subscriptions().size(), 6u);
+}
+
 TEST_F(HostServicesTest, WaitingAndLogging) {
     Table().MarkActivity(&Table(), "Wait: yield", 0);
     Table().Yield(&Table());
