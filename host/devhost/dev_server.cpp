@@ -35,6 +35,9 @@ constexpr OwnRoute kOwnRoutes[] = {
     {"/host/fixed", OwnEndpoint::Fixed, true},
 };
 
+// POST /host/events/{name}: a host event raised by hand.
+constexpr std::string_view kHostEventsPrefix = "/host/events/";
+
 const OwnRoute* FindOwnRoute(std::string_view path) {
     for (const OwnRoute& route : kOwnRoutes) {
         if (route.path == path) return &route;
@@ -174,6 +177,10 @@ void DevHostServer::Route() {
 }
 
 void DevHostServer::Serve(const httplib::Request& request, httplib::Response& response) {
+    if (request.path.starts_with(kHostEventsPrefix) && deliverEvent_) {
+        ServeHostEvent(request, response);
+        return;
+    }
     const OwnRoute* own = FindOwnRoute(request.path);
     if (own == nullptr) {
         ToPlugin(request, response);
@@ -199,6 +206,25 @@ void DevHostServer::Serve(const httplib::Request& request, httplib::Response& re
         // A body sent with a POST is read and dropped.
         case OwnEndpoint::Fixed: response.set_content(kFixedAnswer, kJsonContentType); return;
     }
+}
+
+void DevHostServer::ServeHostEvent(const httplib::Request& request, httplib::Response& response) {
+    if (request.method != "POST") {
+        if (request.method == "OPTIONS") {
+            response.status = kStatusNoContent;
+        } else {
+            Send(response, JsonMessage(kStatusMethodNotAllowed,
+                                       "The development host does not serve " + request.method + " " + request.path));
+        }
+        response.set_header("Allow", "POST, OPTIONS");
+        return;
+    }
+    const std::string name = request.path.substr(kHostEventsPrefix.size());
+    if (name.empty() || name.find('/') != std::string::npos) {
+        Send(response, JsonMessage(kStatusNotFound, "A host event is raised at /host/events/{name}"));
+        return;
+    }
+    Send(response, deliverEvent_(name, request.body));
 }
 
 void DevHostServer::ServeEvents(const httplib::Request& request, httplib::Response& response) {

@@ -35,6 +35,7 @@
 #include <memory>
 #include <string>
 #include <thread>
+#include <utility>
 
 #include "host/devhost/event_hub.h"
 #include "host/devhost/http_bridge.h"
@@ -69,6 +70,12 @@ public:
     DevHostServer(const DevHostServer&) = delete;
     DevHostServer& operator=(const DevHostServer&) = delete;
 
+    // Serves POST /host/events/{name}: the body (JSON) is delivered to the
+    // plug-in as the payload of host event name. Set before Start; without
+    // it the path answers 404.
+    using EventDeliveryFn = std::function<HttpAnswer(const std::string& name, const std::string& body)>;
+    void SetEventDelivery(EventDeliveryFn deliver) { deliverEvent_ = std::move(deliver); }
+
     // Binds address and port (0: any free port); returns the bound port, or
     // -1 when the address cannot be bound.
     int Bind(const std::string& address, int port);
@@ -82,12 +89,14 @@ private:
     void Route();
     void Serve(const httplib::Request& request, httplib::Response& response);
     void ServeEvents(const httplib::Request& request, httplib::Response& response);
+    void ServeHostEvent(const httplib::Request& request, httplib::Response& response);
     void ToPlugin(const httplib::Request& request, httplib::Response& response) const;
 
     const PluginHttpBridge& bridge_;
     EventHub& hub_;
     DocumentFn help_;
     DocumentFn stats_;
+    EventDeliveryFn deliverEvent_;
     Settings settings_;
     std::unique_ptr<httplib::Server> server_;
     std::thread thread_;

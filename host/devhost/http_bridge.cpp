@@ -1,6 +1,7 @@
 #include "host/devhost/http_bridge.h"
 
 #include <cctype>
+#include <cstring>
 
 #include "host/common/host_value_json.h"
 
@@ -80,6 +81,59 @@ std::string PathOf(const std::string& target) {
     return query == std::string::npos ? target : target.substr(0, query);
 }
 
+int HexDigit(char c) {
+    if (c >= '0' && c <= '9') return c - '0';
+    if (c >= 'a' && c <= 'f') return c - 'a' + 10;
+    if (c >= 'A' && c <= 'F') return c - 'A' + 10;
+    return -1;
+}
+
+// Form decoding of one query key or value: '+' is a space, %XX a byte; a
+// '%' without two hex digits stays as it is.
+std::string DecodeQueryText(std::string_view text) {
+    std::string out;
+    out.reserve(text.size());
+    for (size_t i = 0; i < text.size(); ++i) {
+        const char c = text[i];
+        if (c == '+') {
+            out += ' ';
+        } else if (c == '%' && i + 2 < text.size() && HexDigit(text[i + 1]) >= 0 && HexDigit(text[i + 2]) >= 0) {
+            out += static_cast<char>(HexDigit(text[i + 1]) * 16 + HexDigit(text[i + 2]));
+            i += 2;
+        } else {
+            out += c;
+        }
+    }
+    return out;
+}
+
+// The query of a request for a literal route, as named argument entries: the
+// plug-in matches a literal route against the path exactly, so the host
+// hands the query over as arguments instead. Pieces without a name are
+// skipped.
+std::vector<std::pair<std::string, OwnedHostValue>> QueryArguments(std::string_view query) {
+    std::vector<std::pair<std::string, OwnedHostValue>> arguments;
+    while (!query.empty()) {
+        const size_t amp = query.find('&');
+        const std::string_view piece = query.substr(0, amp);
+        query = amp == std::string_view::npos ? std::string_view() : query.substr(amp + 1);
+        const size_t equals = piece.find('=');
+        std::string name = DecodeQueryText(piece.substr(0, equals));
+        if (name.empty()) continue;
+        const std::string value =
+            equals == std::string_view::npos ? std::string() : DecodeQueryText(piece.substr(equals + 1));
+        arguments.emplace_back(std::move(name), OwnedHostValue::String(value));
+    }
+    return arguments;
+}
+
+std::string Lower(std::string text) {
+    for (char& c : text) {
+        if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+    }
+    return text;
+}
+
 }  // namespace
 
 HttpAnswer JsonMessage(int status, std::string_view message) {
@@ -151,7 +205,17 @@ HttpAnswer PluginHttpBridge::Handle(const HttpRequestData& request) const {
     FunctionRequest call;
     call.method = method;
     call.path = request.target;
-    call.headers = request.headers;
+    const char* routeTemplate = lookup.record->pathTemplate;
+    const size_t query = request.target.find('?');
+    if (query != std::string::npos && routeTemplate != nullptr && std::strchr(routeTemplate, '{') == nullptr) {
+        call.path = path;
+        call.arguments = QueryArguments(std::string_view(request.target).substr(query + 1));
+    }
+    // Header names are case-insensitive; the host core hands them over in
+    // lower case, as HTTP/2 carries them, the one case the plug-in's binding
+    // matches an argument's name in.
+    call.headers.reserve(request.headers.size());
+    for (const auto& [name, value] : request.headers) call.headers.emplace_back(Lower(name), value);
     call.contentType = request.contentType;
     call.hasBody = request.hasBody;
     call.body = request.body;

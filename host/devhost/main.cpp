@@ -122,6 +122,16 @@ int Run(const DevHostOptions& options) {
     DevHostServer server(
         bridge, hub, [&help] { return help; },
         [&] { return StatsJson(pluginName, started, library, services, hub); });
+    server.SetEventDelivery([&services](const std::string& name, const std::string& body) {
+        OwnedHostValue payload;
+        std::string error;
+        if (!JsonToHostValue(body, payload, error)) return JsonMessage(400, error);
+        const size_t reached = services.DeliverEvent(name, payload);
+        HttpAnswer answer;
+        answer.contentType = kJsonContentType;
+        answer.body = "{\"delivered\":" + std::to_string(reached) + "}";
+        return answer;
+    });
     const int port = server.Bind(options.listen, options.port);
     if (port < 0) {
         std::fprintf(stderr, "plugin-host: cannot listen on %s port %d\n", options.listen.c_str(), options.port);

@@ -120,6 +120,10 @@ protected:
             hub_.Publish("Changed", "\"" + request.path + "\"");
             hub_.Publish("Other", "0");
         };
+        server_.SetEventDelivery([this](const std::string& name, const std::string& body) {
+            raised_.emplace_back(name, body);
+            return JsonMessage(200, "raised");
+        });
         port_ = server_.Bind("127.0.0.1", 0);
         server_.Start();
     }
@@ -141,6 +145,7 @@ protected:
     PluginHttpBridge bridge_;
     EventHub hub_;
     DevHostServer server_;
+    std::vector<std::pair<std::string, std::string>> raised_;  // by the server's one worker at a time
     int port_ = -1;
 };
 
@@ -164,6 +169,29 @@ TEST_F(DevServerTest, ServesFunctionsAndItsOwnEndpoints) {
     auto missing = client.Delete("/v1/items/9");
     ASSERT_TRUE(missing);
     EXPECT_EQ(missing->status, 405);
+}
+
+// POST /host/events/{name} raises a host event by hand; nothing else there is
+// served, and the plug-in never sees the request.
+TEST_F(DevServerTest, AHostEventIsRaisedByName) {
+    auto client = Client();
+    auto raised = client.Post("/host/events/OnSomething", "{\"a\":1}", "application/json");
+    ASSERT_TRUE(raised);
+    EXPECT_EQ(raised->status, 200);
+    EXPECT_THAT(raised_, ::testing::ElementsAre(::testing::Pair("OnSomething", "{\"a\":1}")));
+
+    auto read = client.Get("/host/events/OnSomething");
+    ASSERT_TRUE(read);
+    EXPECT_EQ(read->status, 405);
+    EXPECT_EQ(read->get_header_value("Allow"), "POST, OPTIONS");
+    for (const char* path : {"/host/events/", "/host/events/a/b"}) {
+        auto wrong = client.Post(path, "{}", "application/json");
+        ASSERT_TRUE(wrong);
+        EXPECT_EQ(wrong->status, 404) << path;
+    }
+    EXPECT_EQ(raised_.size(), 1u);
+    EXPECT_TRUE(read_.Calls().empty());
+    EXPECT_TRUE(write_.Calls().empty());
 }
 
 TEST_F(DevServerTest, TheFixedAnswerNeverReachesThePlugin) {
@@ -194,12 +222,13 @@ TEST_F(DevServerTest, BodiesArriveAsBytesWithTheirType) {
     ASSERT_TRUE(written);
     EXPECT_EQ(written->status, 204);
     ASSERT_EQ(write_.Calls().size(), 1u);
-    // The client's headers, and nothing the server library adds.
+    // The client's headers, named in lower case, and nothing the server
+    // library adds.
     const std::vector<Testing::SeenRequest> calls = write_.Calls();
     std::vector<std::string> names;
     for (const auto& [name, value] : calls[0].headers) names.push_back(name);
-    EXPECT_THAT(names, ::testing::UnorderedElementsAre("Accept", "Connection", "Content-Length", "Content-Type",
-                                                       "Host", "User-Agent", "X-Trace"));
+    EXPECT_THAT(names, ::testing::UnorderedElementsAre("accept", "connection", "content-length", "content-type",
+                                                       "host", "user-agent", "x-trace"));
     EXPECT_EQ(write_.Calls()[0].path, "/v1/items/a%2Fb?x=1");
     EXPECT_EQ(write_.Calls()[0].body, body);
     EXPECT_EQ(write_.Calls()[0].contentType, "application/x-msgpack");

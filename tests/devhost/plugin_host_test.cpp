@@ -237,9 +237,10 @@ TEST(PluginHostTest, EveryAnswerIsWhatAnHttpClientExpects) {
          Message(notServed + "/nothing")},
         {"an unknown version", Request("GET", "/qem-quorvex-zv/v2/nothing"), 404, nullptr, json,
          Message(notServed + "/qem-quorvex-zv/v2/nothing")},
-        // The path reaches the plug-in with its query, and its literal route
-        // does not take one.
-        {"a query on a literal route", Request("GET", list + "?all=1"), 404, nullptr, json, Message("Invalid function")},
+        // The query of a literal route reaches the plug-in as named
+        // arguments, which it checks like any others.
+        {"a query on a literal route", Request("GET", list + "?all=1"), 400, nullptr, json,
+         Message("Unknown argument 'all' for 'GetQemQuorvexZvV1UiStates'.")},
 
         // The plug-in's own refusals.
         {"an unknown feature", Request("GET", list + "/Voice"), 404, nullptr, json,

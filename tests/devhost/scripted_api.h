@@ -28,6 +28,8 @@ struct SeenRequest {
     bool hasBody = false;
     std::string body;
     uint32_t caller = 0;
+    // Named argument entries, with their values as JSON.
+    std::vector<std::pair<std::string, std::string>> arguments;
 };
 
 // The answer a scripted function writes; texts are heap copies freed by the
@@ -71,6 +73,10 @@ public:
         seen.hasBody = request->body != nullptr;
         if (request->body != nullptr) seen.body.assign(request->body, request->bodySize);
         seen.caller = request->caller;
+        for (uint32_t i = 0; request->arguments != nullptr && i < request->argumentCount; ++i) {
+            const HostArgumentEntry& entry = request->arguments[i];
+            seen.arguments.emplace_back(entry.name ? entry.name : "", HostValueToJson(entry.value));
+        }
         {
             std::lock_guard<std::mutex> lock(self->mutex_);
             self->calls_.push_back(seen);
