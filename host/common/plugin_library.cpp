@@ -6,6 +6,21 @@
 
 namespace Korvo::Host {
 
+std::string ExportNameFor(std::string_view libraryPath) {
+    std::string_view name = libraryPath.substr(libraryPath.find_last_of("/\\") + 1);
+    // The first dot ends the name: "x.so", "x.so.1", "x.dll".
+    name = name.substr(0, name.find('.'));
+    if (name.substr(0, 3) == "lib") name.remove_prefix(3);
+    if (name.substr(0, 7) == "vbp-be-") name.remove_prefix(7);
+    std::string exportName = "load_";
+    for (char c : name) {
+        const bool kept = (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '_';
+        exportName += kept ? c : '_';
+    }
+    return exportName;
+}
+
+
 bool PluginLibrary::Open(const std::string& libraryPath, const char* exportName) {
     Close();
     error_.clear();

@@ -11,10 +11,18 @@
 #include <cstddef>
 #include <cstdint>
 #include <string>
+#include <string_view>
 
 #include "sdk/contract/records.h"
 
 namespace Korvo::Host {
+
+// The export a plug-in library is loaded through, from its file name: the
+// folder, a "lib" prefix and everything from the first '.' dropped, then a
+// "vbp-be-" prefix; "load_" before the rest, with '_' for any character a C
+// name cannot have. "build/libvbp-be-qem-quorvex-zv.so" gives
+// "load_qem_quorvex_zv".
+std::string ExportNameFor(std::string_view libraryPath);
 
 class PluginLibrary {
 public:

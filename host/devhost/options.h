@@ -16,6 +16,7 @@
 #include <string_view>
 #include <vector>
 
+#include "host/common/plugin_library.h"
 #include "sdk/contract/korvo_plugin.h"
 
 namespace Korvo::Host::Dev {
@@ -49,12 +50,6 @@ struct ParsedOptions {
 // Reads argv; defaultPluginPath is what --plugin defaults to.
 ParsedOptions ParseOptions(int argc, const char* const* argv, const std::string& defaultPluginPath);
 
-// The export a plug-in library is loaded through, from its file name: the
-// folder, a "lib" prefix and everything from the first '.' dropped, then a
-// "vbp-be-" prefix; "load_" before the rest, with '_' for any character a C
-// name cannot have. "build/libvbp-be-qem-quorvex-zv.so" gives
-// "load_qem_quorvex_zv".
-std::string ExportNameFor(std::string_view libraryPath);
 
 // The --help text: every option with its default.
 std::string HelpText(const std::string& defaultPluginPath);
