@@ -69,6 +69,8 @@ public:
     // ---- the plug-in's life
     // Loads the library and finds the export; false when either fails.
     bool Load(const std::string& libraryPath, const char* exportName = "load_qem_quorvex_zv");
+    // Why the last Load failed.
+    const std::string& LoadError() const { return library_.Error(); }
     // Uses an export linked into the calling binary instead of a loaded
     // library (for plug-in classes that exist only in a test).
     void UseEntryPoint(LoadPluginFn load) { library_.UseEntryPoint(load); }
