@@ -1,0 +1,88 @@
+#!/usr/bin/env bash
+# plugin-check as an author runs it: on a library that keeps the contract,
+# on one broken variant per kind of fault (each must fail exactly the check
+# that sees it, and the report must go on), on the tree's own plug-in, and
+# with a --json report.
+#
+#   plugin_check_test.sh PLUGIN_CHECK FIXTURE_DIR TREE_PLUGIN [EXT [RUNNER]]
+#
+# EXT is the libraries' extension (so, or dll for the Windows build, whose
+# plugin-check.exe RUNNER, scripts/wine-run, starts).
+set -uo pipefail
+plugin_check="$1" fixtures="$2" tree_plugin="$3" ext="${4:-so}" runner="${5:-}"
+failures=0
+fail() { echo "plugin_check_test: FAILED: $*" >&2; failures=$((failures + 1)); }
+checker() {
+  if [ -n "$runner" ]; then bash "$runner" "$plugin_check" "$@"; else "$plugin_check" "$@"; fi
+}
+all_checks="export handshake incompatible-host records start-stop hostile-requests concurrent-calls lifecycle"
+
+# expect VARIANT "FAILING CHECKS" [EXTRA ARGS]: every other check passes.
+expect() {
+  local variant="$1" failing="$2"
+  shift 2
+  local library="$fixtures/vbp-be-minimal-$variant.$ext" out status
+  out="$(checker --export load_minimal "$@" "$library" 2>&1)"
+  status=$?
+  local want_status=0
+  [ -n "$failing" ] && want_status=1
+  [ "$status" = "$want_status" ] || fail "$variant: exit status $status, expected $want_status"$'\n'"$out"
+  local failed_count=0
+  for check in $all_checks; do
+    local verdict=PASS
+    if [[ " $failing " == *" $check "* ]]; then verdict=FAIL; failed_count=$((failed_count + 1)); fi
+    grep -qE "^$verdict $check " <<< "$out" || fail "$variant: expected $verdict $check"$'\n'"$out"
+  done
+  local total
+  total=$(wc -w <<< "$all_checks")
+  grep -qx "$((total - failed_count)) passed, $failed_count failed" <<< "$out" \
+    || fail "$variant: wrong summary"$'\n'"$out"
+  echo "$out"
+}
+
+expect good ""
+expect double-release "hostile-requests"
+expect bad-route "records"
+expect second-export "export"
+expect ignores-version "incompatible-host"
+# A crash or a hang ends only the check that met it.
+out="$(expect crashes "hostile-requests")"
+grep -qE "^FAIL hostile-requests .*(crashed|ended the process)" <<< "$out" || fail "crashes: no crash reported"$'\n'"$out"
+out="$(expect hangs "hostile-requests" --timeout 2)"
+grep -qE "^FAIL hostile-requests .*did not finish within 2 s" <<< "$out" || fail "hangs: no time-out reported"$'\n'"$out"
+expect leaks "lifecycle"
+
+# --json for tools: one document with every check.
+json="$(checker --export load_minimal --json "$fixtures/vbp-be-minimal-leaks.$ext")"
+python3 - "$json" <<'PY' || fail "--json: $json"
+import json, sys
+report = json.loads(sys.argv[1])
+assert report["passed"] == 7 and report["failed"] == 1, report
+assert [c["name"] for c in report["checks"] if not c["passed"]] == ["lifecycle"], report
+assert all(c["detail"] for c in report["checks"]), report
+PY
+
+# The tree's plug-in: the export from its file name, the host answers its
+# start-up asks for.
+checker --host-answer '/korvoclient/get_region_locale={"region":"QUORVEX","locale":"en_US"}' \
+  --host-answer '/korvoclient/command-line-args=[]' "$tree_plugin" || fail "the tree's plug-in"
+
+# Without its answers it does not start, and says what is missing.
+out="$(checker --check start-stop "$tree_plugin")"
+[ $? = 1 ] && grep -q -- "--host-answer" <<< "$out" || fail "a plug-in that does not start"$'\n'"$out"
+
+# Not a library at all, and usage errors.
+not_library="$(mktemp)"
+echo "not a library" > "$not_library"
+out="$(checker --export load_x "$not_library" 2>&1)"
+[ $? = 1 ] && grep -q "^FAIL export .*neither an ELF nor a PE file" <<< "$out" && grep -qx "0 passed, 8 failed" <<< "$out" \
+  || fail "a file that is no library"$'\n'"$out"
+rm -f "$not_library"
+for arguments in "" "--check nothing x.so" "--timeout 0 x.so" "--host-answer nojson x.so" "a.so b.so"; do
+  # shellcheck disable=SC2086
+  checker $arguments > /dev/null 2>&1
+  [ $? = 2 ] || fail "usage error not reported for '$arguments'"
+done
+
+[ "$failures" = 0 ] && echo "plugin_check_test: all cases passed"
+[ "$failures" = 0 ]
