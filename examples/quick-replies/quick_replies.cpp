@@ -118,8 +118,8 @@ void QuickRepliesPlugin::ReplaceStock(const std::vector<StockReply>& stock) {
     std::vector<QuickReply> replies;
     replies.reserve(stock.size());
     for (const StockReply& entry : stock) {
-        QuickReply reply{std::string(kStockIdPrefix) + std::to_string(replies.size() + 1), entry.text, entry.tone,
-                         entry.tags, std::string(kStockAuthor)};
+        QuickReply reply{std::string(kStockIdPrefix), entry.text, entry.tone, entry.tags, std::string(kStockAuthor)};
+        reply.id.append(std::to_string(replies.size() + 1));
         replies.push_back(std::move(reply));
     }
     std::unique_lock guard(lock_);
@@ -163,7 +163,9 @@ Korvo::HandlerResult<QuickReply> QuickRepliesPlugin::Add(const std::string& auth
     reply.author = author;
     std::unique_lock guard(lock_);
     const uint64_t number = nextId_++;
-    reply.id = std::string(kOwnIdPrefix) + std::to_string(number);
+    std::string id(kOwnIdPrefix);
+    id += std::to_string(number);
+    reply.id = std::move(id);
     return own_.emplace(number, std::move(reply)).first->second;
 }
 
