@@ -13,6 +13,7 @@ namespace {
 
 constexpr int kStatusNoContent = 204;
 constexpr int kStatusBadRequest = 400;
+constexpr int kStatusForbidden = 403;
 constexpr int kStatusNotFound = 404;
 constexpr int kStatusMethodNotAllowed = 405;
 constexpr int kStatusPayloadTooLarge = 413;
@@ -34,6 +35,46 @@ constexpr OwnRoute kOwnRoutes[] = {
     {"/host/stats", OwnEndpoint::Stats, false},
     {"/host/fixed", OwnEndpoint::Fixed, true},
 };
+
+// ---- who may call: Host and Origin
+
+std::string Lower(std::string text) {
+    for (char& c : text) {
+        if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+    }
+    return text;
+}
+
+bool IsIpv4Literal(std::string_view name) {
+    int dots = 0;
+    for (char c : name) {
+        if (c == '.') {
+            ++dots;
+        } else if (c < '0' || c > '9') {
+            return false;
+        }
+    }
+    return dots == 3;
+}
+
+// A name no resolver gives out: an attacker's page cannot make the browser
+// send it for a host name of its own.
+bool IsIpLiteral(std::string_view name) { return IsIpv4Literal(name) || name.starts_with('['); }
+
+bool IsWildcard(std::string_view address) { return address.empty() || address == "0.0.0.0" || address == "::"; }
+
+bool IsLoopback(std::string_view address) {
+    return address == "localhost" || address == "::1" || address.starts_with("127.");
+}
+
+// The listening address as a Host header names it.
+std::string HostName(const std::string& address) {
+    return address.find(':') != std::string::npos ? "[" + address + "]" : Lower(address);
+}
+
+bool IsWrite(const std::string& method) {
+    return method == "POST" || method == "PUT" || method == "PATCH" || method == "DELETE";
+}
 
 // POST /host/events/{name}: a host event raised by hand.
 constexpr std::string_view kHostEventsPrefix = "/host/events/";
@@ -144,6 +185,21 @@ void DevHostServer::Route() {
     // whose matcher recurses once per character of the path.
     const size_t maxPath = settings_.maxPathBytes;
     server.set_pre_routing_handler([this, maxPath](const httplib::Request& request, httplib::Response& response) {
+        if (std::optional<HttpAnswer> refusal = Refusal(request)) {
+            Send(response, *refusal);
+            return httplib::Server::HandlerResponse::Handled;
+        }
+        const std::string origin = request.get_header_value("Origin");
+        if (request.method == "OPTIONS" && request.has_header("Access-Control-Request-Method") &&
+            IsCorsOrigin(origin)) {
+            // A preflight from a page of an origin that may call.
+            response.status = kStatusNoContent;
+            response.set_header("Access-Control-Allow-Methods", "GET, HEAD, POST, PUT, PATCH, DELETE, OPTIONS");
+            const std::string asked = request.get_header_value("Access-Control-Request-Headers");
+            if (!asked.empty()) response.set_header("Access-Control-Allow-Headers", asked);
+            response.set_header("Access-Control-Max-Age", "600");
+            return httplib::Server::HandlerResponse::Handled;
+        }
         if (request.path.size() > maxPath) {
             Send(response, JsonMessage(kStatusUriTooLong, "The request path is too long"));
             return httplib::Server::HandlerResponse::Handled;
@@ -151,6 +207,12 @@ void DevHostServer::Route() {
         if (!ServeBeforeBodyIsRead(request)) return httplib::Server::HandlerResponse::Unhandled;
         Serve(request, response);
         return httplib::Server::HandlerResponse::Handled;
+    });
+    server.set_post_routing_handler([this](const httplib::Request& request, httplib::Response& response) {
+        const std::string origin = request.get_header_value("Origin");
+        if (!IsCorsOrigin(origin)) return;
+        response.set_header("Access-Control-Allow-Origin", origin);
+        response.set_header("Vary", "Origin");
     });
     server.set_exception_handler([](const httplib::Request&, httplib::Response& response, std::exception_ptr) {
         Send(response, JsonMessage(kStatusInternalError, "The development host failed to answer"));
@@ -263,8 +325,51 @@ void DevHostServer::ToPlugin(const httplib::Request& request, httplib::Response&
 }
 
 int DevHostServer::Bind(const std::string& address, int port) {
-    if (port == 0) return server_->bind_to_any_port(address);
-    return server_->bind_to_port(address, port) ? port : -1;
+    listenAddress_ = address;
+    port_ = port == 0 ? server_->bind_to_any_port(address) : (server_->bind_to_port(address, port) ? port : -1);
+    return port_;
+}
+
+bool DevHostServer::IsCorsOrigin(const std::string& origin) const {
+    if (origin.empty()) return false;
+    for (const std::string& allowed : settings_.corsOrigins) {
+        if (Lower(allowed) == Lower(origin)) return true;
+    }
+    return false;
+}
+
+std::optional<HttpAnswer> DevHostServer::Refusal(const httplib::Request& request) const {
+    // A client that sends no Host at all is no browser.
+    if (!request.has_header("Host")) return std::nullopt;
+    const std::string host = Lower(request.get_header_value("Host"));
+    const std::string port = std::to_string(port_);
+    const size_t colon = host.rfind(':');
+    const bool hasPort = colon != std::string::npos && host.find(']', colon) == std::string::npos;
+    const std::string name = hasPort ? host.substr(0, colon) : host;
+    // Browsers always name the port of the address they connect to; the
+    // name is what a rebinding page cannot get right.
+    const std::string givenPort = hasPort ? host.substr(colon + 1) : port;
+
+    bool known = name == "localhost" || name == HostName(listenAddress_) ||
+                 (IsWildcard(listenAddress_) && IsIpLiteral(name)) ||
+                 (IsLoopback(listenAddress_) && (name == "[::1]" || name.starts_with("127.")));
+    for (const std::string& allowed : settings_.allowedHosts) known = known || name == Lower(allowed);
+    if (!known || givenPort != port) {
+        return JsonMessage(kStatusForbidden, "The development host does not serve the host '" + host +
+                                                 "': it answers for " + HostName(listenAddress_) + ":" + port +
+                                                 " and localhost:" + port + " (--allow-host NAME adds a name)");
+    }
+
+    // A page's script may send a read, but the browser keeps the answer from
+    // a foreign page; a write acts, and an event stream is read as it comes,
+    // so both need the page to be this server's or a named origin's.
+    if (!IsWrite(request.method) && request.path != "/events") return std::nullopt;
+    if (!request.has_header("Origin")) return std::nullopt;
+    const std::string origin = request.get_header_value("Origin");
+    if (Lower(origin) == "http://" + host || IsCorsOrigin(origin)) return std::nullopt;
+    return JsonMessage(kStatusForbidden, "A page of '" + origin + "' may not " +
+                                             (IsWrite(request.method) ? "write" : "listen") +
+                                             " here (--cors-origin ORIGIN lets one)");
 }
 
 void DevHostServer::Start() {

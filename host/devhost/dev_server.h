@@ -33,9 +33,11 @@
 #include <cstddef>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <string>
 #include <thread>
 #include <utility>
+#include <vector>
 
 #include "host/devhost/event_hub.h"
 #include "host/devhost/http_bridge.h"
@@ -60,6 +62,11 @@ public:
         size_t threads = 64;
         size_t maxPathBytes = 2048;
         size_t maxBodyBytes = size_t{16} << 20;
+        // Host header names served besides the listening address and
+        // localhost (with the bound port), and the origins whose pages may
+        // call (CORS). Everything else a browser could send is refused.
+        std::vector<std::string> allowedHosts;
+        std::vector<std::string> corsOrigins;
     };
     using DocumentFn = std::function<std::string()>;
 
@@ -91,6 +98,11 @@ private:
     void ServeEvents(const httplib::Request& request, httplib::Response& response);
     void ServeHostEvent(const httplib::Request& request, httplib::Response& response);
     void ToPlugin(const httplib::Request& request, httplib::Response& response) const;
+    // Why a request that a web page could have sent is refused, or nothing:
+    // a Host that is not this server's (DNS rebinding), or a write or event
+    // stream from a foreign Origin.
+    std::optional<HttpAnswer> Refusal(const httplib::Request& request) const;
+    bool IsCorsOrigin(const std::string& origin) const;
 
     const PluginHttpBridge& bridge_;
     EventHub& hub_;
@@ -98,6 +110,8 @@ private:
     DocumentFn stats_;
     EventDeliveryFn deliverEvent_;
     Settings settings_;
+    std::string listenAddress_;
+    int port_ = -1;
     std::unique_ptr<httplib::Server> server_;
     std::thread thread_;
 };

@@ -119,9 +119,12 @@ int Run(const DevHostOptions& options) {
 
     PluginHttpBridge bridge(library.Descriptor());
     const std::string help = ApiHelpJson(library.Descriptor(), pluginName, pluginVersion);
+    DevHostServer::Settings serverSettings;
+    serverSettings.allowedHosts = options.allowedHosts;
+    serverSettings.corsOrigins = options.corsOrigins;
     DevHostServer server(
         bridge, hub, [&help] { return help; },
-        [&] { return StatsJson(pluginName, started, library, services, hub); });
+        [&] { return StatsJson(pluginName, started, library, services, hub); }, serverSettings);
     server.SetEventDelivery([&services](const std::string& name, const std::string& body) {
         OwnedHostValue payload;
         std::string error;

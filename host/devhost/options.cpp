@@ -60,13 +60,16 @@ ParsedOptions ParseOptions(int argc, const char* const* argv, const std::string&
     options.pluginPath = defaultPluginPath;
     for (int i = 0; i < argc; ++i) options.commandLine.emplace_back(argv[i] ? argv[i] : "");
 
-    enum : int { kPlugin = 256, kExport, kApiVersion, kRegion, kLocale, kPort, kListen, kDeveloper };
+    enum : int { kPlugin = 256, kExport, kApiVersion, kRegion, kLocale, kPort, kListen, kDeveloper, kAllowHost,
+                 kCorsOrigin };
     static const option kOptions[] = {
         {"plugin", required_argument, nullptr, kPlugin},   {"export", required_argument, nullptr, kExport},
         {"api-version", required_argument, nullptr, kApiVersion},
         {"region", required_argument, nullptr, kRegion},   {"locale", required_argument, nullptr, kLocale},
         {"port", required_argument, nullptr, kPort},       {"listen", required_argument, nullptr, kListen},
         {"dev-quorvex-zv", no_argument, nullptr, kDeveloper}, {"help", no_argument, nullptr, 'h'},
+        {"allow-host", required_argument, nullptr, kAllowHost},
+        {"cors-origin", required_argument, nullptr, kCorsOrigin},
         {nullptr, 0, nullptr, 0},
     };
     // getopt_long wants writable argv; the texts themselves stay untouched
@@ -122,6 +125,19 @@ ParsedOptions ParseOptions(int argc, const char* const* argv, const std::string&
                 if (value.empty()) return Failure("--listen needs an address");
                 options.listen = std::string(value);
                 break;
+            case kAllowHost:
+                if (value.empty() || value.find_first_of(":/ ") != std::string_view::npos) {
+                    return Failure("--allow-host needs a host name without a port, not '" + std::string(value) + "'");
+                }
+                options.allowedHosts.emplace_back(value);
+                break;
+            case kCorsOrigin:
+                if (!(value.starts_with("http://") || value.starts_with("https://")) || value.ends_with("/")) {
+                    return Failure("--cors-origin needs an origin such as http://localhost:3000, not '" +
+                                   std::string(value) + "'");
+                }
+                options.corsOrigins.emplace_back(value);
+                break;
             default: return Failure("unexpected argument '" + std::string(given) + "'");
         }
     }
@@ -153,6 +169,14 @@ std::string HelpText(const std::string& defaultPluginPath) {
         "  --locale NAME         locale answered on /korvoclient/get_region_locale (default: en_US)\n"
         "  --port N              TCP port (default: 8787); 0 picks a free one and prints it\n"
         "  --listen ADDRESS      address to listen on (default: 127.0.0.1, loopback only)\n"
+        "  --allow-host NAME     also serve requests whose Host header names NAME (repeatable);\n"
+        "                        by default only the listening address and localhost are\n"
+        "                        served, so that no web page can reach the plug-in through\n"
+        "                        a name of its own (DNS rebinding)\n"
+        "  --cors-origin ORIGIN  let pages of ORIGIN (e.g. http://localhost:3000) call the API\n"
+        "                        and listen to events (repeatable); by default writes and the\n"
+        "                        event stream refuse every other origin and no CORS header is\n"
+        "                        sent\n"
         "  --dev-quorvex-zv      developer option for the plug-in: serve the API outside the\n"
         "                        QUORVEX region\n"
         "  -h, --help            print this help and exit\n"

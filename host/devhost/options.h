@@ -37,6 +37,10 @@ struct DevHostOptions {
     std::string locale = kDefaultLocale;
     int port = kDefaultPort;                 // 0: any free port
     std::string listen = kDefaultListen;
+    // Host header names served besides the listening address and localhost.
+    std::vector<std::string> allowedHosts;
+    // Origins that may call from a page of theirs (CORS); none by default.
+    std::vector<std::string> corsOrigins;
     std::vector<std::string> commandLine;    // argv as given, program name first
 };
 

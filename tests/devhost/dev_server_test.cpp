@@ -16,6 +16,7 @@
 #include <thread>
 #include <vector>
 
+#include "tests/devhost/raw_http.h"
 #include "tests/devhost/scripted_api.h"
 
 namespace Korvo::Host::Dev {
@@ -113,7 +114,7 @@ protected:
           hub_(HubLimits(kQueueEvents, 4)),
           server_(bridge_, hub_, [] { return std::string("{\"help\":1}"); },
                   [] { return std::string("{\"stats\":1}"); },
-                  DevHostServer::Settings{100ms, 8, 256, 1 << 16}) {
+                  DevHostServer::Settings{100ms, 8, 256, 1 << 16, {"devbox.local"}, {"http://localhost:3000"}}) {
         // The plug-in sends its events from inside the call, on the
         // server's thread, as the real one does.
         write_.during = [this](const Testing::SeenRequest& request) {
@@ -192,6 +193,85 @@ TEST_F(DevServerTest, AHostEventIsRaisedByName) {
     EXPECT_EQ(raised_.size(), 1u);
     EXPECT_TRUE(read_.Calls().empty());
     EXPECT_TRUE(write_.Calls().empty());
+}
+
+// What a page in the user's browser could send. Only this server's own names
+// are served (a page's own name pointed at loopback is DNS rebinding);
+// writes and the event stream refuse a page of a foreign origin; CORS headers
+// go only to the origin named for them.
+TEST_F(DevServerTest, RequestsAWebPageCouldSendAreRefusedUnlessTheyComeFromHere) {
+    const std::string port = std::to_string(port_);
+    struct Case {
+        const char* what;
+        std::string method;
+        std::string path;
+        std::string host;  // empty: no Host header
+        std::string origin;
+        int status;
+        const char* allowOrigin;  // the CORS header expected, or null
+        const char* messagePart;
+    };
+    const std::string items = "/v1/items/7";
+    const Case cases[] = {
+        {"the listening address", "GET", items, "127.0.0.1:" + port, "", 204, nullptr, nullptr},
+        {"localhost, any case", "GET", items, "LocalHost:" + port, "", 204, nullptr, nullptr},
+        {"a name allowed by flag", "GET", items, "devbox.local:" + port, "", 204, nullptr, nullptr},
+        {"no Host at all (no browser)", "GET", items, "", "", 204, nullptr, nullptr},
+        {"a rebinding name", "GET", items, "evil.example:" + port, "", 403, nullptr, "does not serve the host"},
+        {"the right name, another port", "GET", items, "127.0.0.1:1", "", 403, nullptr, "--allow-host"},
+        {"a known name without a port", "GET", items, "localhost", "", 204, nullptr, nullptr},
+        {"a rebinding name, own endpoint", "GET", "/help", "evil.example:" + port, "", 403, nullptr, nullptr},
+        {"a same-origin write", "POST", items, "localhost:" + port, "http://localhost:" + port, 204, nullptr, nullptr},
+        {"a foreign write", "POST", items, "localhost:" + port, "http://evil.example", 403, nullptr,
+         "may not write here"},
+        {"a foreign read is answered, without CORS", "GET", items, "localhost:" + port, "http://evil.example", 204,
+         nullptr, nullptr},
+        {"a foreign event stream", "GET", "/events", "localhost:" + port, "http://evil.example", 403, nullptr,
+         "may not listen here"},
+        {"a named origin reads", "GET", items, "localhost:" + port, "http://localhost:3000", 204,
+         "http://localhost:3000", nullptr},
+        {"a named origin writes", "POST", items, "localhost:" + port, "http://localhost:3000", 204,
+         "http://localhost:3000", nullptr},
+        {"a named origin's preflight", "OPTIONS", items, "localhost:" + port, "http://localhost:3000", 204,
+         nullptr, nullptr},
+        {"a foreign preflight gets no CORS", "OPTIONS", items, "localhost:" + port, "http://evil.example", 204,
+         nullptr, nullptr},
+    };
+    for (const Case& c : cases) {
+        std::string request = c.method + " " + c.path + " HTTP/1.1\r\n";
+        if (!c.host.empty()) request += "Host: " + c.host + "\r\n";
+        if (!c.origin.empty()) request += "Origin: " + c.origin + "\r\n";
+        if (c.method == "POST") request += "Content-Type: application/json\r\nContent-Length: 2\r\n";
+        if (c.method == "OPTIONS") request += "Access-Control-Request-Method: POST\r\n";
+        request += "Connection: close\r\n\r\n";
+        if (c.method == "POST") request += "{}";
+        const std::optional<Testing::RawAnswer> answer = Testing::ExchangeRaw(port_, request);
+        ASSERT_TRUE(answer) << c.what;
+        EXPECT_EQ(answer->status, c.status) << c.what << "\n" << answer->body;
+        const std::optional<std::string> allowOrigin = answer->Header("Access-Control-Allow-Origin");
+        if (c.allowOrigin != nullptr) {
+            EXPECT_EQ(allowOrigin.value_or(""), c.allowOrigin) << c.what;
+        } else if (c.method != "OPTIONS") {
+            EXPECT_FALSE(allowOrigin) << c.what;
+        }
+        if (c.messagePart != nullptr) {
+            EXPECT_THAT(answer->body, ::testing::HasSubstr(c.messagePart)) << c.what;
+        }
+    }
+    const std::optional<Testing::RawAnswer> preflight = Testing::ExchangeRaw(
+        port_, "OPTIONS " + items + " HTTP/1.1\r\nHost: localhost:" + port +
+                   "\r\nOrigin: http://localhost:3000\r\nAccess-Control-Request-Method: POST\r\n"
+                   "Access-Control-Request-Headers: content-type\r\nConnection: close\r\n\r\n");
+    ASSERT_TRUE(preflight);
+    EXPECT_EQ(preflight->Header("Access-Control-Allow-Headers").value_or(""), "content-type");
+    EXPECT_THAT(preflight->Header("Access-Control-Allow-Methods").value_or(""), ::testing::HasSubstr("POST"));
+    const std::optional<Testing::RawAnswer> foreign = Testing::ExchangeRaw(
+        port_, "OPTIONS " + items + " HTTP/1.1\r\nHost: localhost:" + port +
+                   "\r\nOrigin: http://evil.example\r\nAccess-Control-Request-Method: POST\r\n"
+                   "Connection: close\r\n\r\n");
+    ASSERT_TRUE(foreign);
+    EXPECT_FALSE(foreign->Header("Access-Control-Allow-Origin"));
+    EXPECT_FALSE(foreign->Header("Access-Control-Allow-Methods"));
 }
 
 TEST_F(DevServerTest, TheFixedAnswerNeverReachesThePlugin) {
@@ -324,7 +404,7 @@ TEST(DevServerLimitsTest, TooManyStreamClientsGet503) {
     PluginHttpBridge bridge(api.Descriptor());
     EventHub hub(HubLimits(16, 1));
     DevHostServer server(bridge, hub, [] { return std::string(); }, [] { return std::string(); },
-                         DevHostServer::Settings{100ms, 4, 256, 1024});
+                         DevHostServer::Settings{100ms, 4, 256, 1024, {}, {}});
     int port = server.Bind("127.0.0.1", 0);
     server.Start();
     {

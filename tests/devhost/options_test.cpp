@@ -44,7 +44,9 @@ TEST(OptionsTest, EveryOptionWithItsValueAfterItOrAfterEquals) {
         };
         std::vector<std::string> texts;
         for (auto part : {option("--plugin", "/p.so"), option("--export", "load_x"), option("--api-version", "18.2.3"), option("--region", "OTHER"),
-                          option("--locale", "de_DE"), option("--port", "0"), option("--listen", "0.0.0.0")}) {
+                          option("--locale", "de_DE"), option("--port", "0"), option("--listen", "0.0.0.0"),
+                          option("--allow-host", "devbox.local"), option("--allow-host", "other"),
+                          option("--cors-origin", "http://localhost:3000")}) {
             texts.insert(texts.end(), part.begin(), part.end());
         }
         std::vector<const char*> arguments;
@@ -60,6 +62,8 @@ TEST(OptionsTest, EveryOptionWithItsValueAfterItOrAfterEquals) {
         EXPECT_EQ(parsed.options.locale, "de_DE");
         EXPECT_EQ(parsed.options.port, 0);
         EXPECT_EQ(parsed.options.listen, "0.0.0.0");
+        EXPECT_THAT(parsed.options.allowedHosts, ::testing::ElementsAre("devbox.local", "other"));
+        EXPECT_THAT(parsed.options.corsOrigins, ::testing::ElementsAre("http://localhost:3000"));
     }
 }
 
@@ -117,6 +121,11 @@ TEST(OptionsTest, RefusalsSayWhatIsWrong) {
         {{"--api-version", "4294967296.0.0"},
          "plugin-host: --api-version needs three numbers X.Y.Z, not '4294967296.0.0' (see plugin-host --help)"},
         {{"--plugin="}, "plugin-host: --plugin needs a path (see plugin-host --help)"},
+        {{"--allow-host", "evil:80"},
+         "plugin-host: --allow-host needs a host name without a port, not 'evil:80' (see plugin-host --help)"},
+        {{"--cors-origin", "localhost:3000"},
+         "plugin-host: --cors-origin needs an origin such as http://localhost:3000, not 'localhost:3000' (see "
+         "plugin-host --help)"},
         {{"--listen", ""}, "plugin-host: --listen needs an address (see plugin-host --help)"},
         {{"--export", ""}, "plugin-host: --export needs a C function name, not '' (see plugin-host --help)"},
         {{"--export", "1load"}, "plugin-host: --export needs a C function name, not '1load' (see plugin-host --help)"},
@@ -132,7 +141,8 @@ TEST(OptionsTest, RefusalsSayWhatIsWrong) {
 TEST(OptionsTest, HelpNamesEveryOptionAndTheDefaultLibrary) {
     const std::string help = HelpText(kDefaultPlugin);
     for (const char* option : {"--plugin PATH", "--export NAME", "--api-version X.Y.Z", "--region NAME", "--locale NAME", "--port N",
-                               "--listen ADDRESS", "--dev-quorvex-zv", "--help", "-- "}) {
+                               "--listen ADDRESS", "--allow-host NAME", "--cors-origin ORIGIN", "--dev-quorvex-zv",
+                               "--help", "-- "}) {
         EXPECT_THAT(help, HasSubstr(option));
     }
     EXPECT_THAT(help, HasSubstr(kDefaultPlugin));
