@@ -4,8 +4,13 @@
 
 #include <atomic>
 #include <exception>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
 #include <string_view>
 #include <utility>
+
+#include "host/devhost/web_pages.h"
 
 namespace Korvo::Host::Dev {
 
@@ -23,7 +28,7 @@ constexpr int kStatusInternalError = 500;
 constexpr size_t kKeepAliveRequests = 1000;
 
 // The host's own endpoints and the methods each serves.
-enum class OwnEndpoint { Events, Help, Stats, Fixed };
+enum class OwnEndpoint { Events, Help, Stats, Fixed, OpenApi, LivePage, DocsPage };
 struct OwnRoute {
     std::string_view path;
     OwnEndpoint endpoint;
@@ -34,7 +39,34 @@ constexpr OwnRoute kOwnRoutes[] = {
     {"/help", OwnEndpoint::Help, false},
     {"/host/stats", OwnEndpoint::Stats, false},
     {"/host/fixed", OwnEndpoint::Fixed, true},
+    {"/openapi.json", OwnEndpoint::OpenApi, false},
+    {"/", OwnEndpoint::LivePage, false},
+    {"/docs", OwnEndpoint::DocsPage, false},
+    {"/docs/", OwnEndpoint::DocsPage, false},
 };
+
+// Swagger UI's files: /docs/<name>, one level, names of these characters.
+constexpr std::string_view kAssetsPrefix = "/docs/";
+constexpr const char* kHtmlContentType = "text/html; charset=utf-8";
+
+bool IsAssetName(std::string_view name) {
+    if (name.empty() || name[0] == '.') return false;
+    for (char c : name) {
+        const bool allowed = (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '.' ||
+                             c == '-' || c == '_';
+        if (!allowed) return false;
+    }
+    return true;
+}
+
+const char* AssetContentType(std::string_view name) {
+    if (name.ends_with(".js")) return "text/javascript; charset=utf-8";
+    if (name.ends_with(".css")) return "text/css; charset=utf-8";
+    if (name.ends_with(".html")) return kHtmlContentType;
+    if (name.ends_with(".png")) return "image/png";
+    if (name.ends_with(".map") || name.ends_with(".json")) return "application/json";
+    return "application/octet-stream";
+}
 
 // ---- who may call: Host and Origin
 
@@ -243,6 +275,11 @@ void DevHostServer::Serve(const httplib::Request& request, httplib::Response& re
         ServeHostEvent(request, response);
         return;
     }
+    if (request.path.size() > kAssetsPrefix.size() && request.path.starts_with(kAssetsPrefix) &&
+        (request.method == "GET" || request.method == "HEAD")) {
+        ServeAsset(request, response);
+        return;
+    }
     const OwnRoute* own = FindOwnRoute(request.path);
     if (own == nullptr) {
         ToPlugin(request, response);
@@ -267,6 +304,26 @@ void DevHostServer::Serve(const httplib::Request& request, httplib::Response& re
         case OwnEndpoint::Stats: response.set_content(stats_(), kJsonContentType); return;
         // A body sent with a POST is read and dropped.
         case OwnEndpoint::Fixed: response.set_content(kFixedAnswer, kJsonContentType); return;
+        case OwnEndpoint::LivePage:
+            response.set_header("X-Content-Type-Options", "nosniff");
+            response.set_content(Web::kLivePage, kHtmlContentType);
+            return;
+        case OwnEndpoint::DocsPage:
+            if (settings_.webAssets.empty()) {
+                Send(response, JsonMessage(kStatusNotFound, "Swagger UI is not installed here: scripts/install-deps "
+                                                            "installs it, --web-assets DIR names its folder"));
+                return;
+            }
+            response.set_header("X-Content-Type-Options", "nosniff");
+            response.set_content(Web::kDocsPage, kHtmlContentType);
+            return;
+        case OwnEndpoint::OpenApi:
+            if (!openApi_) {
+                Send(response, JsonMessage(kStatusNotFound, "This host has no OpenAPI document"));
+                return;
+            }
+            response.set_content(openApi_(), kJsonContentType);
+            return;
     }
 }
 
@@ -287,6 +344,22 @@ void DevHostServer::ServeHostEvent(const httplib::Request& request, httplib::Res
         return;
     }
     Send(response, deliverEvent_(name, request.body));
+}
+
+void DevHostServer::ServeAsset(const httplib::Request& request, httplib::Response& response) {
+    const std::string name = request.path.substr(kAssetsPrefix.size());
+    std::string content;
+    if (!settings_.webAssets.empty() && IsAssetName(name)) {
+        std::ifstream file(std::filesystem::path(settings_.webAssets) / name, std::ios::binary);
+        if (file) content.assign(std::istreambuf_iterator<char>(file), std::istreambuf_iterator<char>());
+        if (!file.bad() && file.is_open()) {
+            response.set_header("X-Content-Type-Options", "nosniff");
+            response.set_header("Cache-Control", "max-age=3600");
+            response.set_content(std::move(content), AssetContentType(name));
+            return;
+        }
+    }
+    Send(response, JsonMessage(kStatusNotFound, "Nothing is served at " + request.path));
 }
 
 void DevHostServer::ServeEvents(const httplib::Request& request, httplib::Response& response) {

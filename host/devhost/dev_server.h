@@ -67,6 +67,9 @@ public:
         // call (CORS). Everything else a browser could send is refused.
         std::vector<std::string> allowedHosts;
         std::vector<std::string> corsOrigins;
+        // Swagger UI's files (swagger-ui-dist), served under /docs/; empty:
+        // /docs says how to install them.
+        std::string webAssets;
     };
     using DocumentFn = std::function<std::string()>;
 
@@ -83,6 +86,9 @@ public:
     using EventDeliveryFn = std::function<HttpAnswer(const std::string& name, const std::string& body)>;
     void SetEventDelivery(EventDeliveryFn deliver) { deliverEvent_ = std::move(deliver); }
 
+    // Serves GET /openapi.json. Set before Start.
+    void SetOpenApi(DocumentFn openApi) { openApi_ = std::move(openApi); }
+
     // Binds address and port (0: any free port); returns the bound port, or
     // -1 when the address cannot be bound.
     int Bind(const std::string& address, int port);
@@ -97,6 +103,7 @@ private:
     void Serve(const httplib::Request& request, httplib::Response& response);
     void ServeEvents(const httplib::Request& request, httplib::Response& response);
     void ServeHostEvent(const httplib::Request& request, httplib::Response& response);
+    void ServeAsset(const httplib::Request& request, httplib::Response& response);
     void ToPlugin(const httplib::Request& request, httplib::Response& response) const;
     // Why a request that a web page could have sent is refused, or nothing:
     // a Host that is not this server's (DNS rebinding), or a write or event
@@ -109,6 +116,7 @@ private:
     DocumentFn help_;
     DocumentFn stats_;
     EventDeliveryFn deliverEvent_;
+    DocumentFn openApi_;
     Settings settings_;
     std::string listenAddress_;
     int port_ = -1;

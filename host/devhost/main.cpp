@@ -23,6 +23,7 @@
 #include "host/devhost/event_hub.h"
 #include "host/devhost/host_services.h"
 #include "host/devhost/http_bridge.h"
+#include "host/devhost/openapi.h"
 #include "host/devhost/options.h"
 
 #ifndef KORVO_DEFAULT_PLUGIN
@@ -87,6 +88,17 @@ std::string StatsJson(const std::string& pluginName, bool started, const PluginL
     return HostValueToJson(document.Record());
 }
 
+// Swagger UI's files where install-deps puts them, when they are there.
+std::string DefaultWebAssets() {
+#ifdef KORVO_DEFAULT_WEB_ASSETS
+    std::error_code ignored;
+    if (std::filesystem::is_regular_file(std::filesystem::path(KORVO_DEFAULT_WEB_ASSETS) / "swagger-ui-bundle.js", ignored)) {
+        return KORVO_DEFAULT_WEB_ASSETS;
+    }
+#endif
+    return {};
+}
+
 int Run(const DevHostOptions& options) {
     EventHub hub;
     std::mutex logLock;
@@ -122,9 +134,12 @@ int Run(const DevHostOptions& options) {
     DevHostServer::Settings serverSettings;
     serverSettings.allowedHosts = options.allowedHosts;
     serverSettings.corsOrigins = options.corsOrigins;
+    serverSettings.webAssets = options.webAssets.empty() ? DefaultWebAssets() : options.webAssets;
     DevHostServer server(
         bridge, hub, [&help] { return help; },
         [&] { return StatsJson(pluginName, started, library, services, hub); }, serverSettings);
+    const std::string openApi = OpenApiJson(library.Descriptor(), pluginName, pluginVersion);
+    server.SetOpenApi([&openApi] { return openApi; });
     server.SetEventDelivery([&services](const std::string& name, const std::string& body) {
         OwnedHostValue payload;
         std::string error;

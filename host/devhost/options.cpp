@@ -61,7 +61,7 @@ ParsedOptions ParseOptions(int argc, const char* const* argv, const std::string&
     for (int i = 0; i < argc; ++i) options.commandLine.emplace_back(argv[i] ? argv[i] : "");
 
     enum : int { kPlugin = 256, kExport, kApiVersion, kRegion, kLocale, kPort, kListen, kDeveloper, kAllowHost,
-                 kCorsOrigin };
+                 kCorsOrigin, kWebAssets };
     static const option kOptions[] = {
         {"plugin", required_argument, nullptr, kPlugin},   {"export", required_argument, nullptr, kExport},
         {"api-version", required_argument, nullptr, kApiVersion},
@@ -70,6 +70,7 @@ ParsedOptions ParseOptions(int argc, const char* const* argv, const std::string&
         {"dev-quorvex-zv", no_argument, nullptr, kDeveloper}, {"help", no_argument, nullptr, 'h'},
         {"allow-host", required_argument, nullptr, kAllowHost},
         {"cors-origin", required_argument, nullptr, kCorsOrigin},
+        {"web-assets", required_argument, nullptr, kWebAssets},
         {nullptr, 0, nullptr, 0},
     };
     // getopt_long wants writable argv; the texts themselves stay untouched
@@ -131,6 +132,10 @@ ParsedOptions ParseOptions(int argc, const char* const* argv, const std::string&
                 }
                 options.allowedHosts.emplace_back(value);
                 break;
+            case kWebAssets:
+                if (value.empty()) return Failure("--web-assets needs a folder");
+                options.webAssets = std::string(value);
+                break;
             case kCorsOrigin:
                 if (!(value.starts_with("http://") || value.starts_with("https://")) || value.ends_with("/")) {
                     return Failure("--cors-origin needs an origin such as http://localhost:3000, not '" +
@@ -177,6 +182,8 @@ std::string HelpText(const std::string& defaultPluginPath) {
         "                        and listen to events (repeatable); by default writes and the\n"
         "                        event stream refuse every other origin and no CORS header is\n"
         "                        sent\n"
+        "  --web-assets DIR      Swagger UI's files (swagger-ui-dist) for /docs (default: the\n"
+        "                        repository's node_modules/swagger-ui-dist, from install-deps)\n"
         "  --dev-quorvex-zv      developer option for the plug-in: serve the API outside the\n"
         "                        QUORVEX region\n"
         "  -h, --help            print this help and exit\n"
@@ -187,8 +194,12 @@ std::string HelpText(const std::string& defaultPluginPath) {
         "Endpoints:\n"
         "  <method> <path>       the plug-in's functions, e.g. GET /qem-quorvex-zv/v1/ui-states\n"
         "  GET /events[?name=N]  Server-Sent Events: every event the plug-in sends\n"
+        "  GET /                 the live page of the plug-in's state\n"
+        "  GET /docs             the API reference (Swagger UI), tried against this host\n"
+        "  GET /openapi.json     the plug-in's API as an OpenAPI 3.1 document\n"
         "  GET /help             the plug-in's API description as JSON\n"
         "  GET /host/stats       the plug-in's memory counters, subscriptions, stream clients\n"
+        "  POST /host/events/N   raise host event N; the JSON body is its payload\n"
         "  GET|POST /host/fixed  a fixed JSON answer that never reaches the plug-in: the\n"
         "                        baseline for load tests (bench/plugin_host_ratio.sh)\n"
         "\n"

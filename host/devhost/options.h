@@ -41,6 +41,8 @@ struct DevHostOptions {
     std::vector<std::string> allowedHosts;
     // Origins that may call from a page of theirs (CORS); none by default.
     std::vector<std::string> corsOrigins;
+    // Swagger UI's files for /docs; empty: the build's default, if any.
+    std::string webAssets;
     std::vector<std::string> commandLine;    // argv as given, program name first
 };
 
