@@ -114,7 +114,7 @@ protected:
           hub_(HubLimits(kQueueEvents, 4)),
           server_(bridge_, hub_, [] { return std::string("{\"help\":1}"); },
                   [] { return std::string("{\"stats\":1}"); },
-                  DevHostServer::Settings{100ms, 8, 256, 1 << 16, {"devbox.local"}, {"http://localhost:3000"}}) {
+                  DevHostServer::Settings{100ms, 8, 256, 1 << 16, {"devbox.local"}, {"http://localhost:3000"}, {}}) {
         // The plug-in sends its events from inside the call, on the
         // server's thread, as the real one does.
         write_.during = [this](const Testing::SeenRequest& request) {
@@ -404,7 +404,7 @@ TEST(DevServerLimitsTest, TooManyStreamClientsGet503) {
     PluginHttpBridge bridge(api.Descriptor());
     EventHub hub(HubLimits(16, 1));
     DevHostServer server(bridge, hub, [] { return std::string(); }, [] { return std::string(); },
-                         DevHostServer::Settings{100ms, 4, 256, 1024, {}, {}});
+                         DevHostServer::Settings{100ms, 4, 256, 1024, {}, {}, {}});
     int port = server.Bind("127.0.0.1", 0);
     server.Start();
     {

@@ -8,7 +8,9 @@
 
 #include <chrono>
 #include <condition_variable>
+#include <cstdlib>
 #include <filesystem>
+#include <fstream>
 #include <memory>
 #include <mutex>
 #include <optional>
@@ -16,6 +18,7 @@
 #include <thread>
 #include <vector>
 
+#include "host/common/host_value_json.h"
 #include "host/devhost/dev_server.h"
 #include "tests/devhost/plugin_host_process.h"
 #include "tests/devhost/raw_http.h"
@@ -260,9 +263,22 @@ TEST(PluginHostTest, EveryAnswerIsWhatAnHttpClientExpects) {
         {"a request line that is not HTTP", "NONSENSE\r\n\r\n", 400, nullptr, json,
          Message("The request could not be read")},
     };
+    std::vector<OwnedHostValue> recorded;
     for (const AnswerCase& expected : cases) {
         std::optional<Testing::RawAnswer> answer = Testing::ExchangeRaw(host.Port(), expected.request);
         ASSERT_TRUE(answer) << expected.what;
+        const std::string line = expected.request.substr(0, expected.request.find("\r\n"));
+        const size_t space = line.find(' ');
+        const std::string method = line.substr(0, space);
+        const std::string path = space == std::string::npos ? "" : line.substr(space + 1, line.find(' ', space + 1) - space - 1);
+        recorded.push_back(OwnedHostValue::Object({
+            {"what", OwnedHostValue::String(expected.what)},
+            {"method", OwnedHostValue::String(method)},
+            {"path", OwnedHostValue::String(path)},
+            {"status", OwnedHostValue::Int(answer->status)},
+            {"contentType", OwnedHostValue::String(answer->Header("Content-Type").value_or(""))},
+            {"body", OwnedHostValue::String(answer->body)},
+        }));
         EXPECT_EQ(answer->status, expected.status) << expected.what;
         EXPECT_EQ(answer->Header("Allow").value_or("(none)"), expected.allow ? expected.allow : "(none)")
             << expected.what;
@@ -270,6 +286,14 @@ TEST(PluginHostTest, EveryAnswerIsWhatAnHttpClientExpects) {
                   expected.contentType ? expected.contentType : "(none)")
             << expected.what;
         EXPECT_EQ(answer->body, expected.body) << expected.what;
+    }
+
+    // The answers, for the check of each against the schemas of the OpenAPI
+    // document (tests/web/api_test.mjs).
+    if (const char* folder = std::getenv("KORVO_ANSWERS_OUT")) {
+        std::filesystem::create_directories(folder);
+        std::ofstream(std::filesystem::path(folder) / "answers.json")
+            << HostValueToJson(OwnedHostValue::Array(std::move(recorded)).Record());
     }
 
     // Bodies the plug-in cannot read: its reader's message, status 400.
