@@ -18,4 +18,13 @@ inline char* CopyText(const std::string& text) {
 // A record's text, empty where the record holds none.
 inline std::string TextOrEmpty(const char* text) { return text ? std::string(text) : std::string(); }
 
+// ASCII letters in lower case, every other byte as it is: for protocol names
+// (HTTP header and host names), never for user text.
+inline std::string LowerAscii(std::string text) {
+    for (char& c : text) {
+        if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+    }
+    return text;
+}
+
 }  // namespace Korvo::Host

@@ -10,6 +10,7 @@
 #include <string_view>
 #include <utility>
 
+#include "host/common/host_text.h"
 #include "host/devhost/web_pages.h"
 
 namespace Korvo::Host::Dev {
@@ -70,12 +71,6 @@ const char* AssetContentType(std::string_view name) {
 
 // ---- who may call: Host and Origin
 
-std::string Lower(std::string text) {
-    for (char& c : text) {
-        if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
-    }
-    return text;
-}
 
 bool IsIpv4Literal(std::string_view name) {
     int dots = 0;
@@ -101,7 +96,7 @@ bool IsLoopback(std::string_view address) {
 
 // The listening address as a Host header names it.
 std::string HostName(const std::string& address) {
-    return address.find(':') != std::string::npos ? "[" + address + "]" : Lower(address);
+    return address.find(':') != std::string::npos ? "[" + address + "]" : LowerAscii(address);
 }
 
 bool IsWrite(const std::string& method) {
@@ -406,7 +401,7 @@ int DevHostServer::Bind(const std::string& address, int port) {
 bool DevHostServer::IsCorsOrigin(const std::string& origin) const {
     if (origin.empty()) return false;
     for (const std::string& allowed : settings_.corsOrigins) {
-        if (Lower(allowed) == Lower(origin)) return true;
+        if (LowerAscii(allowed) == LowerAscii(origin)) return true;
     }
     return false;
 }
@@ -414,7 +409,7 @@ bool DevHostServer::IsCorsOrigin(const std::string& origin) const {
 std::optional<HttpAnswer> DevHostServer::Refusal(const httplib::Request& request) const {
     // A client that sends no Host at all is no browser.
     if (!request.has_header("Host")) return std::nullopt;
-    const std::string host = Lower(request.get_header_value("Host"));
+    const std::string host = LowerAscii(request.get_header_value("Host"));
     const std::string port = std::to_string(port_);
     const size_t colon = host.rfind(':');
     const bool hasPort = colon != std::string::npos && host.find(']', colon) == std::string::npos;
@@ -426,7 +421,7 @@ std::optional<HttpAnswer> DevHostServer::Refusal(const httplib::Request& request
     bool known = name == "localhost" || name == HostName(listenAddress_) ||
                  (IsWildcard(listenAddress_) && IsIpLiteral(name)) ||
                  (IsLoopback(listenAddress_) && (name == "[::1]" || name.starts_with("127.")));
-    for (const std::string& allowed : settings_.allowedHosts) known = known || name == Lower(allowed);
+    for (const std::string& allowed : settings_.allowedHosts) known = known || name == LowerAscii(allowed);
     if (!known || givenPort != port) {
         return JsonMessage(kStatusForbidden, "The development host does not serve the host '" + host +
                                                  "': it answers for " + HostName(listenAddress_) + ":" + port +
@@ -439,7 +434,7 @@ std::optional<HttpAnswer> DevHostServer::Refusal(const httplib::Request& request
     if (!IsWrite(request.method) && request.path != "/events") return std::nullopt;
     if (!request.has_header("Origin")) return std::nullopt;
     const std::string origin = request.get_header_value("Origin");
-    if (Lower(origin) == "http://" + host || IsCorsOrigin(origin)) return std::nullopt;
+    if (LowerAscii(origin) == "http://" + host || IsCorsOrigin(origin)) return std::nullopt;
     return JsonMessage(kStatusForbidden, "A page of '" + origin + "' may not " +
                                              (IsWrite(request.method) ? "write" : "listen") +
                                              " here (--cors-origin ORIGIN lets one)");

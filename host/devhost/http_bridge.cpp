@@ -3,6 +3,7 @@
 #include <cctype>
 #include <cstring>
 
+#include "host/common/host_text.h"
 #include "host/common/host_value_json.h"
 
 namespace Korvo::Host::Dev {
@@ -127,12 +128,6 @@ std::vector<std::pair<std::string, OwnedHostValue>> QueryArguments(std::string_v
     return arguments;
 }
 
-std::string Lower(std::string text) {
-    for (char& c : text) {
-        if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
-    }
-    return text;
-}
 
 }  // namespace
 
@@ -215,7 +210,7 @@ HttpAnswer PluginHttpBridge::Handle(const HttpRequestData& request) const {
     // lower case, as HTTP/2 carries them, the one case the plug-in's binding
     // matches an argument's name in.
     call.headers.reserve(request.headers.size());
-    for (const auto& [name, value] : request.headers) call.headers.emplace_back(Lower(name), value);
+    for (const auto& [name, value] : request.headers) call.headers.emplace_back(LowerAscii(name), value);
     call.contentType = request.contentType;
     call.hasBody = request.hasBody;
     call.body = request.body;
