@@ -209,7 +209,7 @@ void PropertyArena::ReleaseString(const InternedString* constEntry) noexcept {
 
 uint32_t PropertyArena::InternedReferences(std::string_view text) const noexcept {
     if (buckets_ == nullptr || text.empty()) return 0;
-    const uint32_t hash = Fnv1a(text);
+    const uint32_t hash = InternHash(text);
     for (InternedString* entry = buckets_[hash & (bucketCount_ - 1)]; entry != nullptr; entry = entry->next) {
         if (entry->hash == hash && entry->View() == text) return entry->refCount;
     }

@@ -76,10 +76,11 @@ public:
     // Gives back a cell that Allocate(size) returned, with the same size.
     void Release(void* cell, size_t size) noexcept;
 
-    // The entry for text with one more reference; hash must be Fnv1a(text).
-    // Empty text gives the shared entry (not counted). Throws std::bad_alloc.
+    // The entry for text with one more reference; hash must be
+    // InternHash(text). Empty text gives the shared entry (not counted).
+    // Throws std::bad_alloc.
     detail::InternedString* Intern(std::string_view text, uint32_t hash);
-    detail::InternedString* Intern(std::string_view text) { return Intern(text, Fnv1a(text)); }
+    detail::InternedString* Intern(std::string_view text) { return Intern(text, InternHash(text)); }
     // One more reference to an entry of this arena (or the shared entry).
     void AddReference(detail::InternedString* entry) noexcept {
         if (entry->refCount != 0) ++entry->refCount;

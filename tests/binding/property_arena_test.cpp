@@ -133,7 +133,7 @@ TEST_F(PropertyArenaTest, InterningCountsReferences) {
     detail::InternedString* first = arena_.Intern("name");
     detail::InternedString* second = arena_.Intern(std::string("name"));
     EXPECT_EQ(first, second);
-    EXPECT_EQ(first->hash, Fnv1a("name"));
+    EXPECT_EQ(first->hash, InternHash("name"));
     EXPECT_EQ(first->View(), "name");
     EXPECT_EQ(arena_.InternedCount(), 1u);
     EXPECT_EQ(arena_.InternedReferences("name"), 2u);
@@ -166,7 +166,7 @@ TEST_F(PropertyArenaTest, TextsReleasedAroundLiveOnesKeepTheLiveOnesIntact) {
         ASSERT_EQ(keptEntry->View(), kept) << round;
         for (detail::InternedString* entry : live) {
             ASSERT_EQ(arena_.InternedReferences(entry->View()), 1u) << round;
-            ASSERT_EQ(entry->hash, Fnv1a(entry->View())) << round;
+            ASSERT_EQ(entry->hash, InternHash(entry->View())) << round;
         }
     }
     for (detail::InternedString* entry : live) arena_.ReleaseString(entry);
