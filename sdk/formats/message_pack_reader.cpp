@@ -17,12 +17,6 @@ namespace {
 
 // Frames reserved up front; deeper documents grow the stack.
 constexpr size_t kReservedFrames = 16;
-// Arrays declaring at most this many elements, all of which the remaining
-// bytes could hold, get room for them at once. Larger arrays grow as their
-// elements arrive, so a declared size never makes the reader allocate ahead
-// of the data; this small allowance per open array is bounded by the nesting
-// bound.
-constexpr uint32_t kReserveAhead = 16;
 
 // ---------------------------------------------------------------- the cursor
 
@@ -187,6 +181,7 @@ private:
         uint32_t count;
         uint32_t index;
         Mode mode;
+        uint32_t reserved;  // of an array: room made ahead and not filled yet
     };
 
     Frame* NextValueFrame();
@@ -210,10 +205,15 @@ private:
     Cursor cursor_;
     BindingResult& result_;
     std::vector<Frame> frames_;
+    // Element slots made ahead in the open arrays and not filled yet. Each
+    // will take at least one byte of the data still to come, so they never
+    // outnumber those bytes: a declared size makes the reader allocate
+    // ahead of the data no more than the elements themselves would.
+    uint64_t reservedAhead_ = 0;
 };
 
 void MessagePackReader::Run() {
-    frames_.push_back({&result_.Value(), 0, 0, Mode::Value});
+    frames_.push_back({&result_.Value(), 0, 0, Mode::Value, 0});
     while (!cursor_.AtEnd()) {
         Frame* frame = NextValueFrame();
         if (frame == nullptr) return;
@@ -231,6 +231,7 @@ MessagePackReader::Frame* MessagePackReader::NextValueFrame() {
         Frame& top = frames_.back();
         if (top.mode == Mode::Value) return &top;
         if (top.index == top.count) {
+            reservedAhead_ -= top.reserved;
             frames_.pop_back();
             continue;
         }
@@ -238,13 +239,17 @@ MessagePackReader::Frame* MessagePackReader::NextValueFrame() {
         BindingProperty* target = top.target;
         BindingProperty* child = nullptr;
         if (top.mode == Mode::Array) {
+            if (top.reserved != 0) {
+                --top.reserved;
+                --reservedAhead_;
+            }
             child = &target->Append();
         } else {
             std::string_view key;
             if (!ReadKey(&key) || cursor_.AtEnd()) return nullptr;
             child = &target->Member(key);
         }
-        frames_.push_back({child, 0, 0, Mode::Value});
+        frames_.push_back({child, 0, 0, Mode::Value, 0});
         return &frames_.back();
     }
     return nullptr;
@@ -422,9 +427,16 @@ void MessagePackReader::OpenContainer(Frame& frame, Mode mode, uint32_t count) {
     BindingProperty& target = *frame.target;
     if (mode == Mode::Array) {
         detail::BecomeCollection(target);
-        // A repeated key's array appends to an earlier one, which grows as
-        // usual: reserving exactly would copy it on every repetition.
-        if (target.Size() == 0 && count <= kReserveAhead && count <= cursor_.Remaining()) target.Reserve(count);
+        // Room for every declared element at once, within the data left
+        // (see reservedAhead_). A repeated key's array appends to an earlier
+        // one, which grows as usual: reserving exactly would copy it on every
+        // repetition.
+        const uint64_t room = cursor_.Remaining() > reservedAhead_ ? cursor_.Remaining() - reservedAhead_ : 0;
+        if (target.Size() == 0 && count != 0 && count <= room) {
+            target.Reserve(count);
+            frame.reserved = count;
+            reservedAhead_ += count;
+        }
     } else {
         detail::BecomeStructure(target);
     }

@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "sdk/allocation/allocation.h"
 #include "sdk/formats/reader_limits.h"
 #include "tests/support/binding_matchers.h"
 
@@ -126,6 +127,30 @@ TEST(MessagePackReaderTest, StopsWhereTheDataOrTheRootEnds) {
         EXPECT_THAT(read.result, c.expected) << c.what;
         EXPECT_EQ(read.position, c.position) << c.what;
     }
+}
+
+// Arrays get room for their declared elements at once, but all the open
+// arrays together never for more than the data left could fill: 400 nested
+// arrays, each declaring exactly as many elements as bytes follow it (1200
+// bytes declaring 240000 elements in all), cost about what their bytes would
+// as elements.
+TEST(MessagePackReaderTest, DeclaredSizesReserveNoMoreThanTheDataCouldFill) {
+    constexpr uint32_t kArrays = 400;
+    Bytes bytes;
+    for (uint32_t i = 0; i < kArrays; ++i) {
+        const uint32_t following = (kArrays - i - 1) * 3;
+        bytes.insert(bytes.end(), {0xDC, static_cast<uint8_t>(following >> 8), static_cast<uint8_t>(following)});
+    }
+    const uint64_t before = Memory::ReadCounters(Memory::ProcessCounters()).bytesAllocated;
+    Read read = ReadBytes(bytes);
+    const uint64_t allocated = Memory::ReadCounters(Memory::ProcessCounters()).bytesAllocated - before;
+    EXPECT_TRUE(read.result.Succeeded());
+    EXPECT_EQ(read.position, bytes.size());
+    EXPECT_LT(allocated, uint64_t{256} << 10);
+
+    // What the data can hold is reserved exactly.
+    Read exact = ReadBytes({0x93, 0x01, 0x02, 0x03});
+    EXPECT_THAT(exact.result, HasValue(IsCollection(ElementsAre(IsSigned(1), IsSigned(2), IsSigned(3)))));
 }
 
 TEST(MessagePackReaderTest, RepeatedKeyReadsOneValuePerEntry) {
