@@ -203,7 +203,7 @@ const BindingProperty& BindingProperty::At(size_t index) const noexcept {
 BindingProperty& BindingProperty::Element(size_t index) {
     CollectionHeader* header = Operations::MakeCollection(*this);
     if (index < header->size) return header->elements[index];
-    if (index == SIZE_MAX || !Operations::Grow(*header, index + 1, false)) Memory::ThrowBadAlloc();
+    if (index == SIZE_MAX || !Operations::Grow(*arena_, *header, index + 1, false)) Memory::ThrowBadAlloc();
     while (header->size <= index) {
         new (&header->elements[header->size]) BindingProperty(detail::ChildTag{}, arena_);
         ++header->size;
@@ -213,7 +213,7 @@ BindingProperty& BindingProperty::Element(size_t index) {
 
 BindingProperty& BindingProperty::Append() {
     CollectionHeader* header = Operations::MakeCollection(*this);
-    if (!Operations::Grow(*header, size_t{header->size} + 1, false)) Memory::ThrowBadAlloc();
+    if (!Operations::Grow(*arena_, *header, size_t{header->size} + 1, false)) Memory::ThrowBadAlloc();
     BindingProperty* element = new (&header->elements[header->size]) BindingProperty(detail::ChildTag{}, arena_);
     ++header->size;
     return *element;
@@ -221,7 +221,7 @@ BindingProperty& BindingProperty::Append() {
 
 void BindingProperty::Reserve(size_t count) noexcept {
     if (kind_ != kCollection) return;
-    Operations::Grow(*Pointer<CollectionHeader>(), count, true);
+    Operations::Grow(*arena_, *Pointer<CollectionHeader>(), count, true);
 }
 
 std::span<const BindingProperty> BindingProperty::Elements() const noexcept {

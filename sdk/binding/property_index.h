@@ -15,14 +15,9 @@ inline BindingProperty::CollectionHeader* BindingProperty::Operations::NewCollec
     header->elements = nullptr;
     header->size = 0;
     header->capacity = 0;
-    if (capacity != 0) {
-        void* elements = Memory::Allocate(capacity * sizeof(BindingProperty));
-        if (elements == nullptr) {
-            arena.Release(header, sizeof(CollectionHeader));
-            Memory::ThrowBadAlloc();
-        }
-        header->elements = static_cast<BindingProperty*>(elements);
-        header->capacity = static_cast<uint32_t>(capacity);
+    if (capacity != 0 && !Grow(arena, *header, capacity, true)) {
+        arena.Release(header, sizeof(CollectionHeader));
+        Memory::ThrowBadAlloc();
     }
     return header;
 }
@@ -137,9 +132,10 @@ inline BindingProperty& BindingProperty::Operations::InsertMember(BindingPropert
     return cell->value;
 }
 
-// Room for at least needed elements; throws std::bad_alloc when the
-// array cannot grow (the collection is unchanged then).
-inline bool BindingProperty::Operations::Grow(CollectionHeader& header, size_t needed, bool exact) noexcept {
+// Room for at least needed elements; false when the array cannot grow (the
+// collection is unchanged then).
+inline bool BindingProperty::Operations::Grow(PropertyArena& arena, CollectionHeader& header, size_t needed,
+                                              bool exact) noexcept {
     if (needed <= header.capacity) return true;
     constexpr size_t kLimit = std::min<size_t>(UINT32_MAX, SIZE_MAX / sizeof(BindingProperty));
     if (needed > kLimit) return false;
@@ -150,12 +146,31 @@ inline bool BindingProperty::Operations::Grow(CollectionHeader& header, size_t n
         size_t doubled = header.capacity < kLimit / 2 ? size_t{header.capacity} * 2 : kLimit;
         capacity = std::max<size_t>({needed, doubled, kFirstCapacity});
     }
-    void* grown = Memory::Reallocate(header.elements, capacity * sizeof(BindingProperty));
-    if (grown == nullptr && capacity != needed) {
-        capacity = needed;
+    const bool wasCell = size_t{header.capacity} * sizeof(BindingProperty) <= detail::kMaxCellSize;
+    void* grown = nullptr;
+    if (capacity * sizeof(BindingProperty) <= detail::kMaxCellSize) {
+        try {
+            grown = arena.Allocate(capacity * sizeof(BindingProperty));
+        } catch (...) {
+            return false;
+        }
+    } else if (!wasCell) {
         grown = Memory::Reallocate(header.elements, capacity * sizeof(BindingProperty));
+        if (grown == nullptr && capacity != needed) {
+            capacity = needed;
+            grown = Memory::Reallocate(header.elements, capacity * sizeof(BindingProperty));
+        }
+        if (grown == nullptr) return false;
+        header.elements = static_cast<BindingProperty*>(grown);
+        header.capacity = static_cast<uint32_t>(capacity);
+        return true;
+    } else {
+        grown = Memory::Allocate(capacity * sizeof(BindingProperty));
+        if (grown == nullptr) return false;
     }
-    if (grown == nullptr) return false;
+    // From a cell (or nothing) to a new block: the elements move bytewise.
+    if (header.size != 0) std::memcpy(grown, header.elements, header.size * sizeof(BindingProperty));
+    ReleaseElements(&arena, header.elements, header.capacity);
     header.elements = static_cast<BindingProperty*>(grown);
     header.capacity = static_cast<uint32_t>(capacity);
     return true;

@@ -123,8 +123,10 @@ using detail::FindMember;
 using detail::MemberSearch;
 using detail::SearchMember;
 
-// The header of a Collection: the elements live on the ordinary heap and are
-// moved bytewise when the array grows (a property holds no pointer into
+// The header of a Collection: the elements live in an arena cell while they
+// fit one (most arrays are pairs and triples, which then cost no heap block
+// of their own), else on the ordinary heap, and are moved bytewise when the
+// array grows (a property holds no pointer into
 // itself or its siblings, only to its arena and its own payload).
 struct BindingProperty::CollectionHeader {
     BindingProperty* elements;
@@ -225,7 +227,8 @@ struct BindingProperty::Operations {
 
     // Room for at least needed elements; throws std::bad_alloc when the
     // array cannot grow (the collection is unchanged then).
-    static bool Grow(CollectionHeader& header, size_t needed, bool exact) noexcept;
+    static bool Grow(PropertyArena& arena, CollectionHeader& header, size_t needed, bool exact) noexcept;
+    static void ReleaseElements(PropertyArena* arena, BindingProperty* elements, size_t capacity) noexcept;
 
     // ---- copying
 

@@ -47,6 +47,17 @@ inline void BindingProperty::Operations::ReleaseIndex(PropertyArena* arena, Memb
     }
 }
 
+inline void BindingProperty::Operations::ReleaseElements(PropertyArena* arena, BindingProperty* elements,
+                                                         size_t capacity) noexcept {
+    if (elements == nullptr) return;
+    const size_t bytes = capacity * sizeof(BindingProperty);
+    if (bytes <= detail::kMaxCellSize) {
+        arena->Release(elements, bytes);
+    } else {
+        Memory::Free(elements);
+    }
+}
+
 inline void BindingProperty::Operations::ReleaseStructureHeader(PropertyArena* arena, StructureHeader* header) noexcept {
     ReleaseIndex(arena, header->index, header->capacity);
     arena->Release(header, sizeof(StructureHeader));
@@ -86,7 +97,7 @@ inline void BindingProperty::Operations::ReleaseTree(BindingProperty& root) noex
                 if (element.HasHeapPayload()) ReleaseLeaf(element);
             }
             if (childHeader == nullptr) {
-                Memory::Free(collection->elements);
+                ReleaseElements(arena, collection->elements, collection->capacity);
                 arena->Release(collection, sizeof(CollectionHeader));
                 --depth;
                 continue;
@@ -149,7 +160,7 @@ inline void BindingProperty::Operations::ReleaseDeepTree(BindingProperty& root) 
                 --collection->size;
             }
             if (child == nullptr) {
-                Memory::Free(collection->elements);
+                ReleaseElements(arena, collection->elements, collection->capacity);
                 arena->Release(collection, sizeof(CollectionHeader));
             }
         } else {
