@@ -230,21 +230,21 @@ namespace {
 // (the reader itself is iterative), so neither depth costs native stack.
 class HostValueBuilder {
 public:
-    explicit HostValueBuilder(size_t maxDepth) : maxDepth_(maxDepth) {}
+    HostValueBuilder(size_t maxDepth, size_t maxValues) : maxDepth_(maxDepth), valuesLeft_(maxValues) {}
 
-    bool Null() { return Add(OwnedHostValue::Null()); }
-    bool Bool(bool value) { return Add(OwnedHostValue::Bool(value)); }
-    bool Int(int value) { return Add(OwnedHostValue::Int(value)); }
-    bool Uint(unsigned value) { return Add(OwnedHostValue::Int(value)); }
-    bool Int64(int64_t value) { return Add(OwnedHostValue::Int(value)); }
+    bool Null() { return Take() && Add(OwnedHostValue::Null()); }
+    bool Bool(bool value) { return Take() && Add(OwnedHostValue::Bool(value)); }
+    bool Int(int value) { return Take() && Add(OwnedHostValue::Int(value)); }
+    bool Uint(unsigned value) { return Take() && Add(OwnedHostValue::Int(value)); }
+    bool Int64(int64_t value) { return Take() && Add(OwnedHostValue::Int(value)); }
     bool Uint64(uint64_t value) {
-        return Add(value > static_cast<uint64_t>(INT64_MAX) ? OwnedHostValue::UInt(value)
+        return Take() && Add(value > static_cast<uint64_t>(INT64_MAX) ? OwnedHostValue::UInt(value)
                                                              : OwnedHostValue::Int(static_cast<int64_t>(value)));
     }
-    bool Double(double value) { return Add(OwnedHostValue::Double(value)); }
+    bool Double(double value) { return Take() && Add(OwnedHostValue::Double(value)); }
     bool RawNumber(const char*, rapidjson::SizeType, bool) { return false; }
     bool String(const char* text, rapidjson::SizeType length, bool) {
-        return Add(OwnedHostValue::String(std::string_view(text, length)));
+        return Take() && Add(OwnedHostValue::String(std::string_view(text, length)));
     }
     bool Key(const char* text, rapidjson::SizeType length, bool) {
         open_.back().key.assign(text, length);
@@ -256,6 +256,7 @@ public:
     bool EndArray(rapidjson::SizeType) { return Close(); }
 
     bool TooDeep() const noexcept { return tooDeep_; }
+    bool TooMany() const noexcept { return tooMany_; }
     OwnedHostValue& Root() noexcept { return root_; }
 
 private:
@@ -276,7 +277,18 @@ private:
         }
         return true;
     }
+    // Counts one more value; false (and the parse ends) past the limit,
+    // before the value is built.
+    bool Take() {
+        if (valuesLeft_ == 0) {
+            tooMany_ = true;
+            return false;
+        }
+        --valuesLeft_;
+        return true;
+    }
     bool Open(bool object) {
+        if (!Take()) return false;
         if (open_.size() >= maxDepth_) {
             tooDeep_ = true;
             return false;
@@ -292,20 +304,27 @@ private:
     }
 
     size_t maxDepth_;
+    size_t valuesLeft_;
     bool tooDeep_ = false;
+    bool tooMany_ = false;
     std::vector<Container> open_;
     OwnedHostValue root_;
 };
 
 }  // namespace
 
-bool JsonToHostValue(std::string_view text, OwnedHostValue& value, std::string& error, size_t maxDepth) {
-    HostValueBuilder builder(maxDepth);
+bool JsonToHostValue(std::string_view text, OwnedHostValue& value, std::string& error, size_t maxDepth,
+                     size_t maxValues) {
+    HostValueBuilder builder(maxDepth, maxValues);
     rapidjson::MemoryStream stream(text.data(), text.size());
     rapidjson::Reader reader;
     const rapidjson::ParseResult parsed = reader.Parse<rapidjson::kParseIterativeFlag>(stream, builder);
     if (builder.TooDeep()) {
         error = "The JSON text nests deeper than " + std::to_string(maxDepth) + " levels";
+        return false;
+    }
+    if (builder.TooMany()) {
+        error = "The JSON text holds more than " + std::to_string(maxValues) + " values";
         return false;
     }
     if (parsed.IsError()) {

@@ -53,8 +53,10 @@ private:
 // Reads JSON text into a host-owned value: integers as INT64 (UINT64 above
 // its range), other numbers as DOUBLE, members in their order. False, with
 // error saying why, for text that is not one JSON value or that nests deeper
-// than maxDepth arrays and objects; value is then left as it was. Runs in
-// bounded stack.
-bool JsonToHostValue(std::string_view text, OwnedHostValue& value, std::string& error, size_t maxDepth = 64);
+// than maxDepth arrays and objects, or that holds more than maxValues values
+// (each costs far more as a host value than as text); value is then left as
+// it was. Runs in bounded stack.
+bool JsonToHostValue(std::string_view text, OwnedHostValue& value, std::string& error, size_t maxDepth = 64,
+                     size_t maxValues = size_t{1} << 16);
 
 }  // namespace Korvo::Host

@@ -73,6 +73,13 @@ TEST(HostValueJsonTest, DeepNestingUsesBoundedStack) {
     EXPECT_EQ(json.size(), 2u * kDepth);
 }
 
+// "[0,0,...,0]" with count zeros.
+std::string ManyZeros(size_t count) {
+    std::string text = "[0";
+    for (size_t i = 1; i < count; ++i) text += ",0";
+    return text + "]";
+}
+
 // JSON read back into host values renders as the same text; what is not one
 // JSON value, or nests too deep, is refused with the reason and leaves the
 // target alone.
@@ -82,7 +89,8 @@ TEST(HostValueJsonTest, ReadsJsonTextIntoHostValues) {
         R"("text")",
         "[]",
     };
-    for (const char* text : kRoundTrips) {
+    for (const std::string& text : {std::string(kRoundTrips[0]), std::string(kRoundTrips[1]), std::string(kRoundTrips[2]),
+                                   ManyZeros(65535)}) {
         OwnedHostValue value;
         std::string error;
         ASSERT_TRUE(JsonToHostValue(text, value, error)) << text << ": " << error;
@@ -100,6 +108,8 @@ TEST(HostValueJsonTest, ReadsJsonTextIntoHostValues) {
         {"{} {}", "Invalid JSON at offset 3: The document root must not be followed by other values."},
         {std::string(65, '[') + std::string(65, ']'), "The JSON text nests deeper than 64 levels"},
         {std::string(1000000, '['), "The JSON text nests deeper than 64 levels"},
+        // Two bytes of text a value would be hundreds as host values.
+        {ManyZeros(70000), "The JSON text holds more than 65536 values"},
     };
     for (const Refused& refused : kRefused) {
         OwnedHostValue value = OwnedHostValue::Int(7);
