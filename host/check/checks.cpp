@@ -583,7 +583,8 @@ CheckVerdict CheckConcurrentCalls(const CheckSettings& settings) {
         threads.emplace_back([&, t] {
             for (uint32_t round = 0; round < kConcurrentRounds; ++round) {
                 for (size_t i = 0; i < functions.size(); ++i) {
-                    const HostFunctionRecord& record = *functions[(i + t) % functions.size()];
+                    const size_t index = (i + t) % functions.size();
+                    const HostFunctionRecord& record = *functions[index];
                     if (record.callback == nullptr) continue;
                     HostileRequest request{"a plain request", MethodOf(record), FilledPath(record.pathTemplate)};
                     std::unique_lock<std::mutex> guard(serial, std::defer_lock);
@@ -592,7 +593,7 @@ CheckVerdict CheckConcurrentCalls(const CheckSettings& settings) {
                     if (guard.owns_lock()) guard.unlock();
                     if (std::string problem = AnswerProblem(response, false); !problem.empty()) {
                         std::lock_guard<std::mutex> lock(problemsLock);
-                        problems.Add(FunctionLabel(record, i) + ": " + problem);
+                        problems.Add(FunctionLabel(record, index) + ": " + problem);
                     }
                 }
             }
