@@ -359,6 +359,7 @@ private:
     struct CollectionHeader;
     struct Operations;
     friend struct Operations;
+    friend class PropertyBuilder;
 
     bool HasHeapPayload() const noexcept { return kind_ >= static_cast<uint8_t>(BindingPropertyKind::String); }
     template <typename T>

@@ -1,5 +1,6 @@
-// sdk/binding/work_stack.h - the explicit stack of the tree walks and the
-// readers (internal to the SDK: not installed).
+// sdk/binding/work_stack.h - the explicit stack of the tree walks, the
+// readers and the tree builder (internal to the SDK; installed only because
+// PropertyBuilder keeps its stacks in it).
 //
 // Copying, releasing and converting trees, and building them from a
 // document, never recurse on their depth; they keep their pending work here
@@ -37,6 +38,14 @@ public:
     [[nodiscard]] T& back() noexcept { return data_[size_ - 1]; }
     [[nodiscard]] T& operator[](size_t index) noexcept { return data_[index]; }
     void pop_back() noexcept { --size_; }
+    // Drops the entries from count on.
+    void truncate(size_t count) noexcept { size_ = std::min(size_, count); }
+    void clear() noexcept { size_ = 0; }
+    // Room for count entries in all, so that pushing up to them cannot throw.
+    void reserve(size_t count) {
+        while (capacity_ < count) Grow();
+    }
+    [[nodiscard]] T* data() noexcept { return data_; }
     T* begin() noexcept { return data_; }
     T* end() noexcept { return data_ + size_; }
 

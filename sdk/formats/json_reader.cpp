@@ -4,7 +4,6 @@
 #include <new>
 
 #include "sdk/diagnostics/format.h"
-#include "sdk/formats/containers.h"
 #include "sdk/formats/json_messages.h"
 #include "sdk/formats/rapidjson_reader.h"
 #include "sdk/formats/reader_limits.h"
@@ -13,8 +12,6 @@
 namespace Korvo {
 namespace {
 
-// Open containers reserved up front; deeper documents grow the vector.
-constexpr size_t kReservedContainers = 16;
 // Bytes of RapidJSON's string stack before its first growth.
 constexpr size_t kTokenStackCapacity = 256;
 
@@ -74,64 +71,53 @@ std::string Describe(rapidjson::ParseErrorCode code, bool depthExceeded) {
 
 }  // namespace
 
-JsonPropertyBuilder::JsonPropertyBuilder(BindingProperty& root) : target_(&root) {
-    open_.reserve(kReservedContainers);
-}
-
-// Where the next value goes: a new element of an open array, else the field
-// the last Key chose (or the root, before any container opened).
-inline BindingProperty& JsonPropertyBuilder::Place() {
-    if (!open_.empty() && open_.back().isCollection) return open_.back().container->Append();
-    return *target_;
-}
+JsonPropertyBuilder::JsonPropertyBuilder(BindingProperty& root) : builder_(root) {}
 
 inline bool JsonPropertyBuilder::Open(bool isCollection) {
-    if (open_.size() >= kMaxNestingDepth) {
+    if (builder_.Depth() >= kMaxNestingDepth) {
         depthExceeded_ = true;
         return false;
     }
-    BindingProperty& container = Place();
     if (isCollection) {
-        detail::BecomeCollection(container);
+        builder_.BeginCollection();
     } else {
-        detail::BecomeStructure(container);
+        builder_.BeginStructure();
     }
-    open_.push_back({&container, isCollection});
     return true;
 }
 
 bool JsonPropertyBuilder::Null() {
-    Place();
+    builder_.Null();
     return true;
 }
 
 bool JsonPropertyBuilder::Bool(bool value) {
-    Place().SetBool(value);
+    builder_.Bool(value);
     return true;
 }
 
 bool JsonPropertyBuilder::Int(int value) {
-    Place().SetSigned(value);
+    builder_.Signed(value);
     return true;
 }
 
 bool JsonPropertyBuilder::Uint(unsigned value) {
-    Place().SetUnsigned(value);
+    builder_.Unsigned(value);
     return true;
 }
 
 bool JsonPropertyBuilder::Int64(int64_t value) {
-    Place().SetSigned(value);
+    builder_.Signed(value);
     return true;
 }
 
 bool JsonPropertyBuilder::Uint64(uint64_t value) {
-    Place().SetUnsigned(value);
+    builder_.Unsigned(value);
     return true;
 }
 
 bool JsonPropertyBuilder::Double(double value) {
-    Place().SetFloat(value);
+    builder_.Float(value);
     return true;
 }
 
@@ -142,26 +128,26 @@ bool JsonPropertyBuilder::RawNumber(const char*, unsigned, bool) {
 }
 
 bool JsonPropertyBuilder::String(const char* text, unsigned length, bool) {
-    Place().SetString(std::string_view(text, LengthToNul(text, length)));
+    builder_.String(std::string_view(text, LengthToNul(text, length)));
     return true;
 }
 
 bool JsonPropertyBuilder::StartObject() { return Open(false); }
 
 bool JsonPropertyBuilder::Key(const char* text, unsigned length, bool) {
-    target_ = &open_.back().container->Member(std::string_view(text, LengthToNul(text, length)));
+    builder_.Key(std::string_view(text, LengthToNul(text, length)));
     return true;
 }
 
 bool JsonPropertyBuilder::EndObject(unsigned) {
-    open_.pop_back();
+    builder_.End();
     return true;
 }
 
 bool JsonPropertyBuilder::StartArray() { return Open(true); }
 
 bool JsonPropertyBuilder::EndArray(unsigned) {
-    open_.pop_back();
+    builder_.End();
     return true;
 }
 
@@ -169,16 +155,20 @@ BindingResult ReadJson(const std::string& text) { return ReadJson(text.c_str());
 
 BindingResult ReadJson(const char* text) {
     BindingResult result;
-    JsonPropertyBuilder builder(result.Value());
-    CountedStackAllocator allocator;
-    Reader reader(&allocator, kTokenStackCapacity);
-    rapidjson::StringStream stream(text);
-    rapidjson::ParseResult parsed = reader.Parse<rapidjson::kParseDefaultFlags>(stream, builder);
-    if (parsed.IsError() && parsed.Code() != rapidjson::kParseErrorDocumentEmpty) {
-        std::string description = Describe(parsed.Code(), builder.DepthExceeded());
-        result.Fail(FormatToString(JsonMessage::kParseError, description.c_str(),
-                                   static_cast<unsigned>(parsed.Offset())));
+    std::string failure;
+    {
+        // The builder goes before a failure replaces what it built into.
+        JsonPropertyBuilder builder(result.Value());
+        CountedStackAllocator allocator;
+        Reader reader(&allocator, kTokenStackCapacity);
+        rapidjson::StringStream stream(text);
+        rapidjson::ParseResult parsed = reader.Parse<rapidjson::kParseDefaultFlags>(stream, builder);
+        if (parsed.IsError() && parsed.Code() != rapidjson::kParseErrorDocumentEmpty) {
+            std::string description = Describe(parsed.Code(), builder.DepthExceeded());
+            failure = FormatToString(JsonMessage::kParseError, description.c_str(), static_cast<unsigned>(parsed.Offset()));
+        }
     }
+    if (!failure.empty()) result.Fail(failure);
     return result;
 }
 

@@ -25,6 +25,7 @@
 #include <vector>
 
 #include "sdk/binding/property.h"
+#include "sdk/binding/property_builder.h"
 
 namespace Korvo {
 
@@ -43,9 +44,9 @@ namespace Korvo {
 // '{' or '['. The content test for bodies that arrive without a content type.
 [[nodiscard]] bool LooksLikeJson(std::string_view text) noexcept;
 
-// RapidJSON's handler concept, writing into root. Each callback places the
-// value - appended to an open array, into the field the last Key chose, or
-// into root - and returns true; StartArray and StartObject return false once
+// RapidJSON's handler concept, writing into root through a PropertyBuilder.
+// Each callback places the value - appended to an open array, into the field
+// the last Key chose, or into root - and returns true; StartArray and StartObject return false once
 // kMaxNestingDepth containers are open, which ends the parse with
 // kParseErrorTermination (DepthExceeded() then tells why). Numbers never
 // arrive as raw text: RawNumber only exists to complete the concept.
@@ -71,16 +72,9 @@ public:
     [[nodiscard]] bool DepthExceeded() const noexcept { return depthExceeded_; }
 
 private:
-    struct OpenContainer {
-        BindingProperty* container;
-        bool isCollection;
-    };
-
-    BindingProperty& Place();
     bool Open(bool isCollection);
 
-    BindingProperty* target_;
-    std::vector<OpenContainer> open_;
+    PropertyBuilder builder_;
     bool depthExceeded_ = false;
 };
 
