@@ -50,6 +50,9 @@ constexpr size_t EntryBytes(size_t length) noexcept { return sizeof(InternedStri
 // pointer is aligned.
 constexpr size_t AreaEntryBytes(size_t length) noexcept { return (EntryBytes(length) + 7) & ~size_t{7}; }
 static_assert(alignof(InternedString) <= 8);
+// The tree builder reads a name's first eight bytes in one load: every
+// entry but the shared empty one has at least that many after its header.
+static_assert(AreaEntryBytes(1) - sizeof(InternedString) >= 8);
 // Short texts beyond the string area take a slab cell (a multiple of 8
 // bytes, so the header is aligned) instead of a heap block: no allocation
 // call and no heap overhead for the names and words most trees repeat.

@@ -1,6 +1,7 @@
 #include "sdk/binding/property_builder.h"
 
 #include <algorithm>
+#include <bit>
 #include <cstring>
 #include <new>
 
@@ -25,13 +26,20 @@ constexpr uint32_t kStructuresBeforeShapes = 8;
 constexpr size_t kInsertionSortMembers = 16;
 
 // The first eight bytes of a name, big-endian, zero-padded: comparing these
-// orders most names without touching their text again.
+// orders most names without touching their text again. An entry's text is
+// followed by its NUL and padding to at least eight bytes (entries are
+// rounded up to 8, and those on the heap are longer), so one load reads
+// them; only the shared empty entry is shorter.
 uint64_t NamePrefix(const InternedString* entry) noexcept {
-    const auto* text = reinterpret_cast<const unsigned char*>(entry->Text());
-    const size_t length = std::min<size_t>(entry->length, 8);
-    uint64_t prefix = 0;
-    for (size_t i = 0; i < length; ++i) prefix = (prefix << 8) | text[i];
-    return length == 0 ? 0 : prefix << (8 * (8 - length));
+    if (entry->length == 0) return 0;
+    uint64_t word;
+    std::memcpy(&word, entry->Text(), sizeof word);
+    if constexpr (std::endian::native == std::endian::little) {
+        word = ((word & 0x00000000FFFFFFFFull) << 32) | ((word & 0xFFFFFFFF00000000ull) >> 32);
+        word = ((word & 0x0000FFFF0000FFFFull) << 16) | ((word & 0xFFFF0000FFFF0000ull) >> 16);
+        word = ((word & 0x00FF00FF00FF00FFull) << 8) | ((word & 0xFF00FF00FF00FF00ull) >> 8);
+    }
+    return entry->length >= 8 ? word : word & ~(~uint64_t{0} >> (8 * entry->length));
 }
 
 }  // namespace

@@ -3,9 +3,9 @@
 // \file
 // RapidJSON's SAX Reader tokenises the text with its default parse flags
 // (UTF-8 in and out, no comments, no trailing commas, no NaN literals, any
-// value as the root); JsonPropertyBuilder receives its events and writes each
-// one straight into the property being built, with no document tree in
-// between.
+// value as the root); JsonPropertyBuilder receives its events and hands them
+// to a PropertyBuilder, which makes each container of the property once it
+// closes, with no document tree in between.
 //
 // Kinds: null empty, true/false bool, integers that fit unsigned 64 bits
 // unsigned, other integers that fit signed 64 bits signed, every other number

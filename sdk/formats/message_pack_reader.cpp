@@ -3,12 +3,14 @@
 #include <array>
 #include <bit>
 #include <cassert>
+#include <string>
 #include <string_view>
 #include <type_traits>
 #include <vector>
 
 #include "sdk/diagnostics/format.h"
-#include "sdk/formats/containers.h"
+#include "sdk/binding/property_builder.h"
+#include "sdk/binding/work_stack.h"
 #include "sdk/formats/message_pack_messages.h"
 #include "sdk/formats/reader_limits.h"
 
@@ -158,36 +160,25 @@ constexpr const char* TruncatedMessage() {
 
 class MessagePackReader {
 public:
-    MessagePackReader(const uint8_t* data, uint32_t size, BindingResult& result)
-        : cursor_(data, size), result_(result) {
-        frames_.reserve(kReservedFrames);
-    }
+    MessagePackReader(const uint8_t* data, uint32_t size, BindingProperty& root) : cursor_(data, size), builder_(root) {}
 
     void Run();
     uint32_t Position() const noexcept { return cursor_.Position(); }
+    // The failure's message; empty when the data was read.
+    const std::string& Failure() const noexcept { return failure_; }
 
 private:
-    enum class Mode : uint8_t {
-        Value,  // the target is still to be read
-        Array,  // the target is an open collection
-        Map,    // the target is an open structure
-    };
-
-    // One property being filled or container being read. count and index
-    // are elements for an array, entries (key and value) for a map, so a
-    // map 32 of any size fits.
+    // One open container. count and index are elements for an array,
+    // entries (key and value) for a map, so a map 32 of any size fits.
     struct Frame {
-        BindingProperty* target;
         uint32_t count;
         uint32_t index;
-        Mode mode;
-        uint32_t reserved;  // of an array: room made ahead and not filled yet
+        bool isMap;
     };
 
-    Frame* NextValueFrame();
     bool ReadKey(std::string_view* key);
-    void ReadValue(Frame& frame);
-    void OpenContainer(Frame& frame, Mode mode, uint32_t count);
+    void ReadValue();
+    void OpenContainer(bool isMap, uint32_t count);
 
     template <typename T>
     bool ReadField(T* out);
@@ -197,62 +188,45 @@ private:
 
     void Fail(const std::string& message) {
         // The loop stops at the first failure, so none was recorded before.
-        assert(result_.Succeeded());
-        result_.Fail(message);
+        assert(failure_.empty());
+        failure_ = message;
     }
-    bool Failed() const noexcept { return result_.Failed(); }
+    bool Failed() const noexcept { return !failure_.empty(); }
 
     Cursor cursor_;
-    BindingResult& result_;
-    std::vector<Frame> frames_;
-    // Element slots made ahead in the open arrays and not filled yet. Each
-    // will take at least one byte of the data still to come, so they never
-    // outnumber those bytes: a declared size makes the reader allocate
-    // ahead of the data no more than the elements themselves would.
-    uint64_t reservedAhead_ = 0;
+    PropertyBuilder builder_;
+    detail::WorkStack<Frame, kReservedFrames> frames_;
+    std::string failure_;
 };
 
+// Reads values until the root is complete, the data ends or a value fails.
+// Data that ends inside a container keeps what was read (the containers
+// still open are closed as they stand); a map entry whose key is the last
+// thing in the data is not added.
 void MessagePackReader::Run() {
-    frames_.push_back({&result_.Value(), 0, 0, Mode::Value, 0});
+    bool rootRead = false;
     while (!cursor_.AtEnd()) {
-        Frame* frame = NextValueFrame();
-        if (frame == nullptr) return;
-        ReadValue(*frame);
+        // Close the containers that are complete.
+        while (!frames_.empty() && frames_.back().index == frames_.back().count) {
+            frames_.pop_back();
+            builder_.End();
+        }
+        if (frames_.empty()) {
+            if (rootRead) break;
+            rootRead = true;
+        } else {
+            Frame& top = frames_.back();
+            ++top.index;
+            if (top.isMap) {
+                std::string_view key;
+                if (!ReadKey(&key) || cursor_.AtEnd()) break;
+                builder_.Key(key);
+            }
+        }
+        ReadValue();
         if (Failed()) return;
     }
-}
-
-// Pops finished containers and returns the frame of the next value to read:
-// a new element of an open array, the field of a new map entry (its key is
-// read here), or a frame still waiting for its value. Null when the root is
-// complete, when the data ends between a key and its value, or on failure.
-MessagePackReader::Frame* MessagePackReader::NextValueFrame() {
-    while (!frames_.empty()) {
-        Frame& top = frames_.back();
-        if (top.mode == Mode::Value) return &top;
-        if (top.index == top.count) {
-            reservedAhead_ -= top.reserved;
-            frames_.pop_back();
-            continue;
-        }
-        ++top.index;
-        BindingProperty* target = top.target;
-        BindingProperty* child = nullptr;
-        if (top.mode == Mode::Array) {
-            if (top.reserved != 0) {
-                --top.reserved;
-                --reservedAhead_;
-            }
-            child = &target->Append();
-        } else {
-            std::string_view key;
-            if (!ReadKey(&key) || cursor_.AtEnd()) return nullptr;
-            child = &target->Member(key);
-        }
-        frames_.push_back({child, 0, 0, Mode::Value, 0});
-        return &frames_.back();
-    }
-    return nullptr;
+    if (!Failed()) builder_.Finish();
 }
 
 bool MessagePackReader::ReadKey(std::string_view* key) {
@@ -284,88 +258,88 @@ bool MessagePackReader::ReadKey(std::string_view* key) {
     return true;
 }
 
-void MessagePackReader::ReadValue(Frame& frame) {
-    BindingProperty& target = *frame.target;
+void MessagePackReader::ReadValue() {
     uint8_t type = 0;
     ReadBigEndian(cursor_, &type);  // the caller saw a byte left
     const uint8_t* bytes = nullptr;
     uint32_t length = 0;
     switch (kTypeClasses[type]) {
         case TypeClass::Fixint:
-            target.SetSigned(static_cast<int8_t>(type));
+            builder_.Signed(static_cast<int8_t>(type));
             break;
         case TypeClass::Nil:
+            builder_.Null();
             break;
         case TypeClass::False:
-            target.SetBool(false);
+            builder_.Bool(false);
             break;
         case TypeClass::True:
-            target.SetBool(true);
+            builder_.Bool(true);
             break;
         case TypeClass::Uint8: {
             uint8_t value = 0;
             if (!ReadField(&value)) return;
-            target.SetUnsigned(value);
+            builder_.Unsigned(value);
             break;
         }
         case TypeClass::Uint16: {
             uint16_t value = 0;
             if (!ReadField(&value)) return;
-            target.SetUnsigned(value);
+            builder_.Unsigned(value);
             break;
         }
         case TypeClass::Uint32: {
             uint32_t value = 0;
             if (!ReadField(&value)) return;
-            target.SetUnsigned(value);
+            builder_.Unsigned(value);
             break;
         }
         case TypeClass::Uint64: {
             uint64_t value = 0;
             if (!ReadField(&value)) return;
-            target.SetUnsigned(value);
+            builder_.Unsigned(value);
             break;
         }
         case TypeClass::Int8: {
             uint8_t value = 0;
             if (!ReadField(&value)) return;
-            target.SetSigned(static_cast<int8_t>(value));
+            builder_.Signed(static_cast<int8_t>(value));
             break;
         }
         case TypeClass::Int16: {
             uint16_t value = 0;
             if (!ReadField(&value)) return;
-            target.SetSigned(static_cast<int16_t>(value));
+            builder_.Signed(static_cast<int16_t>(value));
             break;
         }
         case TypeClass::Int32: {
             uint32_t value = 0;
             if (!ReadField(&value)) return;
-            target.SetSigned(static_cast<int32_t>(value));
+            builder_.Signed(static_cast<int32_t>(value));
             break;
         }
         case TypeClass::Int64: {
             uint64_t value = 0;
             if (!ReadField(&value)) return;
-            target.SetSigned(static_cast<int64_t>(value));
+            builder_.Signed(static_cast<int64_t>(value));
             break;
         }
         case TypeClass::Float32: {
             uint32_t bits = 0;
             if (!ReadField(&bits)) return;
-            target.SetFloat(std::bit_cast<float>(bits));
+            builder_.Float(std::bit_cast<float>(bits));
             break;
         }
         case TypeClass::Float64: {
             uint64_t bits = 0;
             if (!ReadField(&bits)) return;
-            target.SetFloat(std::bit_cast<double>(bits));
+            builder_.Float(std::bit_cast<double>(bits));
             break;
         }
         case TypeClass::FixStr:
             length = type & kFixStrLengthMask;
             if (!ReadRun(length, MessagePackMessage::kStringTruncated, &bytes)) return;
-            target.SetString(std::string_view(reinterpret_cast<const char*>(bytes), length));
+            builder_.String(std::string_view(reinterpret_cast<const char*>(bytes), length));
             break;
         case TypeClass::Str8:
         case TypeClass::Str16:
@@ -375,7 +349,7 @@ void MessagePackReader::ReadValue(Frame& frame) {
                         : c == TypeClass::Str16 ? ReadRunOfLength<uint16_t>(MessagePackMessage::kStringTruncated, &bytes, &length)
                                                 : ReadRunOfLength<uint32_t>(MessagePackMessage::kStringTruncated, &bytes, &length);
             if (!read) return;
-            target.SetString(std::string_view(reinterpret_cast<const char*>(bytes), length));
+            builder_.String(std::string_view(reinterpret_cast<const char*>(bytes), length));
             break;
         }
         case TypeClass::Bin8:
@@ -386,63 +360,46 @@ void MessagePackReader::ReadValue(Frame& frame) {
                         : c == TypeClass::Bin16 ? ReadRunOfLength<uint16_t>(MessagePackMessage::kRawBytesTruncated, &bytes, &length)
                                                 : ReadRunOfLength<uint32_t>(MessagePackMessage::kRawBytesTruncated, &bytes, &length);
             if (!read) return;
-            target.SetBlob(std::span<const uint8_t>(bytes, length));
+            builder_.Blob(std::span<const uint8_t>(bytes, length));
             break;
         }
         case TypeClass::FixArray:
-            OpenContainer(frame, Mode::Array, type & kFixContainerSizeMask);
+            OpenContainer(false, type & kFixContainerSizeMask);
             return;
         case TypeClass::FixMap:
-            OpenContainer(frame, Mode::Map, type & kFixContainerSizeMask);
+            OpenContainer(true, type & kFixContainerSizeMask);
             return;
         case TypeClass::Array16:
         case TypeClass::Map16: {
             uint16_t count = 0;
             if (!ReadField(&count)) return;
-            OpenContainer(frame, kTypeClasses[type] == TypeClass::Array16 ? Mode::Array : Mode::Map, count);
+            OpenContainer(kTypeClasses[type] == TypeClass::Map16, count);
             return;
         }
         case TypeClass::Array32:
         case TypeClass::Map32: {
             uint32_t count = 0;
             if (!ReadField(&count)) return;
-            OpenContainer(frame, kTypeClasses[type] == TypeClass::Array32 ? Mode::Array : Mode::Map, count);
+            OpenContainer(kTypeClasses[type] == TypeClass::Map32, count);
             return;
         }
         case TypeClass::Invalid:
             Fail(FormatToString(MessagePackMessage::kInvalidType, cursor_.Position()));
             return;
     }
-    // A scalar (or nil) completes its frame.
-    frames_.pop_back();
 }
 
-// The frame stays on the stack and serves the container from now on.
-void MessagePackReader::OpenContainer(Frame& frame, Mode mode, uint32_t count) {
-    // Every frame below this one is an open container.
-    if (frames_.size() > kMaxNestingDepth) {
+void MessagePackReader::OpenContainer(bool isMap, uint32_t count) {
+    if (frames_.size() >= kMaxNestingDepth) {
         Fail(FormatToString(MessagePackMessage::kNestedTooDeep, cursor_.Position(), kMaxNestingDepth));
         return;
     }
-    BindingProperty& target = *frame.target;
-    if (mode == Mode::Array) {
-        detail::BecomeCollection(target);
-        // Room for every declared element at once, within the data left
-        // (see reservedAhead_). A repeated key's array appends to an earlier
-        // one, which grows as usual: reserving exactly would copy it on every
-        // repetition.
-        const uint64_t room = cursor_.Remaining() > reservedAhead_ ? cursor_.Remaining() - reservedAhead_ : 0;
-        if (target.Size() == 0 && count != 0 && count <= room) {
-            target.Reserve(count);
-            frame.reserved = count;
-            reservedAhead_ += count;
-        }
+    if (isMap) {
+        builder_.BeginStructure();
     } else {
-        detail::BecomeStructure(target);
+        builder_.BeginCollection();
     }
-    frame.mode = mode;
-    frame.count = count;
-    frame.index = 0;
+    frames_.push_back({count, 0, isMap});
 }
 
 template <typename T>
@@ -472,9 +429,16 @@ bool MessagePackReader::ReadRunOfLength(const char* message, const uint8_t** out
 
 BindingResult ReadMessagePack(const void* data, uint32_t size, uint32_t* position) {
     BindingResult result;
-    MessagePackReader reader(static_cast<const uint8_t*>(data), size, result);
-    reader.Run();
-    if (position != nullptr) *position = reader.Position();
+    std::string failure;
+    {
+        // The reader and its builder go before a failure replaces what they
+        // built into.
+        MessagePackReader reader(static_cast<const uint8_t*>(data), size, result.Value());
+        reader.Run();
+        if (position != nullptr) *position = reader.Position();
+        failure = reader.Failure();
+    }
+    if (!failure.empty()) result.Fail(failure);
     return result;
 }
 
