@@ -1,5 +1,7 @@
 #include "sdk/binding/page_pool.h"
 
+#include <algorithm>
+
 #include <mutex>
 #include <new>
 #include <unordered_map>
@@ -171,35 +173,49 @@ void* PagePool::TakePage() noexcept {
 }
 
 void PagePool::ReturnPage(void* page) noexcept {
-    if (page == nullptr) return;
+    if (page != nullptr) ReturnPages(&page, 1);
+}
+
+void PagePool::ReturnPages(void* const* pages, size_t count) noexcept {
     State& state = *state_;
-    KORVO_POISON(page, kPageSize);
-    auto address = reinterpret_cast<uintptr_t>(page);
-    void* released = nullptr;
-    {
-        std::lock_guard<std::mutex> lock(state.mutex);
-        auto found = state.blocks.find(address & kBlockMask);
-        if (found == state.blocks.end()) return;  // not ours; nothing sane to do
-        Block& block = found->second;
-        block.freePages[block.freeCount++] = static_cast<uint8_t>((address & ~kBlockMask) / kPageSize);
-        ++state.pagesReturned;
-        if (block.freeCount == kPagesPerBlock) {
-            if (block.listed) state.Unlist(&block);
-            released = reinterpret_cast<void*>(block.base);
-            state.blocks.erase(found);
-            ++state.blocksReleased;
-            if (state.blocks.size() < state.lowInUse) state.lowInUse = state.blocks.size();
-            if (!state.closing && state.spareCount < kMaxSpareBlocks) {
-                state.spare[state.spareCount++] = released;
-                released = nullptr;
-            } else if (state.closing && state.blocks.empty()) {
-                state.FreeTable();
+    // Blocks whose last page came back and that are not kept as spares:
+    // given back to the system after the lock, a batch at a time.
+    constexpr size_t kBatch = 16;
+    while (count != 0) {
+        const size_t batch = std::min(count, kBatch);
+        void* released[kBatch];
+        size_t releasedCount = 0;
+        for (size_t i = 0; i < batch; ++i) KORVO_POISON(pages[i], kPageSize);
+        {
+            std::lock_guard<std::mutex> lock(state.mutex);
+            for (size_t i = 0; i < batch; ++i) {
+                auto address = reinterpret_cast<uintptr_t>(pages[i]);
+                auto found = state.blocks.find(address & kBlockMask);
+                if (found == state.blocks.end()) continue;  // not ours; nothing sane to do
+                Block& block = found->second;
+                block.freePages[block.freeCount++] = static_cast<uint8_t>((address & ~kBlockMask) / kPageSize);
+                ++state.pagesReturned;
+                if (block.freeCount == kPagesPerBlock) {
+                    if (block.listed) state.Unlist(&block);
+                    void* base = reinterpret_cast<void*>(block.base);
+                    state.blocks.erase(found);
+                    ++state.blocksReleased;
+                    if (state.blocks.size() < state.lowInUse) state.lowInUse = state.blocks.size();
+                    if (!state.closing && state.spareCount < kMaxSpareBlocks) {
+                        state.spare[state.spareCount++] = base;
+                    } else {
+                        released[releasedCount++] = base;
+                        if (state.closing && state.blocks.empty()) state.FreeTable();
+                    }
+                } else if (!block.listed) {
+                    state.List(&block);
+                }
             }
-        } else if (!block.listed) {
-            state.List(&block);
         }
+        if (releasedCount != 0) ReleaseBlocks(released, releasedCount);
+        pages += batch;
+        count -= batch;
     }
-    if (released != nullptr) ReleaseBlocks(&released, 1);
 }
 
 void PagePool::Settle() noexcept {

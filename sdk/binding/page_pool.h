@@ -58,6 +58,9 @@ public:
     // Gives back a page that TakePage returned; the page must not be used
     // afterwards. Releases the page's block when its last page comes back.
     void ReturnPage(void* page) noexcept;
+    // ReturnPage for count pages, taking the lock once per few of them: a
+    // tree that goes whole gives its pages back this way.
+    void ReturnPages(void* const* pages, size_t count) noexcept;
 
     // The end of a request: trims the spares to what recent requests needed.
     void Settle() noexcept;

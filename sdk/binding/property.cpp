@@ -80,6 +80,16 @@ BindingProperty& BindingProperty::operator=(BindingProperty&& other) noexcept {
 
 void BindingProperty::DeleteArena(PropertyArena* arena) noexcept { delete arena; }
 
+void BindingProperty::ReleaseWithArena() noexcept {
+    if (kind_ == kCollection || kind_ == kStructure) {
+        Operations::FreeOutsideArena(*this);
+        arena_->ReleaseEverything();
+    } else if (HasHeapPayload()) {
+        ReleasePayload();
+    }
+    DeleteArena(arena_);
+}
+
 void BindingProperty::ReleasePayload() noexcept {
     if (kind_ == kCollection || kind_ == kStructure) {
         Operations::ReleaseTree(*this);

@@ -205,8 +205,11 @@ public:
     BindingProperty& operator=(BindingProperty&& other) noexcept;
 
     ~BindingProperty() {
-        if (HasHeapPayload()) ReleasePayload();
-        if (ownsArena_ != 0 && arena_ != nullptr) DeleteArena(arena_);
+        if (ownsArena_ != 0 && arena_ != nullptr) {
+            ReleaseWithArena();
+        } else if (HasHeapPayload()) {
+            ReleasePayload();
+        }
     }
 
     // Typed assignments; each releases the old payload first.
@@ -373,6 +376,9 @@ private:
         kind_ = static_cast<uint8_t>(kind);
     }
     void ReleasePayload() noexcept;
+    // A root's end: its tree and arena go together, the arena's pages and
+    // names at once rather than cell by cell.
+    void ReleaseWithArena() noexcept;
     static void DeleteArena(PropertyArena* arena) noexcept;
 
     // Exactly these four, in this order.

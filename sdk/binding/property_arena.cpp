@@ -109,6 +109,10 @@ PropertyArena::PageHeader* PropertyArena::RefillSlow(size_t slabClass) {
     if (memory == nullptr) Memory::ThrowBadAlloc();
     auto* page = static_cast<PageHeader*>(memory);
     FormatPage(page, kPageSize, CellSizeOf(slabClass));
+    page->heldNext = heldPages_;
+    page->heldPrevious = nullptr;
+    if (heldPages_ != nullptr) heldPages_->heldPrevious = page;
+    heldPages_ = page;
     slab.current = page;
     ++pagesHeld_;
     return page;
@@ -118,8 +122,50 @@ void PropertyArena::ReturnPageSlow(SlabClass& slab, PageHeader* page) noexcept {
     if (page->previous != nullptr) page->previous->next = page->next;
     else slab.current = page->next;
     if (page->next != nullptr) page->next->previous = page->previous;
+    if (page->heldPrevious != nullptr) page->heldPrevious->heldNext = page->heldNext;
+    else heldPages_ = page->heldNext;
+    if (page->heldNext != nullptr) page->heldNext->heldPrevious = page->heldPrevious;
     --pagesHeld_;
     PagePool::Instance().ReturnPage(page);
+}
+
+void PropertyArena::ReleaseEverything() noexcept {
+    // Strings first: the heap entries are freed, the others live in pages
+    // and in the arena itself.
+    const auto area = reinterpret_cast<uintptr_t>(inlineStrings_);
+    for (uint32_t i = 0; i < bucketCount_; ++i) {
+        for (InternedString* entry = buckets_[i]; entry != nullptr;) {
+            InternedString* next = entry->next;
+            const auto address = reinterpret_cast<uintptr_t>(entry);
+            const bool inArea = address >= area && address < area + kInlineStringBytes;
+            if (!inArea && !IsCellEntry(entry->length)) Memory::Free(entry);
+            entry = next;
+        }
+        buckets_[i] = nullptr;
+    }
+    internedCount_ = 0;
+    KORVO_POISON(inlineStrings_, kInlineStringBytes);
+    inlineStringsUsed_ = 0;
+    inlineStringsLive_ = 0;
+    constexpr size_t kBatch = 64;
+    void* pages[kBatch];
+    size_t count = 0;
+    for (PageHeader* page = heldPages_; page != nullptr;) {
+        PageHeader* next = page->heldNext;  // read before the page goes back
+        pages[count++] = page;
+        if (count == kBatch) {
+            PagePool::Instance().ReturnPages(pages, count);
+            count = 0;
+        }
+        page = next;
+    }
+    PagePool::Instance().ReturnPages(pages, count);
+    heldPages_ = nullptr;
+    pagesHeld_ = 0;
+    // The inline pages are formatted afresh on their next use.
+    for (SlabClass& slab : slabs_) slab.current = nullptr;
+    inlinePagesFormatted_ = 0;
+    cellsInUse_ = 0;
 }
 
 InternedString* PropertyArena::Intern(std::string_view text, uint32_t hash) {

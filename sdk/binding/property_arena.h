@@ -56,9 +56,13 @@ public:
         // chained in ascending order without their links being written, so
         // taking a fresh page touches only the cells it uses.
         uint16_t untouched;
+        // Every pool page the arena holds, full or not, so that a tree that
+        // goes whole gives them back without visiting its cells.
+        PageHeader* heldNext;
+        PageHeader* heldPrevious;
     };
 #if UINTPTR_MAX == 0xFFFFFFFFu
-    static_assert(sizeof(PageHeader) == 16);
+    static_assert(sizeof(PageHeader) == 24);
 #endif
     static_assert(sizeof(uint16_t) <= kCellGranularity, "a free cell holds the link to the next one");
     static_assert(kPageSize / kCellGranularity <= UINT16_MAX, "cell indexes fit the link");
@@ -87,6 +91,13 @@ public:
     }
     // One reference less; the entry goes at 0. The shared entry is ignored.
     void ReleaseString(const detail::InternedString* entry) noexcept;
+
+    // Everything at once, for a tree that goes whole with its arena: every
+    // pool page goes back and every string entry is freed, without the
+    // tree's cells being visited. What lives outside the arena (element
+    // arrays and indexes on the heap, a blob's bytes) must be freed first.
+    // The arena is then empty, as if every cell and string had come back.
+    void ReleaseEverything() noexcept;
 
     // ---- counters, for tests and diagnostics
     // Distinct interned texts.
@@ -128,6 +139,7 @@ private:
     static_assert(kSlabClassCount <= 32, "one bit per class");
     size_t cellsInUse_ = 0;
     size_t pagesHeld_ = 0;
+    PageHeader* heldPages_ = nullptr;
 
     detail::InternedString** buckets_ = nullptr;  // inlineBuckets_ or a heap block
     uint32_t bucketCount_ = 0;

@@ -193,6 +193,10 @@ struct BindingProperty::Operations {
     // cell goes back to the arena), which also counts it as done.
     static void ReleaseTree(BindingProperty& root) noexcept;
 
+    // Frees only what a tree holds outside its arena, for a root whose arena
+    // goes right after.
+    static void FreeOutsideArena(BindingProperty& root) noexcept;
+
     // ReleaseTree for any depth, in constant stack and without allocating.
     // Containers are emptied from the back of a collection and the front of
     // a structure. Descending into a child container stores the way back in

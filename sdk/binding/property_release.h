@@ -135,6 +135,69 @@ inline void BindingProperty::Operations::ReleaseTree(BindingProperty& root) noex
     }
 }
 
+// Frees what a tree holds outside its arena - element arrays and indexes on
+// the heap, the bytes of its blobs - and nothing else: for a root whose
+// arena goes right after (PropertyArena::ReleaseEverything), so that its
+// cells and names need not be given back one by one. The first
+// kReleaseLevels levels keep their place on the stack, as in ReleaseTree;
+// a container found deeper is released in full by ReleaseTree.
+inline void BindingProperty::Operations::FreeOutsideArena(BindingProperty& root) noexcept {
+    struct Level {
+        void* header;
+        uint32_t next;  // the first element or index entry not yet visited
+        uint8_t kind;
+    };
+    Level levels[kReleaseLevels];
+    size_t depth = 1;
+    levels[0] = {root.Pointer<void>(), 0, root.kind_};
+    root.payload_ = 0;
+    root.kind_ = kEmpty;
+    while (depth != 0) {
+        Level& level = levels[depth - 1];
+        BindingProperty* child = nullptr;
+        if (level.kind == kCollection) {
+            auto* collection = static_cast<CollectionHeader*>(level.header);
+            while (level.next != collection->size) {
+                BindingProperty& element = collection->elements[level.next++];
+                if (IsContainer(element)) {
+                    child = &element;
+                    break;
+                }
+                if (element.kind_ == kBlob) element.Pointer<Blob>()->~Blob();
+            }
+            if (child == nullptr) {
+                if (size_t{collection->capacity} * sizeof(BindingProperty) > detail::kMaxCellSize) {
+                    Memory::Free(collection->elements);
+                }
+                --depth;
+                continue;
+            }
+        } else {
+            auto* structure = static_cast<StructureHeader*>(level.header);
+            while (level.next != structure->size) {
+                BindingProperty& member = structure->index[level.next++]->value;
+                if (IsContainer(member)) {
+                    child = &member;
+                    break;
+                }
+                if (member.kind_ == kBlob) member.Pointer<Blob>()->~Blob();
+            }
+            if (child == nullptr) {
+                if (size_t{structure->capacity} * sizeof(MemberCell*) > detail::kMaxCellSize) {
+                    Memory::Free(structure->index);
+                }
+                --depth;
+                continue;
+            }
+        }
+        if (depth == kReleaseLevels) {
+            ReleaseTree(*child);
+            continue;
+        }
+        levels[depth++] = {child->Pointer<void>(), 0, child->kind_};
+    }
+}
+
 // ReleaseTree for any depth, in constant stack and without allocating.
 // Containers are emptied from the back of a collection and the front of
 // a structure. Descending into a child container stores the way back in
