@@ -110,7 +110,7 @@ PropertyBuilder::Spot PropertyBuilder::NextPlace() {
 
 void PropertyBuilder::Null() { (void)NextPlace(); }
 
-void PropertyBuilder::Open(bool isCollection) {
+size_t PropertyBuilder::Open(bool isCollection) {
     Arena();
     const Spot at = NextPlace();
     BindingProperty& target = Resolve(at);
@@ -126,6 +126,7 @@ void PropertyBuilder::Open(bool isCollection) {
         }
     }
     open_.push_back({at, valueCount_, static_cast<uint32_t>(names_.size()), isCollection, keep || inPlace_, {0, 0}});
+    return keep ? Resolve(at).Size() : 0;
 }
 
 void PropertyBuilder::Key(std::string_view name) {

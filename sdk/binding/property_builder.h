@@ -58,10 +58,17 @@ public:
     void Float(double value) { Place().SetFloat(value); }
     void String(std::string_view text) { Place().SetString(text); }
     void Blob(std::span<const uint8_t> bytes) { Place().SetBlob(bytes); }
+    // The property at the place of the next value, for a value the caller
+    // sets itself (a scalar of its own reading, or a copy of another
+    // property). It must not become a container that the builder is told
+    // to fill, and is valid until the next call to the builder.
+    BindingProperty& Value() { return Place(); }
 
     // ---- containers
-    void BeginCollection() { Open(true); }
-    void BeginStructure() { Open(false); }
+    // Each returns how many children the container holds already: 0 for a
+    // new one, more when a repeated name's array or object is continued.
+    size_t BeginCollection() { return Open(true); }
+    size_t BeginStructure() { return Open(false); }
     // The name of the next value in the innermost open structure.
     void Key(std::string_view name);
     // Closes the innermost open container.
@@ -78,6 +85,10 @@ public:
     // its first reference); from then on the builder writes into the tree
     // directly, as the property API does.
     void BuildInPlace();
+    [[nodiscard]] bool BuildsInPlace() const noexcept { return inPlace_; }
+    // The open container at level (0 the outermost), once the builder
+    // builds in place.
+    [[nodiscard]] const BindingProperty* Container(size_t level) noexcept { return &Resolve(open_[level].at); }
 
 private:
     static constexpr uint32_t kNoSlot = UINT32_MAX;
@@ -135,7 +146,7 @@ private:
     }
     Spot NextPlace();
     uint32_t PushValue();
-    void Open(bool isCollection);
+    size_t Open(bool isCollection);
     // Makes the frame's container from its children, which are the top of
     // the stacks, and takes them off. A child whose place *moved held is
     // then found at the pointer stored there.

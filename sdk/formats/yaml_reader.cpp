@@ -19,7 +19,7 @@
 #include "sdk/binding/to_native.h"
 #include "sdk/binding/work_stack.h"
 #include "sdk/diagnostics/format.h"
-#include "sdk/formats/containers.h"
+#include "sdk/binding/property_builder.h"
 #include "sdk/formats/reader_limits.h"
 #include "sdk/formats/yaml_messages.h"
 
@@ -123,10 +123,13 @@ uint64_t FindExcessTagDirective(std::string_view text) noexcept {
 
 class YamlBuilder {
 public:
-    YamlBuilder(BindingResult& result, size_t inputSize);
+    YamlBuilder(BindingProperty& root, size_t inputSize);
 
-    // Handles one event; a failure is recorded in the result.
+    // Handles one event; a failure is recorded (Failure()).
     void Handle(const yaml_event_t& event);
+
+    [[nodiscard]] bool Failed() const noexcept { return !failure_.empty(); }
+    [[nodiscard]] const std::string& Failure() const noexcept { return failure_; }
 
 private:
     enum class Mode : uint8_t {
@@ -136,8 +139,8 @@ private:
     };
 
     struct Frame {
-        BindingProperty* target;
-        size_t pathNode;  // in path_
+        size_t pathNode;    // in path_
+        uint32_t elements;  // of an open collection: read so far
         Mode mode;
         bool flow;  // an open flow collection ("[...]" or "{...}")
     };
@@ -163,13 +166,13 @@ private:
 
     void HandleKey(const yaml_event_t& event);
     void HandleValue(const yaml_event_t& event);
-    void HandleAlias(const yaml_event_t& event, BindingProperty& target);
+    void HandleAlias(const yaml_event_t& event);
 
-    void PushFrame(BindingProperty* target, StepKind kind, size_t value, size_t keyLength);
+    void PushFrame(StepKind kind, size_t value, size_t keyLength);
     void PopFrame();
     void SetPendingKey(std::string_view key);
     bool RecordAnchor(const char* name, Anchor anchor, const yaml_mark_t& mark);
-    bool OpenContainer(BindingProperty& target, const yaml_event_t& event);
+    bool OpenContainer(const yaml_event_t& event);
 
     const BindingProperty* Resolve(size_t pathNode, uint64_t* work);
     bool Measure(const BindingProperty& source, uint64_t limit, uint64_t* work, uint32_t* depth);
@@ -177,8 +180,8 @@ private:
 
     void Fail(const std::string& message) {
         // Reading stops at the first failure, so none was recorded before.
-        assert(result_.Succeeded());
-        result_.Fail(message);
+        assert(failure_.empty());
+        failure_ = message;
     }
     template <typename... A>
     void FailAt(const char* message, const yaml_mark_t& mark, const A&... args) {
@@ -186,7 +189,11 @@ private:
                             static_cast<uint64_t>(mark.column) + 1));
     }
 
-    BindingResult& result_;
+    BindingProperty& root_;
+    // Builds the tree; in place from the first node anchor on, so that an
+    // alias finds the anchored node in the tree.
+    PropertyBuilder builder_;
+    std::string failure_;
     detail::WorkStack<Frame, kReservedFrames> frames_;
     detail::WorkStack<PathStep, kReservedFrames> path_;
     std::string keys_;  // the keys of the field steps in path_, then the pending key
@@ -200,10 +207,11 @@ private:
     std::vector<std::pair<const BindingProperty*, uint32_t>> walk_;  // scratch of Measure
 };
 
-YamlBuilder::YamlBuilder(BindingResult& result, size_t inputSize)
-    : result_(result), aliasWorkLeft_(kAliasWorkFloor + kAliasWorkPerInputByte * static_cast<uint64_t>(inputSize)) {
+YamlBuilder::YamlBuilder(BindingProperty& root, size_t inputSize)
+    : root_(root), builder_(root),
+      aliasWorkLeft_(kAliasWorkFloor + kAliasWorkPerInputByte * static_cast<uint64_t>(inputSize)) {
     path_.push_back({0, 0, 0, StepKind::Root, true});
-    frames_.push_back({&result_.Value(), 0, Mode::Value, false});
+    frames_.push_back({0, 0, Mode::Value, false});
 }
 
 void YamlBuilder::Handle(const yaml_event_t& event) {
@@ -227,15 +235,16 @@ void YamlBuilder::Handle(const yaml_event_t& event) {
     Frame& top = frames_.back();
     if (top.mode == Mode::Sequence) {
         if (event.type == YAML_SEQUENCE_END_EVENT) {
+            builder_.End();
             PopFrame();
             return;
         }
-        BindingProperty& element = top.target->Append();
-        PushFrame(&element, StepKind::Element, top.target->Size() - 1, 0);
+        PushFrame(StepKind::Element, top.elements++, 0);
     } else if (top.mode == Mode::Mapping) {
         if (event.type == YAML_MAPPING_END_EVENT) {
             // libyaml gives every key a value (an empty scalar at least), so
             // no key is pending here.
+            builder_.End();
             PopFrame();
             return;
         }
@@ -245,8 +254,8 @@ void YamlBuilder::Handle(const yaml_event_t& event) {
         }
         keyPending_ = false;
         size_t keyLength = keys_.size() - pendingKeyOffset_;
-        BindingProperty& field = top.target->Member(std::string_view(keys_).substr(pendingKeyOffset_));
-        PushFrame(&field, StepKind::Field, pendingKeyOffset_, keyLength);
+        builder_.Key(std::string_view(keys_).substr(pendingKeyOffset_));
+        PushFrame(StepKind::Field, pendingKeyOffset_, keyLength);
     }
     HandleValue(event);
 }
@@ -293,14 +302,19 @@ void YamlBuilder::HandleKey(const yaml_event_t& event) {
 
 void YamlBuilder::HandleValue(const yaml_event_t& event) {
     Frame& frame = frames_.back();
-    BindingProperty& target = *frame.target;
     switch (event.type) {
         case YAML_SCALAR_EVENT: {
             const auto& scalar = event.data.scalar;
             bool quoted = scalar.style == YAML_SINGLE_QUOTED_SCALAR_STYLE ||
                           scalar.style == YAML_DOUBLE_QUOTED_SCALAR_STYLE;
-            ResolveYamlScalar(result_, target, Text(scalar.tag), Text(scalar.value), scalar.length, quoted);
-            if (result_.Failed()) return;
+            // A scalar's failure goes into a result of its own: the reader's
+            // is only failed once the builder is gone.
+            BindingResult resolved;
+            ResolveYamlScalar(resolved, builder_.Value(), Text(scalar.tag), Text(scalar.value), scalar.length, quoted);
+            if (resolved.Failed()) {
+                Fail(std::string(resolved.ErrorMessage()));
+                return;
+            }
             if (scalar.anchor != nullptr &&
                 !RecordAnchor(Text(scalar.anchor), {false, frame.pathNode, {}}, event.start_mark)) {
                 return;
@@ -310,18 +324,18 @@ void YamlBuilder::HandleValue(const yaml_event_t& event) {
         }
         case YAML_SEQUENCE_START_EVENT:
         case YAML_MAPPING_START_EVENT:
-            OpenContainer(target, event);
+            OpenContainer(event);
             return;
         case YAML_ALIAS_EVENT:
-            HandleAlias(event, target);
-            if (result_.Succeeded()) PopFrame();
+            HandleAlias(event);
+            if (!Failed()) PopFrame();
             return;
         default:
             return;
     }
 }
 
-bool YamlBuilder::OpenContainer(BindingProperty& target, const yaml_event_t& event) {
+bool YamlBuilder::OpenContainer(const yaml_event_t& event) {
     // Every frame below the top one is an open container.
     if (frames_.size() > kMaxNestingDepth) {
         FailAt(YamlMessage::kNestedTooDeep, event.start_mark, kMaxNestingDepth);
@@ -338,18 +352,20 @@ bool YamlBuilder::OpenContainer(BindingProperty& target, const yaml_event_t& eve
     frame.flow = flow;
     const yaml_char_t* anchor = nullptr;
     if (isSequence) {
-        detail::BecomeCollection(target);
+        // A repeated key's sequence continues the earlier one: its elements'
+        // positions count on from there.
+        frame.elements = static_cast<uint32_t>(builder_.BeginCollection());
         frame.mode = Mode::Sequence;
         anchor = event.data.sequence_start.anchor;
     } else {
-        detail::BecomeStructure(target);
+        builder_.BeginStructure();
         frame.mode = Mode::Mapping;
         anchor = event.data.mapping_start.anchor;
     }
     return anchor == nullptr || RecordAnchor(Text(anchor), {false, frame.pathNode, {}}, event.start_mark);
 }
 
-void YamlBuilder::HandleAlias(const yaml_event_t& event, BindingProperty& target) {
+void YamlBuilder::HandleAlias(const yaml_event_t& event) {
     const char* name = Text(event.data.alias.anchor);
     auto found = anchors_.find(std::string_view(name));
     if (found == anchors_.end()) {
@@ -362,15 +378,19 @@ void YamlBuilder::HandleAlias(const yaml_event_t& event, BindingProperty& target
             FailAt(YamlMessage::kAliasesTooLarge, event.start_mark, name);
             return;
         }
-        target.SetString(anchor.keyText);
+        builder_.String(anchor.keyText);
         return;
     }
     // Finding the node, checking it against the open levels and copying it
     // all count against the alias budget.
+    // A node anchor made the builder build in place, so the anchored node
+    // and the open containers are in the tree. The alias takes its place
+    // first: appending may move the elements the anchored node is among.
+    BindingProperty& target = builder_.Value();
     uint64_t work = frames_.size();
     const BindingProperty* source = Resolve(anchor.pathNode, &work);
-    for (size_t i = 0; i + 1 < frames_.size(); ++i) {
-        if (frames_[i].target == source) {
+    for (size_t level = 0; level < builder_.Depth(); ++level) {
+        if (builder_.Container(level) == source) {
             FailAt(YamlMessage::kCyclicAlias, event.start_mark, name);
             return;
         }
@@ -398,7 +418,7 @@ const BindingProperty* YamlBuilder::Resolve(size_t pathNode, uint64_t* work) {
     for (size_t node = pathNode; path_[node].kind != StepKind::Root; node = path_[node].parent) {
         chain_.push_back(node);
     }
-    const BindingProperty* property = &result_.Value();
+    const BindingProperty* property = &root_;
     for (auto it = chain_.rbegin(); it != chain_.rend(); ++it) {
         const PathStep& step = path_[*it];
         if (step.kind == StepKind::Element) {
@@ -453,9 +473,9 @@ bool YamlBuilder::Charge(uint64_t work) noexcept {
     return true;
 }
 
-void YamlBuilder::PushFrame(BindingProperty* target, StepKind kind, size_t value, size_t keyLength) {
+void YamlBuilder::PushFrame(StepKind kind, size_t value, size_t keyLength) {
     path_.push_back({frames_.back().pathNode, value, keyLength, kind, false});
-    frames_.push_back({target, path_.size() - 1, Mode::Value, false});
+    frames_.push_back({path_.size() - 1, 0, Mode::Value, false});
 }
 
 void YamlBuilder::PopFrame() {
@@ -482,7 +502,10 @@ bool YamlBuilder::RecordAnchor(const char* name, Anchor anchor, const yaml_mark_
         FailAt(YamlMessage::kDuplicateAnchor, mark, name);
         return false;
     }
-    if (!it->second.isKey) path_[it->second.pathNode].pinned = true;
+    if (!it->second.isKey) {
+        path_[it->second.pathNode].pinned = true;
+        if (!builder_.BuildsInPlace()) builder_.BuildInPlace();
+    }
     return true;
 }
 
@@ -494,25 +517,31 @@ BindingResult ReadYaml(std::string_view text) {
         result.Fail(FormatToString(YamlMessage::kTooManyTagDirectives, kMaxYamlTagDirectives, line));
         return result;
     }
-    YamlParser parser;
-    yaml_parser_set_encoding(parser.Get(), YAML_UTF8_ENCODING);
-    static const unsigned char kNoText[] = "";
-    const unsigned char* input = text.empty() ? kNoText : reinterpret_cast<const unsigned char*>(text.data());
-    yaml_parser_set_input_string(parser.Get(), input, text.size());
-    YamlBuilder builder(result, text.size());
-    YamlEvent event;
-    while (result.Succeeded()) {
-        if (!event.Parse(parser)) {
-            const yaml_parser_t& state = *parser.Get();
-            const char* problem = state.problem != nullptr ? state.problem : YamlMessage::kUnknownProblem;
-            result.Fail(FormatToString(YamlMessage::kParserError, problem,
-                                       static_cast<uint64_t>(state.problem_mark.line),
-                                       static_cast<uint64_t>(state.problem_mark.column)));
-            break;
+    std::string failure;
+    {
+        // The builder goes before a failure replaces what it built into.
+        YamlParser parser;
+        yaml_parser_set_encoding(parser.Get(), YAML_UTF8_ENCODING);
+        static const unsigned char kNoText[] = "";
+        const unsigned char* input = text.empty() ? kNoText : reinterpret_cast<const unsigned char*>(text.data());
+        yaml_parser_set_input_string(parser.Get(), input, text.size());
+        YamlBuilder builder(result.Value(), text.size());
+        YamlEvent event;
+        while (!builder.Failed()) {
+            if (!event.Parse(parser)) {
+                const yaml_parser_t& state = *parser.Get();
+                const char* problem = state.problem != nullptr ? state.problem : YamlMessage::kUnknownProblem;
+                failure = FormatToString(YamlMessage::kParserError, problem,
+                                         static_cast<uint64_t>(state.problem_mark.line),
+                                         static_cast<uint64_t>(state.problem_mark.column));
+                break;
+            }
+            if (event.Get().type == YAML_STREAM_END_EVENT) break;
+            builder.Handle(event.Get());
         }
-        if (event.Get().type == YAML_STREAM_END_EVENT) break;
-        builder.Handle(event.Get());
+        if (builder.Failed()) failure = builder.Failure();
     }
+    if (!failure.empty()) result.Fail(failure);
     return result;
 }
 

@@ -247,6 +247,17 @@ TEST(YamlReaderTest, AnchorsAndAliases) {
         // Anchors inside sequences find their node again after the sequence grew.
         {"- [a, &b x]\n- 1\n- 2\n- 3\n- *b", HasValue(IsCollection(ElementsAre(IsCollection(ElementsAre(IsString("a"), IsString("x"))),
                                                                                  IsUnsigned(1u), IsUnsigned(2u), IsUnsigned(3u), IsString("x"))))},
+        // A repeated key's sequence continues the earlier one: an anchor in
+        // it is found at its place in the whole sequence.
+        {"a: [1]\na: [{x: &n 5}, *n]",
+         HasValue(HasMember("a", IsCollection(ElementsAre(IsUnsigned(1u), HasMember("x", IsUnsigned(5u)),
+                                                          IsUnsigned(5u)))))},
+        {"o: {p: 1}\no: {q: &z 2, r: *z}\nb: 1\nb: &m [2]\nc: *m",
+         HasValue(IsStructure(ElementsAre(Pair("b", IsCollection(ElementsAre(IsUnsigned(2u)))),
+                                          Pair("c", IsCollection(ElementsAre(IsUnsigned(2u)))),
+                                          Pair("o", IsStructure(ElementsAre(Pair("p", IsUnsigned(1u)),
+                                                                            Pair("q", IsUnsigned(2u)),
+                                                                            Pair("r", IsUnsigned(2u)))))))) },
         // A key anchor: an alias of it is the key's text, in value and in key position.
         {"&k name: 1\nother: *k", HasValue(IsStructure(ElementsAre(Pair("name", IsUnsigned(1u)), Pair("other", IsString("name")))))},
         {"&k name: 1\n*k : 2", HasValue(IsStructure(ElementsAre(Pair("name", IsUnsigned(2u)))))},
