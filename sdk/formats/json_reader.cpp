@@ -61,6 +61,18 @@ inline size_t LengthToNul(const char* text, unsigned length) noexcept {
     return nul != nullptr ? static_cast<size_t>(static_cast<const char*>(nul) - text) : length;
 }
 
+// Whether text may write a NUL character into a string or name: JSON can
+// only escape one ("\u0000"). One search for backslashes spares every
+// string and name its own scan; an escaped backslash before "u0000" is
+// taken for the escape, which only costs the scans.
+bool MayEscapeNul(const char* text) noexcept {
+    for (const char* backslash = std::strchr(text, '\\'); backslash != nullptr;
+         backslash = std::strchr(backslash + 1, '\\')) {
+        if (std::strncmp(backslash + 1, "u0000", 5) == 0) return true;
+    }
+    return false;
+}
+
 std::string Describe(rapidjson::ParseErrorCode code, bool depthExceeded) {
     if (code == rapidjson::kParseErrorTermination && depthExceeded) {
         return FormatToString(JsonMessage::kNestedTooDeep, kMaxNestingDepth);
@@ -71,7 +83,8 @@ std::string Describe(rapidjson::ParseErrorCode code, bool depthExceeded) {
 
 }  // namespace
 
-JsonPropertyBuilder::JsonPropertyBuilder(BindingProperty& root) : builder_(root) {}
+JsonPropertyBuilder::JsonPropertyBuilder(BindingProperty& root, bool textsMayHoldNul)
+    : builder_(root), textsMayHoldNul_(textsMayHoldNul) {}
 
 inline bool JsonPropertyBuilder::Open(bool isCollection) {
     if (builder_.Depth() >= kMaxNestingDepth) {
@@ -128,14 +141,14 @@ bool JsonPropertyBuilder::RawNumber(const char*, unsigned, bool) {
 }
 
 bool JsonPropertyBuilder::String(const char* text, unsigned length, bool) {
-    builder_.String(std::string_view(text, LengthToNul(text, length)));
+    builder_.String(std::string_view(text, textsMayHoldNul_ ? LengthToNul(text, length) : length));
     return true;
 }
 
 bool JsonPropertyBuilder::StartObject() { return Open(false); }
 
 bool JsonPropertyBuilder::Key(const char* text, unsigned length, bool) {
-    builder_.Key(std::string_view(text, LengthToNul(text, length)));
+    builder_.Key(std::string_view(text, textsMayHoldNul_ ? LengthToNul(text, length) : length));
     return true;
 }
 
@@ -158,7 +171,7 @@ BindingResult ReadJson(const char* text) {
     std::string failure;
     {
         // The builder goes before a failure replaces what it built into.
-        JsonPropertyBuilder builder(result.Value());
+        JsonPropertyBuilder builder(result.Value(), MayEscapeNul(text));
         CountedStackAllocator allocator;
         Reader reader(&allocator, kTokenStackCapacity);
         rapidjson::StringStream stream(text);

@@ -52,7 +52,10 @@ namespace Korvo {
 // arrive as raw text: RawNumber only exists to complete the concept.
 class JsonPropertyBuilder {
 public:
-    explicit JsonPropertyBuilder(BindingProperty& root);
+    // texts may hold a NUL character unless the caller knows that none of
+    // the document's strings can (it has no "\u0000" escape): strings and
+    // names are cut at their first NUL, and looking for one costs a scan.
+    explicit JsonPropertyBuilder(BindingProperty& root, bool textsMayHoldNul = true);
 
     bool Null();
     bool Bool(bool value);
@@ -76,6 +79,7 @@ private:
 
     PropertyBuilder builder_;
     bool depthExceeded_ = false;
+    bool textsMayHoldNul_;
 };
 
 }  // namespace Korvo

@@ -64,6 +64,11 @@ TEST(JsonReaderTest, ReadsEveryKind) {
         {"\"\"", HasValue(IsString(""))},
         {R"("\u00e9\ud83d\ude00\n\"\\\/")", HasValue(IsString("\xC3\xA9\xF0\x9F\x98\x80\n\"\\/"))},
         {R"("ab\u0000cd")", HasValue(IsString("ab"))},
+        // An escaped backslash before "u0000" is text, not a NUL; a NUL
+        // escaped late in a document still cuts the text it is in.
+        {R"("a\\u0000b")", HasValue(IsString("a\\u0000b"))},
+        {R"(["\u00e9", "x", {"k": "v\u0000w"}])",
+         HasValue(IsCollection(ElementsAre(IsString("\xC3\xA9"), IsString("x"), HasMember("k", IsString("v")))))},
         {"[]", HasValue(IsCollection(IsEmpty()))},
         {"{}", HasValue(IsStructure(IsEmpty()))},
         {"[null]", HasValue(IsCollection(ElementsAre(IsEmptyValue())))},
