@@ -82,7 +82,9 @@ void BindingProperty::DeleteArena(PropertyArena* arena) noexcept { delete arena;
 
 void BindingProperty::ReleaseWithArena() noexcept {
     if (kind_ == kCollection || kind_ == kStructure) {
-        Operations::FreeOutsideArena(*this);
+        if (arena_->BlobCount() != 0) Operations::DestroyBlobs(*this);
+        kind_ = kEmpty;
+        payload_ = 0;
         arena_->ReleaseEverything();
     } else if (HasHeapPayload()) {
         ReleasePayload();
@@ -123,6 +125,7 @@ void BindingProperty::SetBlob(std::span<const uint8_t> bytes) {
         arena.Release(cell, sizeof(Blob));
         throw;
     }
+    arena.CountBlob(1);
     Clear();
     payload_ = Operations::Payload(cell);
     kind_ = kBlob;
@@ -133,6 +136,7 @@ void BindingProperty::SetBlob(Blob&& bytes) {
     void* cell = arena.Allocate(sizeof(Blob));
     new (cell) Blob(std::move(bytes));
     bytes.clear();
+    arena.CountBlob(1);
     Clear();
     payload_ = Operations::Payload(cell);
     kind_ = kBlob;

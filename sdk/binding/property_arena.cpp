@@ -64,6 +64,12 @@ PropertyArena::PropertyArena() noexcept = default;
 
 PropertyArena::~PropertyArena() {
     assert(cellsInUse_ == 0 && "every cell of a tree comes back before its arena goes");
+    assert(blocks_ == nullptr && "every heap block of a tree comes back before its arena goes");
+    for (BlockLink* link = blocks_; link != nullptr;) {
+        BlockLink* next = link->next;
+        Memory::Free(link);
+        link = next;
+    }
     assert(internedCount_ == 0 && "every interned string is released before its arena goes");
     // Release builds: strings that were never released still go with the
     // arena, so nothing leaks from the heap's point of view.
@@ -129,7 +135,52 @@ void PropertyArena::ReturnPageSlow(SlabClass& slab, PageHeader* page) noexcept {
     PagePool::Instance().ReturnPage(page);
 }
 
+void* PropertyArena::AllocateBlock(size_t size) noexcept {
+    if (size > SIZE_MAX - sizeof(BlockLink)) return nullptr;
+    auto* link = static_cast<BlockLink*>(Memory::Allocate(size + sizeof(BlockLink)));
+    if (link == nullptr) return nullptr;
+    link->previous = nullptr;
+    link->next = blocks_;
+    if (blocks_ != nullptr) blocks_->previous = link;
+    blocks_ = link;
+    return link + 1;
+}
+
+void* PropertyArena::ReallocateBlock(void* block, size_t size) noexcept {
+    if (block == nullptr) return AllocateBlock(size);
+    if (size > SIZE_MAX - sizeof(BlockLink)) return nullptr;
+    auto* moved = static_cast<BlockLink*>(Memory::Reallocate(static_cast<BlockLink*>(block) - 1, size + sizeof(BlockLink)));
+    if (moved == nullptr) return nullptr;
+    // The links of its neighbours follow it to its new address.
+    if (moved->previous != nullptr) {
+        moved->previous->next = moved;
+    } else {
+        blocks_ = moved;
+    }
+    if (moved->next != nullptr) moved->next->previous = moved;
+    return moved + 1;
+}
+
+void PropertyArena::FreeBlock(void* block) noexcept {
+    if (block == nullptr) return;
+    auto* link = static_cast<BlockLink*>(block) - 1;
+    if (link->previous != nullptr) {
+        link->previous->next = link->next;
+    } else {
+        blocks_ = link->next;
+    }
+    if (link->next != nullptr) link->next->previous = link->previous;
+    Memory::Free(link);
+}
+
 void PropertyArena::ReleaseEverything() noexcept {
+    for (BlockLink* link = blocks_; link != nullptr;) {
+        BlockLink* next = link->next;
+        Memory::Free(link);
+        link = next;
+    }
+    blocks_ = nullptr;
+    blobs_ = 0;
     // Strings first: the heap entries are freed, the others live in pages
     // and in the arena itself.
     const auto area = reinterpret_cast<uintptr_t>(inlineStrings_);

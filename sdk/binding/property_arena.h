@@ -92,11 +92,23 @@ public:
     // One reference less; the entry goes at 0. The shared entry is ignored.
     void ReleaseString(const detail::InternedString* entry) noexcept;
 
+    // Heap blocks of the tree (element arrays and member indexes too large
+    // for a cell). Each carries a link in front of it, so that the arena can
+    // free them all without visiting the tree. Null when memory runs out
+    // (a block to reallocate is then unchanged).
+    void* AllocateBlock(size_t size) noexcept;
+    void* ReallocateBlock(void* block, size_t size) noexcept;
+    void FreeBlock(void* block) noexcept;
+
+    // Blobs in the tree: their bytes are the one thing a tree keeps outside
+    // the arena and its blocks.
+    void CountBlob(int change) noexcept { blobs_ += static_cast<size_t>(change); }
+    size_t BlobCount() const noexcept { return blobs_; }
+
     // Everything at once, for a tree that goes whole with its arena: every
-    // pool page goes back and every string entry is freed, without the
-    // tree's cells being visited. What lives outside the arena (element
-    // arrays and indexes on the heap, a blob's bytes) must be freed first.
-    // The arena is then empty, as if every cell and string had come back.
+    // pool page goes back and every heap block and string entry is freed,
+    // without the tree's cells being visited. Its blobs must be destroyed
+    // first. The arena is then empty, as if everything had come back.
     void ReleaseEverything() noexcept;
 
     // ---- counters, for tests and diagnostics
@@ -140,6 +152,12 @@ private:
     size_t cellsInUse_ = 0;
     size_t pagesHeld_ = 0;
     PageHeader* heldPages_ = nullptr;
+    struct alignas(detail::kMaxCellAlignment) BlockLink {
+        BlockLink* next;
+        BlockLink* previous;
+    };
+    BlockLink* blocks_ = nullptr;
+    size_t blobs_ = 0;
 
     detail::InternedString** buckets_ = nullptr;  // inlineBuckets_ or a heap block
     uint32_t bucketCount_ = 0;

@@ -227,7 +227,7 @@ void PropertyBuilder::BuildCollection(const Frame& frame, Spot* moved) {
             std::memcpy(static_cast<void*>(&elements[i]), &source[i], sizeof(BindingProperty));
         }
     } else {
-        elements = static_cast<BindingProperty*>(Memory::Allocate(bytes));
+        elements = static_cast<BindingProperty*>(arena_->AllocateBlock(bytes));
         if (elements == nullptr) {
             arena_->Release(header, sizeof(BindingProperty::CollectionHeader));
             Memory::ThrowBadAlloc();

@@ -35,6 +35,7 @@ inline void BindingProperty::Operations::CopyNode(BindingProperty& target, const
                 target.arena_->Release(cell, sizeof(Blob));
                 throw;
             }
+            target.arena_->CountBlob(1);
             target.payload_ = Payload(cell);
             target.kind_ = kBlob;
             return;

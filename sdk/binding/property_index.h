@@ -55,12 +55,12 @@ inline void BindingProperty::Operations::GrowIndex(PropertyArena& arena, Structu
     if (capacity * sizeof(MemberCell*) <= detail::kMaxCellSize) {
         grown = arena.Allocate(capacity * sizeof(MemberCell*));
     } else {
-        grown = Memory::Allocate(capacity * sizeof(MemberCell*));
+        grown = arena.AllocateBlock(capacity * sizeof(MemberCell*));
         if (grown == nullptr && capacity != needed) {
             capacity = needed;
             grown = capacity * sizeof(MemberCell*) <= detail::kMaxCellSize
                         ? arena.Allocate(capacity * sizeof(MemberCell*))
-                        : Memory::Allocate(capacity * sizeof(MemberCell*));
+                        : arena.AllocateBlock(capacity * sizeof(MemberCell*));
         }
         if (grown == nullptr) Memory::ThrowBadAlloc();
     }
@@ -155,17 +155,17 @@ inline bool BindingProperty::Operations::Grow(PropertyArena& arena, CollectionHe
             return false;
         }
     } else if (!wasCell) {
-        grown = Memory::Reallocate(header.elements, capacity * sizeof(BindingProperty));
+        grown = arena.ReallocateBlock(header.elements, capacity * sizeof(BindingProperty));
         if (grown == nullptr && capacity != needed) {
             capacity = needed;
-            grown = Memory::Reallocate(header.elements, capacity * sizeof(BindingProperty));
+            grown = arena.ReallocateBlock(header.elements, capacity * sizeof(BindingProperty));
         }
         if (grown == nullptr) return false;
         header.elements = static_cast<BindingProperty*>(grown);
         header.capacity = static_cast<uint32_t>(capacity);
         return true;
     } else {
-        grown = Memory::Allocate(capacity * sizeof(BindingProperty));
+        grown = arena.AllocateBlock(capacity * sizeof(BindingProperty));
         if (grown == nullptr) return false;
     }
     // From a cell (or nothing) to a new block: the elements move bytewise.

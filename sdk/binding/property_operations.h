@@ -193,9 +193,9 @@ struct BindingProperty::Operations {
     // cell goes back to the arena), which also counts it as done.
     static void ReleaseTree(BindingProperty& root) noexcept;
 
-    // Frees only what a tree holds outside its arena, for a root whose arena
-    // goes right after.
-    static void FreeOutsideArena(BindingProperty& root) noexcept;
+    // Destroys only the blobs of a tree, for a root whose arena goes right
+    // after.
+    static void DestroyBlobs(BindingProperty& root) noexcept;
 
     // ReleaseTree for any depth, in constant stack and without allocating.
     // Containers are emptied from the back of a collection and the front of

@@ -19,6 +19,7 @@ inline void BindingProperty::Operations::ReleaseLeaf(BindingProperty& property) 
         case kBlob: {
             Blob* bytes = property.Pointer<Blob>();
             bytes->~Blob();
+            property.arena_->CountBlob(-1);
             property.arena_->Release(bytes, sizeof(Blob));
             break;
         }
@@ -43,7 +44,7 @@ inline void BindingProperty::Operations::ReleaseIndex(PropertyArena* arena, Memb
     if (bytes <= detail::kMaxCellSize) {
         arena->Release(index, bytes);
     } else {
-        Memory::Free(index);
+        arena->FreeBlock(index);
     }
 }
 
@@ -54,7 +55,7 @@ inline void BindingProperty::Operations::ReleaseElements(PropertyArena* arena, B
     if (bytes <= detail::kMaxCellSize) {
         arena->Release(elements, bytes);
     } else {
-        Memory::Free(elements);
+        arena->FreeBlock(elements);
     }
 }
 
@@ -135,13 +136,13 @@ inline void BindingProperty::Operations::ReleaseTree(BindingProperty& root) noex
     }
 }
 
-// Frees what a tree holds outside its arena - element arrays and indexes on
-// the heap, the bytes of its blobs - and nothing else: for a root whose
-// arena goes right after (PropertyArena::ReleaseEverything), so that its
-// cells and names need not be given back one by one. The first
-// kReleaseLevels levels keep their place on the stack, as in ReleaseTree;
-// a container found deeper is released in full by ReleaseTree.
-inline void BindingProperty::Operations::FreeOutsideArena(BindingProperty& root) noexcept {
+// Destroys the blobs of a tree - their bytes are the one thing a tree keeps
+// outside its arena and its list of heap blocks - and nothing else: for a
+// root whose arena goes right after (PropertyArena::ReleaseEverything),
+// only when the arena counts blobs. The first kReleaseLevels levels keep
+// their place on the stack, as in ReleaseTree; a container found deeper is
+// released in full by ReleaseTree.
+inline void BindingProperty::Operations::DestroyBlobs(BindingProperty& root) noexcept {
     struct Level {
         void* header;
         uint32_t next;  // the first element or index entry not yet visited
@@ -150,8 +151,6 @@ inline void BindingProperty::Operations::FreeOutsideArena(BindingProperty& root)
     Level levels[kReleaseLevels];
     size_t depth = 1;
     levels[0] = {root.Pointer<void>(), 0, root.kind_};
-    root.payload_ = 0;
-    root.kind_ = kEmpty;
     while (depth != 0) {
         Level& level = levels[depth - 1];
         BindingProperty* child = nullptr;
@@ -163,14 +162,7 @@ inline void BindingProperty::Operations::FreeOutsideArena(BindingProperty& root)
                     child = &element;
                     break;
                 }
-                if (element.kind_ == kBlob) element.Pointer<Blob>()->~Blob();
-            }
-            if (child == nullptr) {
-                if (size_t{collection->capacity} * sizeof(BindingProperty) > detail::kMaxCellSize) {
-                    Memory::Free(collection->elements);
-                }
-                --depth;
-                continue;
+                if (element.kind_ == kBlob) ReleaseLeaf(element);
             }
         } else {
             auto* structure = static_cast<StructureHeader*>(level.header);
@@ -180,15 +172,12 @@ inline void BindingProperty::Operations::FreeOutsideArena(BindingProperty& root)
                     child = &member;
                     break;
                 }
-                if (member.kind_ == kBlob) member.Pointer<Blob>()->~Blob();
+                if (member.kind_ == kBlob) ReleaseLeaf(member);
             }
-            if (child == nullptr) {
-                if (size_t{structure->capacity} * sizeof(MemberCell*) > detail::kMaxCellSize) {
-                    Memory::Free(structure->index);
-                }
-                --depth;
-                continue;
-            }
+        }
+        if (child == nullptr) {
+            --depth;
+            continue;
         }
         if (depth == kReleaseLevels) {
             ReleaseTree(*child);
