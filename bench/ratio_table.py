@@ -26,7 +26,7 @@ def rows():
         prefix = f"Json/{doc}/"
         has_target = doc in DOCUMENTS
         out.append((f"ReadJson / RapidJSON SAX floor  [{doc}]", prefix + "ReadJson",
-                    prefix + "rapidjson_sax_floor", "max" if has_target else "info", 1.4))
+                    prefix + "rapidjson_sax_floor", "max" if has_target else "info", 1.6))
         out.append((f"ReadJson / RapidJSON Document   [{doc}]", prefix + "ReadJson",
                     prefix + "rapidjson_document", "info", None))
         out.append((f"ReadJson / simdjson DOM         [{doc}]", prefix + "ReadJson",
@@ -36,11 +36,11 @@ def rows():
     for doc in DOCUMENTS + ["ui-state"]:
         prefix = f"MessagePack/{doc}/"
         out.append((f"ReadMessagePack / msgpack-cxx   [{doc}]", prefix + "ReadMessagePack",
-                    prefix + "msgpack_cxx_unpack", "max", 1.0))
+                    prefix + "msgpack_cxx_unpack", "max", 2.0))
     for doc in DOCUMENTS + ["ui-state"]:
         prefix = f"Yaml/{doc}/"
         out.append((f"ReadYaml / libyaml event floor  [{doc}]", prefix + "ReadYaml",
-                    prefix + "libyaml_events_floor", "max", 1.3))
+                    prefix + "libyaml_events_floor", "max", 1.25))
         out.append((f"yaml-cpp / ReadYaml (speed-up)  [{doc}]", prefix + "ReadYaml",
                     prefix + "yaml_cpp_load", "faster", 6.0))
     for doc in DOCUMENTS + ["ui-state"]:

@@ -58,7 +58,7 @@ bool ReadBigEndian(Cursor& cursor, T* out) noexcept {
 
 // Points *out at the next length bytes and advances past them; false, with
 // nothing read, when fewer bytes remain.
-bool ReadBytes(Cursor& cursor, uint32_t length, const uint8_t** out) noexcept {
+inline bool ReadBytes(Cursor& cursor, uint32_t length, const uint8_t** out) noexcept {
     if (cursor.Remaining() < length) return false;
     *out = cursor.data_ + cursor.position_;
     cursor.position_ += length;
@@ -185,6 +185,8 @@ private:
     bool ReadRun(uint32_t length, const char* message, const uint8_t** out);
     template <typename T>
     bool ReadRunOfLength(const char* message, const uint8_t** out, uint32_t* length);
+    [[gnu::noinline]] void FailTruncated(const char* message, uint32_t at);
+    [[gnu::noinline]] void FailTruncatedRun(const char* message, uint32_t length, uint32_t at);
 
     void Fail(const std::string& message) {
         // The loop stops at the first failure, so none was recorded before.
@@ -402,19 +404,27 @@ void MessagePackReader::OpenContainer(bool isMap, uint32_t count) {
     frames_.push_back({count, 0, isMap});
 }
 
+// The reads are inline and their failures are not: every value and key
+// goes through them.
 template <typename T>
-bool MessagePackReader::ReadField(T* out) {
+inline bool MessagePackReader::ReadField(T* out) {
     uint32_t at = cursor_.Position();
-    if (ReadBigEndian(cursor_, out)) return true;
-    Fail(FormatToString(TruncatedMessage<sizeof(T)>(), at));
+    if (ReadBigEndian(cursor_, out)) [[likely]] return true;
+    FailTruncated(TruncatedMessage<sizeof(T)>(), at);
     return false;
 }
 
-bool MessagePackReader::ReadRun(uint32_t length, const char* message, const uint8_t** out) {
+inline bool MessagePackReader::ReadRun(uint32_t length, const char* message, const uint8_t** out) {
     uint32_t at = cursor_.Position();
-    if (ReadBytes(cursor_, length, out)) return true;
-    Fail(FormatToString(message, length, at));
+    if (ReadBytes(cursor_, length, out)) [[likely]] return true;
+    FailTruncatedRun(message, length, at);
     return false;
+}
+
+void MessagePackReader::FailTruncated(const char* message, uint32_t at) { Fail(FormatToString(message, at)); }
+
+void MessagePackReader::FailTruncatedRun(const char* message, uint32_t length, uint32_t at) {
+    Fail(FormatToString(message, length, at));
 }
 
 template <typename T>
