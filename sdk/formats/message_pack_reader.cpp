@@ -3,6 +3,7 @@
 #include <array>
 #include <bit>
 #include <cassert>
+#include <cstring>
 #include <string>
 #include <string_view>
 #include <type_traits>
@@ -48,10 +49,15 @@ template <typename T>
 bool ReadBigEndian(Cursor& cursor, T* out) noexcept {
     static_assert(std::is_unsigned_v<T> && sizeof(T) <= sizeof(uint64_t));
     if (cursor.Remaining() < sizeof(T)) return false;
-    const uint8_t* bytes = cursor.data_ + cursor.position_;
-    uint64_t value = 0;
-    for (size_t i = 0; i < sizeof(T); ++i) value = (value << 8) | bytes[i];
-    *out = static_cast<T>(value);
+    // One load and a byte swap: a field is read for nearly every value.
+    T value;
+    std::memcpy(&value, cursor.data_ + cursor.position_, sizeof(T));
+    if constexpr (std::endian::native == std::endian::little && sizeof(T) > 1) {
+        if constexpr (sizeof(T) == 2) value = __builtin_bswap16(value);
+        if constexpr (sizeof(T) == 4) value = __builtin_bswap32(value);
+        if constexpr (sizeof(T) == 8) value = __builtin_bswap64(value);
+    }
+    *out = value;
     cursor.position_ += static_cast<uint32_t>(sizeof(T));
     return true;
 }
