@@ -112,7 +112,7 @@ void PropertyBuilder::Null() { (void)NextPlace(); }
 
 size_t PropertyBuilder::Open(bool isCollection) {
     Arena();
-    const Spot at = NextPlace();
+    const Spot at = NextSpot();
     BindingProperty& target = Resolve(at);
     const BindingPropertyKind kind = isCollection ? BindingPropertyKind::Collection : BindingPropertyKind::Structure;
     // A container already there keeps what it holds (a repeated name's
@@ -176,7 +176,12 @@ void PropertyBuilder::Key(std::string_view name) {
 
 void PropertyBuilder::End() {
     Frame& top = open_.back();
-    if (!top.direct) Build(top, nullptr);
+    if (top.direct) {
+    } else if (top.isCollection) {
+        BuildCollection(top, nullptr);
+    } else {
+        BuildStructure(top, nullptr);
+    }
     open_.pop_back();
 }
 

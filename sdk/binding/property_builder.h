@@ -129,20 +129,22 @@ private:
     // The next value's place. Inline for the two common cases - an element
     // of an array being collected, a member a Key chose - with the rest in
     // NextPlace.
-    BindingProperty& Place() {
+    BindingProperty& Place() { return Resolve(NextSpot()); }
+    Spot NextSpot() {
         if (!open_.empty()) {
             const Frame& top = open_.back();
             if (!top.isCollection) {
                 if (keyed_.slot != kNoSlot) {
                     const uint32_t slot = keyed_.slot;
                     keyed_.slot = kNoSlot;
-                    return values_[slot];
+                    return {nullptr, slot};
                 }
             } else if (!top.direct && valueCount_ != valueCapacity_) {
-                return *new (&values_[valueCount_++]) BindingProperty(detail::ChildTag{}, arena_);
+                new (&values_[valueCount_]) BindingProperty(detail::ChildTag{}, arena_);
+                return {nullptr, valueCount_++};
             }
         }
-        return Resolve(NextPlace());
+        return NextPlace();
     }
     Spot NextPlace();
     uint32_t PushValue();
