@@ -34,11 +34,7 @@ uint64_t NamePrefix(const InternedString* entry) noexcept {
     if (entry->length == 0) return 0;
     uint64_t word;
     std::memcpy(&word, entry->Text(), sizeof word);
-    if constexpr (std::endian::native == std::endian::little) {
-        word = ((word & 0x00000000FFFFFFFFull) << 32) | ((word & 0xFFFFFFFF00000000ull) >> 32);
-        word = ((word & 0x0000FFFF0000FFFFull) << 16) | ((word & 0xFFFF0000FFFF0000ull) >> 16);
-        word = ((word & 0x00FF00FF00FF00FFull) << 8) | ((word & 0xFF00FF00FF00FF00ull) >> 8);
-    }
+    if constexpr (std::endian::native == std::endian::little) word = __builtin_bswap64(word);
     return entry->length >= 8 ? word : word & ~(~uint64_t{0} >> (8 * entry->length));
 }
 
@@ -130,6 +126,7 @@ size_t PropertyBuilder::Open(bool isCollection) {
 }
 
 void PropertyBuilder::Key(std::string_view name) {
+    if (open_.empty() || open_.back().isCollection) return;
     Frame& top = open_.back();
     if (top.direct) {
         keyed_ = {&Resolve(top.at).Member(name), kNoSlot};
@@ -175,6 +172,7 @@ void PropertyBuilder::Key(std::string_view name) {
 }
 
 void PropertyBuilder::End() {
+    if (open_.empty()) return;
     Frame& top = open_.back();
     if (top.direct) {
     } else if (top.isCollection) {

@@ -69,9 +69,10 @@ public:
     // new one, more when a repeated name's array or object is continued.
     size_t BeginCollection() { return Open(true); }
     size_t BeginStructure() { return Open(false); }
-    // The name of the next value in the innermost open structure.
+    // The name of the next value in the innermost open structure; ignored
+    // when no structure is the innermost open container.
     void Key(std::string_view name);
-    // Closes the innermost open container.
+    // Closes the innermost open container; nothing when none is open.
     void End();
     // Closes every open container.
     void Finish();

@@ -239,6 +239,25 @@ TEST(PropertyBuilderTest, RandomDocumentsMatchThePropertyApi) {
     }
 }
 
+// A key outside a structure and an end with nothing open are ignored:
+// values still go where they would have gone.
+TEST(PropertyBuilderTest, CallsOutOfPlaceAreIgnored) {
+    BindingProperty root;
+    {
+        PropertyBuilder builder(root);
+        builder.End();
+        builder.Key("lost");
+        builder.BeginCollection();
+        builder.Key("lost");
+        builder.Signed(1);
+        builder.End();
+        builder.End();
+    }
+    BindingProperty expected;
+    expected.Append() = 1;
+    EXPECT_EQ(root, expected);
+}
+
 TEST(PropertyBuilderTest, AbandonedBuilderGivesBackWhatItHeld) {
     BindingProperty root;
     {
