@@ -20,6 +20,9 @@ constinit const BindingProperty nullProperty;
 
 }  // namespace
 
+// Read only: a write through it would be a fault, and lands on a read-only page.
+constinit const BindingProperty::CollectionHeader BindingProperty::Operations::kEmptyCollection{nullptr, 0, 0};
+
 const char* BindingPropertyKindName(BindingPropertyKind kind) noexcept {
     auto code = static_cast<uint8_t>(kind);
     return code < kBindingPropertyKindCount ? kKindNames[code] : "";
@@ -234,8 +237,12 @@ BindingProperty& BindingProperty::Append() {
 }
 
 void BindingProperty::Reserve(size_t count) noexcept {
-    if (kind_ != kCollection) return;
-    Operations::Grow(*arena_, *Pointer<CollectionHeader>(), count, true);
+    if (kind_ != kCollection || count == 0) return;
+    try {
+        Operations::Grow(*arena_, *Operations::MakeCollection(*this), count, true);
+    } catch (...) {
+        // Only a hint: a header that cannot be had leaves the collection as it was.
+    }
 }
 
 std::span<const BindingProperty> BindingProperty::Elements() const noexcept {

@@ -213,11 +213,17 @@ void PropertyBuilder::BuildCollection(const Frame& frame, Spot* moved) {
     using Operations = BindingProperty::Operations;
     const uint32_t first = frame.firstValue;
     const uint32_t count = valueCount_ - first;
+    if (count == 0) {
+        BindingProperty& target = Resolve(frame.at);
+        target.Clear();
+        target.payload_ = Operations::Payload(Operations::SharedEmptyCollection());
+        target.kind_ = kCollection;
+        return;
+    }
     auto* header = static_cast<BindingProperty::CollectionHeader*>(arena_->Allocate(sizeof(BindingProperty::CollectionHeader)));
     BindingProperty* elements = nullptr;
     const size_t bytes = size_t{count} * sizeof(BindingProperty);
-    if (count == 0) {
-    } else if (bytes <= detail::kMaxCellSize) {
+    if (bytes <= detail::kMaxCellSize) {
         // Pairs and triples, most arrays: an arena cell, copied in place.
         try {
             elements = static_cast<BindingProperty*>(arena_->Allocate(bytes));

@@ -10,12 +10,13 @@ namespace Korvo {
 
 // ---- building containers
 inline BindingProperty::CollectionHeader* BindingProperty::Operations::NewCollection(PropertyArena& arena, size_t capacity) {
+    if (capacity == 0) return SharedEmptyCollection();
     if (capacity > UINT32_MAX || capacity > SIZE_MAX / sizeof(BindingProperty)) Memory::ThrowBadAlloc();
     auto* header = static_cast<CollectionHeader*>(arena.Allocate(sizeof(CollectionHeader)));
     header->elements = nullptr;
     header->size = 0;
     header->capacity = 0;
-    if (capacity != 0 && !Grow(arena, *header, capacity, true)) {
+    if (!Grow(arena, *header, capacity, true)) {
         arena.Release(header, sizeof(CollectionHeader));
         Memory::ThrowBadAlloc();
     }
@@ -84,9 +85,13 @@ inline void BindingProperty::Operations::SettleRuns(StructureHeader& header) noe
 }
 
 inline BindingProperty::CollectionHeader* BindingProperty::Operations::MakeCollection(BindingProperty& property) {
-    if (property.kind_ == kCollection) return property.Pointer<CollectionHeader>();
-    CollectionHeader* header = NewCollection(EnsureArena(property), 0);
-    property.Clear();
+    const bool shared = property.kind_ == kCollection && property.Pointer<CollectionHeader>() == &kEmptyCollection;
+    if (property.kind_ == kCollection && !shared) return property.Pointer<CollectionHeader>();
+    auto* header = static_cast<CollectionHeader*>(EnsureArena(property).Allocate(sizeof(CollectionHeader)));
+    header->elements = nullptr;
+    header->size = 0;
+    header->capacity = 0;
+    if (!shared) property.Clear();
     property.payload_ = Payload(header);
     property.kind_ = kCollection;
     return header;

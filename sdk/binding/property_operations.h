@@ -207,7 +207,22 @@ struct BindingProperty::Operations {
 
     // ---- building containers
 
+    // Every empty collection that nothing has appended to yet shares one
+    // read-only header: a document's empty arrays cost no cell. It is never
+    // written (MakeCollection gives a property its own header before an
+    // element goes in) and never given back to an arena.
+    static const CollectionHeader kEmptyCollection;
+
+    static CollectionHeader* SharedEmptyCollection() noexcept {
+        return const_cast<CollectionHeader*>(&kEmptyCollection);
+    }
+
+    // Room for capacity elements; the shared empty header for 0.
     static CollectionHeader* NewCollection(PropertyArena& arena, size_t capacity);
+
+    // Gives back a collection's elements array and header; the elements
+    // themselves are released already.
+    static void ReleaseCollectionHeader(PropertyArena* arena, CollectionHeader* header) noexcept;
 
     static StructureHeader* NewStructure(PropertyArena& arena, size_t capacity);
 
@@ -220,6 +235,8 @@ struct BindingProperty::Operations {
     // floor and the square root of the size.
     static void SettleRuns(StructureHeader& header) noexcept;
 
+    // Makes property a Collection if needed and returns its own header, one
+    // that may be written (never the shared empty one).
     static CollectionHeader* MakeCollection(BindingProperty& property);
 
     static StructureHeader* MakeStructure(BindingProperty& property);

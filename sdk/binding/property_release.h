@@ -59,6 +59,13 @@ inline void BindingProperty::Operations::ReleaseElements(PropertyArena* arena, B
     }
 }
 
+inline void BindingProperty::Operations::ReleaseCollectionHeader(PropertyArena* arena,
+                                                                 CollectionHeader* header) noexcept {
+    if (header == &kEmptyCollection) return;
+    ReleaseElements(arena, header->elements, header->capacity);
+    arena->Release(header, sizeof(CollectionHeader));
+}
+
 inline void BindingProperty::Operations::ReleaseStructureHeader(PropertyArena* arena, StructureHeader* header) noexcept {
     ReleaseIndex(arena, header->index, header->capacity);
     arena->Release(header, sizeof(StructureHeader));
@@ -98,8 +105,7 @@ inline void BindingProperty::Operations::ReleaseTree(BindingProperty& root) noex
                 if (element.HasHeapPayload()) ReleaseLeaf(element);
             }
             if (childHeader == nullptr) {
-                ReleaseElements(arena, collection->elements, collection->capacity);
-                arena->Release(collection, sizeof(CollectionHeader));
+                ReleaseCollectionHeader(arena, collection);
                 --depth;
                 continue;
             }
@@ -212,8 +218,7 @@ inline void BindingProperty::Operations::ReleaseDeepTree(BindingProperty& root) 
                 --collection->size;
             }
             if (child == nullptr) {
-                ReleaseElements(arena, collection->elements, collection->capacity);
-                arena->Release(collection, sizeof(CollectionHeader));
+                ReleaseCollectionHeader(arena, collection);
             }
         } else {
             auto* structure = static_cast<StructureHeader*>(header);

@@ -342,6 +342,37 @@ TEST(BindingPropertyTest, CollectionKeepsInsertionOrderAcrossGrowth) {
     for (int i = 0; i < 1000; ++i) EXPECT_THAT(value.At(i).Get("i"), IsSigned(i)) << i;
 }
 
+// Empty collections cost no cell until something goes in, and each one
+// then grows on its own, whichever way it was made empty (set, copied,
+// emptied) and whichever call adds to it.
+TEST(BindingPropertyTest, EmptyCollectionsTakeNoCellAndGrowApart) {
+    BindingProperty root;
+    root.SetStructure();
+    root.Member("a");
+    root.Member("b");
+    const size_t cells = root.Arena()->CellsInUse();
+    root.Member("a").SetCollection();
+    root.Member("b").SetCollection();
+    EXPECT_EQ(root.Arena()->CellsInUse(), cells);
+
+    BindingProperty copy = root;
+    EXPECT_EQ(copy, root);
+    copy.Member("a").Append() = 1;
+    copy.Member("b").Element(1) = 2;
+    root.Member("b").Reserve(4);
+    EXPECT_THAT(root.Get("a"), IsCollection(IsEmpty()));
+    EXPECT_THAT(root.Get("b"), IsCollection(IsEmpty()));
+    EXPECT_THAT(copy.Get("a"), IsCollection(ElementsAre(IsSigned(1))));
+    EXPECT_THAT(copy.Get("b"), IsCollection(ElementsAre(IsEmptyValue(), IsSigned(2))));
+
+    root.Member("b").Append() = 3;
+    EXPECT_THAT(root.Get("b"), IsCollection(ElementsAre(IsSigned(3))));
+    EXPECT_THAT(root.Get("a"), IsCollection(IsEmpty()));
+    root.Member("a").Clear();
+    root.Member("b").Clear();
+    EXPECT_EQ(root.Arena()->CellsInUse(), cells);
+}
+
 TEST(BindingPropertyTest, HugeReserveIsIgnored) {
     BindingProperty value;
     value.SetCollection();
