@@ -21,7 +21,7 @@ constinit const BindingProperty nullProperty;
 }  // namespace
 
 // Read only: a write through it would be a fault, and lands on a read-only page.
-constinit const BindingProperty::CollectionHeader BindingProperty::Operations::kEmptyCollection{nullptr, 0, 0};
+constinit const BindingProperty::CollectionHeader BindingProperty::Operations::kEmptyCollection{0, 0};
 
 const char* BindingPropertyKindName(BindingPropertyKind kind) noexcept {
     auto code = static_cast<uint8_t>(kind);
@@ -214,47 +214,46 @@ const BindingProperty& BindingProperty::Null() noexcept { return nullProperty; }
 const BindingProperty& BindingProperty::At(size_t index) const noexcept {
     if (kind_ != kCollection) return nullProperty;
     const auto* header = Pointer<const CollectionHeader>();
-    return index < header->size ? header->elements[index] : nullProperty;
+    return index < header->size ? header->Elements()[index] : nullProperty;
 }
 
 BindingProperty& BindingProperty::Element(size_t index) {
     CollectionHeader* header = Operations::MakeCollection(*this);
-    if (index < header->size) return header->elements[index];
-    if (index == SIZE_MAX || !Operations::Grow(*arena_, *header, index + 1, false)) Memory::ThrowBadAlloc();
+    if (index < header->size) return header->Elements()[index];
+    if (index == SIZE_MAX) Memory::ThrowBadAlloc();
+    header = Operations::Grow(*this, index + 1, false);
+    if (header == nullptr) Memory::ThrowBadAlloc();
     while (header->size <= index) {
-        new (&header->elements[header->size]) BindingProperty(detail::ChildTag{}, arena_);
+        new (&header->Elements()[header->size]) BindingProperty(detail::ChildTag{}, arena_);
         ++header->size;
     }
-    return header->elements[index];
+    return header->Elements()[index];
 }
 
 BindingProperty& BindingProperty::Append() {
     CollectionHeader* header = Operations::MakeCollection(*this);
-    if (!Operations::Grow(*arena_, *header, size_t{header->size} + 1, false)) Memory::ThrowBadAlloc();
-    BindingProperty* element = new (&header->elements[header->size]) BindingProperty(detail::ChildTag{}, arena_);
+    header = Operations::Grow(*this, size_t{header->size} + 1, false);
+    if (header == nullptr) Memory::ThrowBadAlloc();
+    BindingProperty* element = new (&header->Elements()[header->size]) BindingProperty(detail::ChildTag{}, arena_);
     ++header->size;
     return *element;
 }
 
 void BindingProperty::Reserve(size_t count) noexcept {
-    if (kind_ != kCollection || count == 0) return;
-    try {
-        Operations::Grow(*arena_, *Operations::MakeCollection(*this), count, true);
-    } catch (...) {
-        // Only a hint: a header that cannot be had leaves the collection as it was.
-    }
+    if (kind_ != kCollection) return;
+    Operations::Grow(*this, count, true);
 }
 
 std::span<const BindingProperty> BindingProperty::Elements() const noexcept {
     if (kind_ != kCollection) return {};
     const auto* header = Pointer<const CollectionHeader>();
-    return {header->elements, header->size};
+    return {header->Elements(), header->size};
 }
 
 std::span<BindingProperty> BindingProperty::Elements() noexcept {
     if (kind_ != kCollection) return {};
     auto* header = Pointer<CollectionHeader>();
-    return {header->elements, header->size};
+    return {header->Elements(), header->size};
 }
 
 // -------------------------------------------------------------- structures

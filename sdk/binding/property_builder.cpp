@@ -220,32 +220,20 @@ void PropertyBuilder::BuildCollection(const Frame& frame, Spot* moved) {
         target.kind_ = kCollection;
         return;
     }
-    auto* header = static_cast<BindingProperty::CollectionHeader*>(arena_->Allocate(sizeof(BindingProperty::CollectionHeader)));
-    BindingProperty* elements = nullptr;
-    const size_t bytes = size_t{count} * sizeof(BindingProperty);
-    if (bytes <= detail::kMaxCellSize) {
-        // Pairs and triples, most arrays: an arena cell, copied in place.
-        try {
-            elements = static_cast<BindingProperty*>(arena_->Allocate(bytes));
-        } catch (...) {
-            arena_->Release(header, sizeof(BindingProperty::CollectionHeader));
-            throw;
-        }
-        const BindingProperty* source = &values_[first];
-        for (uint32_t i = 0; i < count && i * sizeof(BindingProperty) < detail::kMaxCellSize; ++i) {
+    BindingProperty::CollectionHeader* header = Operations::NewCollection(*arena_, count);
+    BindingProperty* elements = header->Elements();
+    const BindingProperty* source = &values_[first];
+    if (BindingProperty::CollectionHeader::Bytes(count) <= detail::kMaxCellSize) {
+        // Pairs and triples, most arrays: a bounded copy the compiler
+        // unrolls, where a copy of any length would be a call.
+        constexpr size_t kMost = (detail::kMaxCellSize - sizeof(BindingProperty::CollectionHeader)) / sizeof(BindingProperty);
+        for (uint32_t i = 0; i < count && i < kMost; ++i) {
             std::memcpy(static_cast<void*>(&elements[i]), &source[i], sizeof(BindingProperty));
         }
     } else {
-        elements = static_cast<BindingProperty*>(arena_->AllocateBlock(bytes));
-        if (elements == nullptr) {
-            arena_->Release(header, sizeof(BindingProperty::CollectionHeader));
-            Memory::ThrowBadAlloc();
-        }
-        std::memcpy(static_cast<void*>(elements), &values_[first], bytes);
+        std::memcpy(static_cast<void*>(elements), source, size_t{count} * sizeof(BindingProperty));
     }
-    header->elements = elements;
     header->size = count;
-    header->capacity = count;
     if (moved != nullptr && moved->pointer == nullptr && moved->slot != kNoSlot && moved->slot >= first) {
         *moved = {&elements[moved->slot - first], kNoSlot};
     }
@@ -309,7 +297,10 @@ void PropertyBuilder::Order(const Frame& frame, MemberCell** index) {
     Shape* shape = nullptr;
     if (shapes_ != nullptr && count <= kShapeMembers) {
         const auto address = [](const InternedString* entry) { return reinterpret_cast<uintptr_t>(entry); };
-        const size_t slot = (count ^ (address(names[0]) >> 4) ^ (address(names[count - 1]) >> 6)) % kShapeSlots;
+        // Entry addresses differ in their middle bits: a multiply brings
+        // those to the top, which picks the slot.
+        const uint64_t key = (address(names[0]) ^ (address(names[count - 1]) << 7)) + count;
+        const size_t slot = static_cast<size_t>((key * 0x9E3779B97F4A7C15u) >> 60) % kShapeSlots;
         shape = &shapes_[slot];
         if (shape->count == count && std::memcmp(shape->names, names, count * sizeof(InternedString*)) == 0) {
             for (size_t i = 0; i < count; ++i) index[i] = cells_[shape->order[i]];

@@ -116,7 +116,7 @@ private:
     // the same names in the same order closed: objects in arrays mostly
     // repeat their names, and then need no sort. Holds a reference to each
     // name, so an entry cannot be freed and reused for another text.
-    static constexpr size_t kShapeSlots = 8;
+    static constexpr size_t kShapeSlots = 16;
     static constexpr size_t kShapeMembers = 64;
     struct Shape {
         uint32_t count = 0;

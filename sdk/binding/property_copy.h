@@ -53,8 +53,8 @@ inline void BindingProperty::Operations::CopyNode(BindingProperty& target, const
             target.payload_ = Payload(to);
             target.kind_ = kCollection;
             for (uint32_t i = 0; i < from->size; ++i) {
-                const BindingProperty& element = from->elements[i];
-                BindingProperty* copy = new (&to->elements[i]) BindingProperty(detail::ChildTag{}, target.arena_);
+                const BindingProperty& element = from->Elements()[i];
+                BindingProperty* copy = new (&to->Elements()[i]) BindingProperty(detail::ChildTag{}, target.arena_);
                 ++to->size;
                 if (element.HasHeapPayload()) {
                     work.emplace_back(copy, &element);
@@ -122,9 +122,9 @@ inline bool BindingProperty::Operations::Holds(const BindingProperty& container,
         pending.pop_back();
         if (node->kind_ == kCollection) {
             const auto* header = node->Pointer<const CollectionHeader>();
-            if (target >= header->elements && target < header->elements + header->size) return true;
+            if (target >= header->Elements() && target < header->Elements() + header->size) return true;
             for (uint32_t i = 0; i < header->size; ++i) {
-                if (IsContainer(header->elements[i])) pending.push_back(&header->elements[i]);
+                if (IsContainer(header->Elements()[i])) pending.push_back(&header->Elements()[i]);
             }
         } else if (node->kind_ == kStructure) {
             const auto* header = node->Pointer<const StructureHeader>();
@@ -155,7 +155,7 @@ inline bool BindingProperty::Operations::EqualNode(const BindingProperty& a, con
             const auto* left = a.Pointer<const CollectionHeader>();
             const auto* right = b.Pointer<const CollectionHeader>();
             if (left->size != right->size) return false;
-            for (uint32_t i = 0; i < left->size; ++i) work.emplace_back(&left->elements[i], &right->elements[i]);
+            for (uint32_t i = 0; i < left->size; ++i) work.emplace_back(&left->Elements()[i], &right->Elements()[i]);
             return true;
         }
         case kStructure: {

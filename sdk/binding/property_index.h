@@ -11,15 +11,15 @@ namespace Korvo {
 // ---- building containers
 inline BindingProperty::CollectionHeader* BindingProperty::Operations::NewCollection(PropertyArena& arena, size_t capacity) {
     if (capacity == 0) return SharedEmptyCollection();
-    if (capacity > UINT32_MAX || capacity > SIZE_MAX / sizeof(BindingProperty)) Memory::ThrowBadAlloc();
-    auto* header = static_cast<CollectionHeader*>(arena.Allocate(sizeof(CollectionHeader)));
-    header->elements = nullptr;
-    header->size = 0;
-    header->capacity = 0;
-    if (!Grow(arena, *header, capacity, true)) {
-        arena.Release(header, sizeof(CollectionHeader));
+    if (capacity > UINT32_MAX || capacity > (SIZE_MAX - sizeof(CollectionHeader)) / sizeof(BindingProperty)) {
         Memory::ThrowBadAlloc();
     }
+    const size_t bytes = CollectionHeader::Bytes(capacity);
+    void* room = bytes <= detail::kMaxCellSize ? arena.Allocate(bytes) : arena.AllocateBlock(bytes);
+    if (room == nullptr) Memory::ThrowBadAlloc();
+    auto* header = static_cast<CollectionHeader*>(room);
+    header->size = 0;
+    header->capacity = static_cast<uint32_t>(capacity);
     return header;
 }
 
@@ -85,16 +85,12 @@ inline void BindingProperty::Operations::SettleRuns(StructureHeader& header) noe
 }
 
 inline BindingProperty::CollectionHeader* BindingProperty::Operations::MakeCollection(BindingProperty& property) {
-    const bool shared = property.kind_ == kCollection && property.Pointer<CollectionHeader>() == &kEmptyCollection;
-    if (property.kind_ == kCollection && !shared) return property.Pointer<CollectionHeader>();
-    auto* header = static_cast<CollectionHeader*>(EnsureArena(property).Allocate(sizeof(CollectionHeader)));
-    header->elements = nullptr;
-    header->size = 0;
-    header->capacity = 0;
-    if (!shared) property.Clear();
-    property.payload_ = Payload(header);
+    if (property.kind_ == kCollection) return property.Pointer<CollectionHeader>();
+    EnsureArena(property);
+    property.Clear();
+    property.payload_ = Payload(SharedEmptyCollection());
     property.kind_ = kCollection;
-    return header;
+    return SharedEmptyCollection();
 }
 
 inline StructureHeader* BindingProperty::Operations::MakeStructure(BindingProperty& property) {
@@ -137,48 +133,54 @@ inline BindingProperty& BindingProperty::Operations::InsertMember(BindingPropert
     return cell->value;
 }
 
-// Room for at least needed elements; false when the array cannot grow (the
+// Room for at least needed elements; null when the array cannot grow (the
 // collection is unchanged then).
-inline bool BindingProperty::Operations::Grow(PropertyArena& arena, CollectionHeader& header, size_t needed,
-                                              bool exact) noexcept {
-    if (needed <= header.capacity) return true;
-    constexpr size_t kLimit = std::min<size_t>(UINT32_MAX, SIZE_MAX / sizeof(BindingProperty));
-    if (needed > kLimit) return false;
+inline BindingProperty::CollectionHeader* BindingProperty::Operations::Grow(BindingProperty& property, size_t needed,
+                                                                          bool exact) noexcept {
+    CollectionHeader* const header = property.Pointer<CollectionHeader>();
+    if (needed <= header->capacity) return header;
+    constexpr size_t kLimit =
+        std::min<size_t>(UINT32_MAX, (SIZE_MAX - sizeof(CollectionHeader)) / sizeof(BindingProperty));
+    if (needed > kLimit) return nullptr;
     size_t capacity = needed;
     if (!exact) {
         // Doubling from 2: pairs (coordinates, key and value) are the
         // most common small arrays and take no more than they hold.
-        size_t doubled = header.capacity < kLimit / 2 ? size_t{header.capacity} * 2 : kLimit;
+        const size_t doubled = header->capacity < kLimit / 2 ? size_t{header->capacity} * 2 : kLimit;
         capacity = std::max<size_t>({needed, doubled, kFirstCapacity});
     }
-    const bool wasCell = size_t{header.capacity} * sizeof(BindingProperty) <= detail::kMaxCellSize;
+    PropertyArena& arena = *property.arena_;
+    const bool wasCell = header == &kEmptyCollection || CollectionHeader::Bytes(header->capacity) <= detail::kMaxCellSize;
     void* grown = nullptr;
-    if (capacity * sizeof(BindingProperty) <= detail::kMaxCellSize) {
+    if (CollectionHeader::Bytes(capacity) <= detail::kMaxCellSize) {
         try {
-            grown = arena.Allocate(capacity * sizeof(BindingProperty));
+            grown = arena.Allocate(CollectionHeader::Bytes(capacity));
         } catch (...) {
-            return false;
+            return nullptr;
         }
     } else if (!wasCell) {
-        grown = arena.ReallocateBlock(header.elements, capacity * sizeof(BindingProperty));
+        grown = arena.ReallocateBlock(header, CollectionHeader::Bytes(capacity));
         if (grown == nullptr && capacity != needed) {
             capacity = needed;
-            grown = arena.ReallocateBlock(header.elements, capacity * sizeof(BindingProperty));
+            grown = arena.ReallocateBlock(header, CollectionHeader::Bytes(capacity));
         }
-        if (grown == nullptr) return false;
-        header.elements = static_cast<BindingProperty*>(grown);
-        header.capacity = static_cast<uint32_t>(capacity);
-        return true;
+        if (grown == nullptr) return nullptr;
+        auto* moved = static_cast<CollectionHeader*>(grown);
+        moved->capacity = static_cast<uint32_t>(capacity);
+        property.payload_ = Payload(moved);
+        return moved;
     } else {
-        grown = arena.AllocateBlock(capacity * sizeof(BindingProperty));
-        if (grown == nullptr) return false;
+        grown = arena.AllocateBlock(CollectionHeader::Bytes(capacity));
+        if (grown == nullptr) return nullptr;
     }
-    // From a cell (or nothing) to a new block: the elements move bytewise.
-    if (header.size != 0) std::memcpy(grown, header.elements, header.size * sizeof(BindingProperty));
-    ReleaseElements(&arena, header.elements, header.capacity);
-    header.elements = static_cast<BindingProperty*>(grown);
-    header.capacity = static_cast<uint32_t>(capacity);
-    return true;
+    // From a cell (or the shared header) to new room: header and elements
+    // move bytewise.
+    auto* moved = static_cast<CollectionHeader*>(grown);
+    std::memcpy(grown, header, CollectionHeader::Bytes(header->size));
+    moved->capacity = static_cast<uint32_t>(capacity);
+    ReleaseCollectionHeader(&arena, header);
+    property.payload_ = Payload(moved);
+    return moved;
 }
 
 }  // namespace Korvo

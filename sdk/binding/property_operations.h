@@ -123,15 +123,23 @@ using detail::FindMember;
 using detail::MemberSearch;
 using detail::SearchMember;
 
-// The header of a Collection: the elements live in an arena cell while they
-// fit one (most arrays are pairs and triples, which then cost no heap block
-// of their own), else on the ordinary heap, and are moved bytewise when the
-// array grows (a property holds no pointer into
-// itself or its siblings, only to its arena and its own payload).
+// The header of a Collection, with its elements right behind it: one arena
+// cell while they fit one (most arrays are pairs and triples), else one
+// block on the ordinary heap. Header and elements move together, bytewise,
+// when the array grows (a property holds no pointer into itself or its
+// siblings, only to its arena and its own payload), and the collection's
+// payload follows them.
 struct BindingProperty::CollectionHeader {
-    BindingProperty* elements;
     uint32_t size;
     uint32_t capacity;
+
+    BindingProperty* Elements() noexcept { return reinterpret_cast<BindingProperty*>(this + 1); }
+    const BindingProperty* Elements() const noexcept { return reinterpret_cast<const BindingProperty*>(this + 1); }
+
+    // The bytes of a header with room for capacity elements.
+    static constexpr size_t Bytes(size_t capacity) noexcept {
+        return sizeof(CollectionHeader) + capacity * sizeof(BindingProperty);
+    }
 };
 
 // Every payload header is one arena cell.
@@ -145,7 +153,7 @@ static_assert(sizeof(BindingProperty::Blob) == 12, "begin, end, capacity");
 
 // Everything that walks a tree, kept out of the class definition.
 struct BindingProperty::Operations {
-    static_assert(sizeof(CollectionHeader) <= detail::kMaxCellSize);
+    static_assert(sizeof(CollectionHeader) % alignof(BindingProperty) == 0, "the elements behind the header are aligned");
 
     static bool IsContainer(const BindingProperty& property) noexcept {
         return property.kind_ == kCollection || property.kind_ == kStructure;
@@ -220,8 +228,8 @@ struct BindingProperty::Operations {
     // Room for capacity elements; the shared empty header for 0.
     static CollectionHeader* NewCollection(PropertyArena& arena, size_t capacity);
 
-    // Gives back a collection's elements array and header; the elements
-    // themselves are released already.
+    // Gives back a collection's header and the room of its elements; the
+    // elements themselves are released already.
     static void ReleaseCollectionHeader(PropertyArena* arena, CollectionHeader* header) noexcept;
 
     static StructureHeader* NewStructure(PropertyArena& arena, size_t capacity);
@@ -235,8 +243,8 @@ struct BindingProperty::Operations {
     // floor and the square root of the size.
     static void SettleRuns(StructureHeader& header) noexcept;
 
-    // Makes property a Collection if needed and returns its own header, one
-    // that may be written (never the shared empty one).
+    // Makes property a Collection if needed (with the shared empty header)
+    // and returns its header.
     static CollectionHeader* MakeCollection(BindingProperty& property);
 
     static StructureHeader* MakeStructure(BindingProperty& property);
@@ -246,10 +254,11 @@ struct BindingProperty::Operations {
     static BindingProperty& InsertMember(BindingProperty& property, StructureHeader& header, std::string_view name,
                                          const MemberSearch& search);
 
-    // Room for at least needed elements; throws std::bad_alloc when the
-    // array cannot grow (the collection is unchanged then).
-    static bool Grow(PropertyArena& arena, CollectionHeader& header, size_t needed, bool exact) noexcept;
-    static void ReleaseElements(PropertyArena* arena, BindingProperty* elements, size_t capacity) noexcept;
+    // Room for at least needed elements in the collection property: its
+    // header moves when it grows (never the shared one, which is replaced).
+    // Returns the header, or null when the array cannot grow (the
+    // collection is unchanged then).
+    static CollectionHeader* Grow(BindingProperty& property, size_t needed, bool exact) noexcept;
 
     // ---- copying
 

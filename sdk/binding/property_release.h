@@ -48,22 +48,15 @@ inline void BindingProperty::Operations::ReleaseIndex(PropertyArena* arena, Memb
     }
 }
 
-inline void BindingProperty::Operations::ReleaseElements(PropertyArena* arena, BindingProperty* elements,
-                                                         size_t capacity) noexcept {
-    if (elements == nullptr) return;
-    const size_t bytes = capacity * sizeof(BindingProperty);
-    if (bytes <= detail::kMaxCellSize) {
-        arena->Release(elements, bytes);
-    } else {
-        arena->FreeBlock(elements);
-    }
-}
-
 inline void BindingProperty::Operations::ReleaseCollectionHeader(PropertyArena* arena,
                                                                  CollectionHeader* header) noexcept {
     if (header == &kEmptyCollection) return;
-    ReleaseElements(arena, header->elements, header->capacity);
-    arena->Release(header, sizeof(CollectionHeader));
+    const size_t bytes = CollectionHeader::Bytes(header->capacity);
+    if (bytes <= detail::kMaxCellSize) {
+        arena->Release(header, bytes);
+    } else {
+        arena->FreeBlock(header);
+    }
 }
 
 inline void BindingProperty::Operations::ReleaseStructureHeader(PropertyArena* arena, StructureHeader* header) noexcept {
@@ -96,7 +89,7 @@ inline void BindingProperty::Operations::ReleaseTree(BindingProperty& root) noex
         if (level.kind == kCollection) {
             auto* collection = static_cast<CollectionHeader*>(level.header);
             while (collection->size != 0) {
-                BindingProperty& element = collection->elements[--collection->size];
+                BindingProperty& element = collection->Elements()[--collection->size];
                 if (IsContainer(element)) {
                     childHeader = element.Pointer<void>();
                     childKind = element.kind_;
@@ -163,7 +156,7 @@ inline void BindingProperty::Operations::DestroyBlobs(BindingProperty& root) noe
         if (level.kind == kCollection) {
             auto* collection = static_cast<CollectionHeader*>(level.header);
             while (level.next != collection->size) {
-                BindingProperty& element = collection->elements[level.next++];
+                BindingProperty& element = collection->Elements()[level.next++];
                 if (IsContainer(element)) {
                     child = &element;
                     break;
@@ -209,7 +202,7 @@ inline void BindingProperty::Operations::ReleaseDeepTree(BindingProperty& root) 
         if (kind == kCollection) {
             auto* collection = static_cast<CollectionHeader*>(header);
             while (collection->size != 0) {
-                BindingProperty& element = collection->elements[collection->size - 1];
+                BindingProperty& element = collection->Elements()[collection->size - 1];
                 if (IsContainer(element)) {
                     child = &element;
                     break;
