@@ -272,7 +272,7 @@ BindingProperty& BindingProperty::Member(std::string_view name) {
     StructureHeader* header = Operations::MakeStructure(*this);
     const MemberSearch search = SearchMember(*header, name);
     if (search.found != nullptr) return search.found->value;
-    return Operations::InsertMember(*this, *header, name, search);
+    return Operations::InsertMember(*this, name, search);
 }
 
 // -------------------------------------------------------------- comparison

@@ -410,12 +410,20 @@ struct MemberCell {
 // large one takes new members into the second run, which is merged into the
 // first once it outgrows the square root of the size, so that any order of
 // insertion costs O(n sqrt n) moves of pointers at worst, and sorted input
-// costs none.
-struct StructureHeader {
-    MemberCell** index;  // an arena cell while it fits one, else a heap block
+// costs none. The index follows the header in one arena cell while they fit
+// one, else in one heap block; both move together when the index grows.
+struct alignas(alignof(MemberCell*)) StructureHeader {
     uint32_t size;
     uint32_t sorted;
     uint32_t capacity;
+
+    MemberCell** Index() noexcept { return reinterpret_cast<MemberCell**>(this + 1); }
+    MemberCell* const* Index() const noexcept { return reinterpret_cast<MemberCell* const*>(this + 1); }
+
+    // The bytes of a header with room for capacity index entries.
+    static constexpr size_t Bytes(size_t capacity) noexcept {
+        return sizeof(StructureHeader) + capacity * sizeof(MemberCell*);
+    }
 };
 
 inline bool MemberNameLess(const MemberCell* a, const MemberCell* b) noexcept {
@@ -487,12 +495,12 @@ public:
     explicit BindingMemberRange(const detail::StructureHeader* header) noexcept : header_(header) {}
     iterator begin() const noexcept {
         if (header_ == nullptr) return iterator();
-        MemberCell* const* index = header_->index;
+        MemberCell* const* index = header_->Index();
         return iterator(index, index + header_->sorted, index + header_->sorted, index + header_->size);
     }
     iterator end() const noexcept {
         if (header_ == nullptr) return iterator();
-        MemberCell* const* index = header_->index;
+        MemberCell* const* index = header_->Index();
         return iterator(index + header_->sorted, index + header_->sorted, index + header_->size,
                         index + header_->size);
     }

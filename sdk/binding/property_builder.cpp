@@ -257,7 +257,10 @@ void PropertyBuilder::BuildStructure(const Frame& frame, Spot* moved) {
         if (shapes_ == nullptr && count >= 2 && count <= kShapeMembers && ++structuresBuilt_ >= kStructuresBeforeShapes) {
             shapes_ = static_cast<Shape*>(Memory::Allocate(kShapeSlots * sizeof(Shape)));
             if (shapes_ == nullptr) Memory::ThrowBadAlloc();
-            for (size_t slot = 0; slot < kShapeSlots; ++slot) shapes_[slot].count = 0;
+            for (size_t slot = 0; slot < kShapeSlots; ++slot) {
+                shapes_[slot].count = 0;
+                shapes_[slot].used = 0;
+            }
         }
         for (size_t i = 0; i < count; ++i) cells_.push_back(static_cast<MemberCell*>(arena_->Allocate(sizeof(MemberCell))));
     } catch (...) {
@@ -274,7 +277,7 @@ void PropertyBuilder::BuildStructure(const Frame& frame, Spot* moved) {
     if (moved != nullptr && moved->pointer == nullptr && moved->slot != kNoSlot && moved->slot >= firstValue) {
         *moved = {&cells_[moved->slot - firstValue]->value, kNoSlot};
     }
-    Order(frame, header->index);
+    Order(frame, header->Index());
     header->size = static_cast<uint32_t>(count);
     header->sorted = static_cast<uint32_t>(count);
     names_.truncate(firstName);
@@ -296,16 +299,25 @@ void PropertyBuilder::Order(const Frame& frame, MemberCell** index) {
     }
     Shape* shape = nullptr;
     if (shapes_ != nullptr && count <= kShapeMembers) {
-        const auto address = [](const InternedString* entry) { return reinterpret_cast<uintptr_t>(entry); };
-        // Entry addresses differ in their middle bits: a multiply brings
-        // those to the top, which picks the slot.
-        const uint64_t key = (address(names[0]) ^ (address(names[count - 1]) << 7)) + count;
-        const size_t slot = static_cast<size_t>((key * 0x9E3779B97F4A7C15u) >> 60) % kShapeSlots;
-        shape = &shapes_[slot];
-        if (shape->count == count && std::memcmp(shape->names, names, count * sizeof(InternedString*)) == 0) {
-            for (size_t i = 0; i < count; ++i) index[i] = cells_[shape->order[i]];
+        // Two slots a shape may take, by the names' hashes rather than their
+        // addresses, so which shapes meet depends on the document alone; a
+        // new shape takes the one of the two used longer ago.
+        const uint32_t key = (names[0]->hash ^ (names[count - 1]->hash * 0x9E3779B1u)) + static_cast<uint32_t>(count);
+        const uint32_t mixed = key * 0x9E3779B1u;
+        const uint32_t now = ++shapeClock_;
+        const auto matches = [names, count](const Shape& candidate) {
+            return candidate.count == count &&
+                   std::memcmp(candidate.names, names, count * sizeof(InternedString*)) == 0;
+        };
+        Shape* const first = &shapes_[(mixed >> 28) % kShapeSlots];
+        Shape* const second = &shapes_[(mixed >> 24) % kShapeSlots];
+        Shape* const found = matches(*first) ? first : matches(*second) ? second : nullptr;
+        if (found != nullptr) {
+            found->used = now;
+            for (size_t i = 0; i < count; ++i) index[i] = cells_[found->order[i]];
             return;
         }
+        shape = first->used <= second->used ? first : second;
     }
     order_.clear();
     for (size_t i = 0; i < count; ++i) order_.push_back({NamePrefix(names[i]), static_cast<uint32_t>(i)});
@@ -332,6 +344,7 @@ void PropertyBuilder::Order(const Frame& frame, MemberCell** index) {
             shape->order[i] = static_cast<uint8_t>(order_[i].position);
         }
         shape->count = static_cast<uint32_t>(count);
+        shape->used = shapeClock_;
     }
 }
 

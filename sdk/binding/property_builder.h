@@ -120,6 +120,7 @@ private:
     static constexpr size_t kShapeMembers = 64;
     struct Shape {
         uint32_t count = 0;
+        uint32_t used = 0;  // shapeClock_ when last made or matched
         detail::InternedString* names[kShapeMembers];
         uint8_t order[kShapeMembers];
     };
@@ -190,6 +191,7 @@ private:
     // kShapeSlots, made once a few structures have closed.
     Shape* shapes_ = nullptr;
     uint32_t structuresBuilt_ = 0;
+    uint32_t shapeClock_ = 0;  // structures ordered since the shapes were made
 };
 
 }  // namespace Korvo

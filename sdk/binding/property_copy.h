@@ -83,7 +83,7 @@ inline void BindingProperty::Operations::CopyNode(BindingProperty& target, const
                 }
                 cell->name = copiedName;
                 new (&cell->value) BindingProperty(detail::ChildTag{}, target.arena_);
-                to->index[to->size++] = cell;
+                to->Index()[to->size++] = cell;
                 to->sorted = to->size;
                 BindingProperty& copy = cell->value;
                 if (member.HasHeapPayload()) {
@@ -129,7 +129,7 @@ inline bool BindingProperty::Operations::Holds(const BindingProperty& container,
         } else if (node->kind_ == kStructure) {
             const auto* header = node->Pointer<const StructureHeader>();
             for (uint32_t i = 0; i < header->size; ++i) {
-                const BindingProperty& member = header->index[i]->value;
+                const BindingProperty& member = header->Index()[i]->value;
                 if (&member == target) return true;
                 if (IsContainer(member)) pending.push_back(&member);
             }

@@ -24,51 +24,66 @@ inline BindingProperty::CollectionHeader* BindingProperty::Operations::NewCollec
 }
 
 inline StructureHeader* BindingProperty::Operations::NewStructure(PropertyArena& arena, size_t capacity) {
-    auto* header = static_cast<StructureHeader*>(arena.Allocate(sizeof(StructureHeader)));
-    header->index = nullptr;
+    if (capacity > UINT32_MAX || capacity > (SIZE_MAX - sizeof(StructureHeader)) / sizeof(MemberCell*)) {
+        Memory::ThrowBadAlloc();
+    }
+    const size_t bytes = StructureHeader::Bytes(capacity);
+    void* room = bytes <= detail::kMaxCellSize ? arena.Allocate(bytes) : arena.AllocateBlock(bytes);
+    if (room == nullptr) Memory::ThrowBadAlloc();
+    auto* header = static_cast<StructureHeader*>(room);
     header->size = 0;
     header->sorted = 0;
-    header->capacity = 0;
-    if (capacity != 0) {
-        try {
-            GrowIndex(arena, *header, capacity, true);
-        } catch (...) {
-            arena.Release(header, sizeof(StructureHeader));
-            throw;
-        }
-    }
+    header->capacity = static_cast<uint32_t>(capacity);
     return header;
 }
 
 // Room for at least needed index entries; throws std::bad_alloc when the
-// index cannot grow (the structure is unchanged then). Small indexes
-// are arena cells, so a small structure costs no heap block.
-inline void BindingProperty::Operations::GrowIndex(PropertyArena& arena, StructureHeader& header, size_t needed, bool exact) {
-    if (needed <= header.capacity) return;
-    constexpr size_t kLimit = std::min<size_t>(UINT32_MAX, SIZE_MAX / sizeof(MemberCell*));
+// index cannot grow (the structure is unchanged then). Small structures
+// are arena cells, header and index together, and cost no heap block.
+inline StructureHeader* BindingProperty::Operations::GrowIndex(BindingProperty& property, size_t needed, bool exact) {
+    StructureHeader* const header = property.Pointer<StructureHeader>();
+    if (needed <= header->capacity) return header;
+    constexpr size_t kLimit =
+        std::min<size_t>(UINT32_MAX, (SIZE_MAX - sizeof(StructureHeader)) / sizeof(MemberCell*));
     if (needed > kLimit) Memory::ThrowBadAlloc();
     size_t capacity = needed;
     if (!exact) {
-        const size_t doubled = header.capacity < kLimit / 2 ? size_t{header.capacity} * 2 : kLimit;
+        const size_t doubled = header->capacity < kLimit / 2 ? size_t{header->capacity} * 2 : kLimit;
         capacity = std::max<size_t>({needed, doubled, kFirstMemberCapacity});
     }
-    void* grown;
-    if (capacity * sizeof(MemberCell*) <= detail::kMaxCellSize) {
-        grown = arena.Allocate(capacity * sizeof(MemberCell*));
-    } else {
-        grown = arena.AllocateBlock(capacity * sizeof(MemberCell*));
+    PropertyArena& arena = *property.arena_;
+    const bool wasCell = StructureHeader::Bytes(header->capacity) <= detail::kMaxCellSize;
+    void* grown = nullptr;
+    if (StructureHeader::Bytes(capacity) <= detail::kMaxCellSize) {
+        grown = arena.Allocate(StructureHeader::Bytes(capacity));
+    } else if (!wasCell) {
+        grown = arena.ReallocateBlock(header, StructureHeader::Bytes(capacity));
         if (grown == nullptr && capacity != needed) {
             capacity = needed;
-            grown = capacity * sizeof(MemberCell*) <= detail::kMaxCellSize
-                        ? arena.Allocate(capacity * sizeof(MemberCell*))
-                        : arena.AllocateBlock(capacity * sizeof(MemberCell*));
+            grown = arena.ReallocateBlock(header, StructureHeader::Bytes(capacity));
+        }
+        if (grown == nullptr) Memory::ThrowBadAlloc();
+        auto* moved = static_cast<StructureHeader*>(grown);
+        moved->capacity = static_cast<uint32_t>(capacity);
+        property.payload_ = Payload(moved);
+        return moved;
+    } else {
+        grown = arena.AllocateBlock(StructureHeader::Bytes(capacity));
+        if (grown == nullptr && capacity != needed) {
+            capacity = needed;
+            grown = StructureHeader::Bytes(capacity) <= detail::kMaxCellSize
+                        ? arena.Allocate(StructureHeader::Bytes(capacity))
+                        : arena.AllocateBlock(StructureHeader::Bytes(capacity));
         }
         if (grown == nullptr) Memory::ThrowBadAlloc();
     }
-    if (header.size != 0) std::memcpy(grown, header.index, header.size * sizeof(MemberCell*));
-    ReleaseIndex(&arena, header.index, header.capacity);
-    header.index = static_cast<MemberCell**>(grown);
-    header.capacity = static_cast<uint32_t>(capacity);
+    // From a cell to new room: header and index move bytewise.
+    std::memcpy(grown, header, StructureHeader::Bytes(header->size));
+    auto* moved = static_cast<StructureHeader*>(grown);
+    moved->capacity = static_cast<uint32_t>(capacity);
+    ReleaseStructureHeader(&arena, header);
+    property.payload_ = Payload(moved);
+    return moved;
 }
 
 // Merges the second run into the first once it has outgrown both its
@@ -76,7 +91,7 @@ inline void BindingProperty::Operations::GrowIndex(PropertyArena& arena, Structu
 inline void BindingProperty::Operations::SettleRuns(StructureHeader& header) noexcept {
     const size_t second = header.size - header.sorted;
     if (second <= kSingleRunMembers || uint64_t{second} * second <= header.size) return;
-    MemberCell** const index = header.index;
+    MemberCell** const index = header.Index();
     if (header.sorted != 0 && !detail::MemberNameLess(index[header.sorted - 1], index[header.sorted])) {
         // Without a buffer the merge is slower, never wrong.
         std::inplace_merge(index, index + header.sorted, index + header.size, detail::MemberNameLess);
@@ -104,21 +119,23 @@ inline StructureHeader* BindingProperty::Operations::MakeStructure(BindingProper
 
 // A new Empty member under name (interned here), at its place in the
 // index; search says name is not a member yet and where it goes.
-inline BindingProperty& BindingProperty::Operations::InsertMember(BindingProperty& property, StructureHeader& header, std::string_view name,
-                                     const MemberSearch& search) {
+inline BindingProperty& BindingProperty::Operations::InsertMember(BindingProperty& property, std::string_view name,
+                                                                  const MemberSearch& search) {
     PropertyArena& arena = *property.arena_;
     InternedString* entry = arena.Intern(name);
     MemberCell* cell;
+    StructureHeader* grown;
     try {
-        GrowIndex(arena, header, size_t{header.size} + 1, false);
+        grown = GrowIndex(property, size_t{property.Pointer<StructureHeader>()->size} + 1, false);
         cell = static_cast<MemberCell*>(arena.Allocate(sizeof(MemberCell)));
     } catch (...) {
         arena.ReleaseString(entry);
         throw;
     }
+    StructureHeader& header = *grown;
     cell->name = entry;
     new (&cell->value) BindingProperty(detail::ChildTag{}, &arena);
-    MemberCell** const index = header.index;
+    MemberCell** const index = header.Index();
     MemberCell** position;
     if (header.sorted == header.size && header.size < kSingleRunMembers) {
         position = index + search.firstRunPosition;

@@ -79,7 +79,7 @@ inline bool SameName(const MemberCell* cell, std::string_view name) noexcept {
 }
 
 // The first position in the run [first, last) whose name is not below name.
-inline MemberCell** LowerBound(MemberCell** first, MemberCell** last, std::string_view name) noexcept {
+inline MemberCell* const* LowerBound(MemberCell* const* first, MemberCell* const* last, std::string_view name) noexcept {
     size_t count = static_cast<size_t>(last - first);
     while (count != 0) {
         const size_t half = count / 2;
@@ -101,13 +101,13 @@ struct MemberSearch {
 };
 
 inline MemberSearch SearchMember(const StructureHeader& header, std::string_view name) noexcept {
-    MemberCell** const index = header.index;
-    MemberCell** const firstEnd = index + header.sorted;
-    MemberCell** const secondEnd = index + header.size;
-    MemberCell** first = LowerBound(index, firstEnd, name);
+    MemberCell* const* const index = header.Index();
+    MemberCell* const* const firstEnd = index + header.sorted;
+    MemberCell* const* const secondEnd = index + header.size;
+    MemberCell* const* first = LowerBound(index, firstEnd, name);
     const auto firstPosition = static_cast<size_t>(first - index);
     if (first != firstEnd && SameName(*first, name)) return {*first, firstPosition, 0};
-    MemberCell** second = firstEnd == secondEnd ? secondEnd : LowerBound(firstEnd, secondEnd, name);
+    MemberCell* const* second = firstEnd == secondEnd ? secondEnd : LowerBound(firstEnd, secondEnd, name);
     const auto secondPosition = static_cast<size_t>(second - index);
     if (second != secondEnd && SameName(*second, name)) return {*second, firstPosition, secondPosition};
     return {nullptr, firstPosition, secondPosition};
@@ -189,7 +189,6 @@ struct BindingProperty::Operations {
     // Gives back a member's name and cell; its value is Empty already.
     static void ReleaseMemberCell(PropertyArena* arena, MemberCell* cell) noexcept;
 
-    static void ReleaseIndex(PropertyArena* arena, MemberCell** index, size_t capacity) noexcept;
 
     static void ReleaseStructureHeader(PropertyArena* arena, StructureHeader* header) noexcept;
 
@@ -234,10 +233,11 @@ struct BindingProperty::Operations {
 
     static StructureHeader* NewStructure(PropertyArena& arena, size_t capacity);
 
-    // Room for at least needed index entries; throws std::bad_alloc when the
-    // index cannot grow (the structure is unchanged then). Small indexes
-    // are arena cells, so a small structure costs no heap block.
-    static void GrowIndex(PropertyArena& arena, StructureHeader& header, size_t needed, bool exact);
+    // Room for at least needed index entries in the structure property: its
+    // header moves when the index grows, and the property's payload with
+    // it. Returns the header; throws std::bad_alloc when the index cannot
+    // grow (the structure is unchanged then).
+    static StructureHeader* GrowIndex(BindingProperty& property, size_t needed, bool exact);
 
     // Merges the second run into the first once it has outgrown both its
     // floor and the square root of the size.
@@ -251,8 +251,7 @@ struct BindingProperty::Operations {
 
     // A new Empty member under name (interned here), at its place in the
     // index; search says name is not a member yet and where it goes.
-    static BindingProperty& InsertMember(BindingProperty& property, StructureHeader& header, std::string_view name,
-                                         const MemberSearch& search);
+    static BindingProperty& InsertMember(BindingProperty& property, std::string_view name, const MemberSearch& search);
 
     // Room for at least needed elements in the collection property: its
     // header moves when it grows (never the shared one, which is replaced).

@@ -38,16 +38,6 @@ inline void BindingProperty::Operations::ReleaseMemberCell(PropertyArena* arena,
     arena->Release(cell, sizeof(MemberCell));
 }
 
-inline void BindingProperty::Operations::ReleaseIndex(PropertyArena* arena, MemberCell** index, size_t capacity) noexcept {
-    if (index == nullptr) return;
-    const size_t bytes = capacity * sizeof(MemberCell*);
-    if (bytes <= detail::kMaxCellSize) {
-        arena->Release(index, bytes);
-    } else {
-        arena->FreeBlock(index);
-    }
-}
-
 inline void BindingProperty::Operations::ReleaseCollectionHeader(PropertyArena* arena,
                                                                  CollectionHeader* header) noexcept {
     if (header == &kEmptyCollection) return;
@@ -60,8 +50,12 @@ inline void BindingProperty::Operations::ReleaseCollectionHeader(PropertyArena* 
 }
 
 inline void BindingProperty::Operations::ReleaseStructureHeader(PropertyArena* arena, StructureHeader* header) noexcept {
-    ReleaseIndex(arena, header->index, header->capacity);
-    arena->Release(header, sizeof(StructureHeader));
+    const size_t bytes = StructureHeader::Bytes(header->capacity);
+    if (bytes <= detail::kMaxCellSize) {
+        arena->Release(header, bytes);
+    } else {
+        arena->FreeBlock(header);
+    }
 }
 
 // Empties a Collection or Structure and everything below it in bounded
@@ -105,7 +99,7 @@ inline void BindingProperty::Operations::ReleaseTree(BindingProperty& root) noex
         } else {
             auto* structure = static_cast<StructureHeader*>(level.header);
             while (level.next != structure->size) {
-                MemberCell* cell = structure->index[level.next++];
+                MemberCell* cell = structure->Index()[level.next++];
                 BindingProperty& member = cell->value;
                 if (IsContainer(member)) {
                     childHeader = member.Pointer<void>();
@@ -166,7 +160,7 @@ inline void BindingProperty::Operations::DestroyBlobs(BindingProperty& root) noe
         } else {
             auto* structure = static_cast<StructureHeader*>(level.header);
             while (level.next != structure->size) {
-                BindingProperty& member = structure->index[level.next++]->value;
+                BindingProperty& member = structure->Index()[level.next++]->value;
                 if (IsContainer(member)) {
                     child = &member;
                     break;
@@ -216,7 +210,7 @@ inline void BindingProperty::Operations::ReleaseDeepTree(BindingProperty& root) 
         } else {
             auto* structure = static_cast<StructureHeader*>(header);
             while (structure->size != 0) {
-                MemberCell* cell = structure->index[structure->size - 1];
+                MemberCell* cell = structure->Index()[structure->size - 1];
                 BindingProperty& member = cell->value;
                 if (IsContainer(member)) {
                     child = &member;
@@ -252,7 +246,7 @@ inline void BindingProperty::Operations::ReleaseDeepTree(BindingProperty& root) 
             --static_cast<CollectionHeader*>(parentHeader)->size;
         } else {
             auto* structure = static_cast<StructureHeader*>(parentHeader);
-            ReleaseMemberCell(arena, structure->index[--structure->size]);
+            ReleaseMemberCell(arena, structure->Index()[--structure->size]);
         }
         slot = parentSlot;
         kind = parentKind;
