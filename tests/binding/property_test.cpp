@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "sdk/binding/property_arena.h"
+#include "tests/support/allocation_budget.h"
 #include "tests/support/binding_matchers.h"
 
 namespace Korvo {
@@ -371,6 +372,42 @@ TEST(BindingPropertyTest, EmptyCollectionsTakeNoCellAndGrowApart) {
     root.Member("a").Clear();
     root.Member("b").Clear();
     EXPECT_EQ(root.Arena()->CellsInUse(), cells);
+}
+
+// Running out of memory while a collection or a structure grows (from a
+// cell into a heap block, or within one) throws and leaves everything it
+// held in place, and the container grows again once memory is back.
+TEST(BindingPropertyTest, GrowingWithoutMemoryKeepsTheContainer) {
+    constexpr int kCount = 300;
+    std::vector<std::string> names;
+    for (int i = 0; i < kCount; ++i) names.push_back("member-" + std::to_string(i));
+    bool allFitted = false;
+    for (int budget = 0; !allFitted; ++budget) {
+        ASSERT_LT(budget, 100) << "growing never finished";
+        BindingProperty list;
+        list.SetCollection();
+        BindingProperty object;
+        object.SetStructure();
+        int appended = 0;
+        int inserted = 0;
+        {
+            Testing::AllocationBudget limit(budget);
+            try {
+                for (; appended < kCount; ++appended) list.Append() = appended;
+                for (; inserted < kCount; ++inserted) object.Member(names[inserted]) = inserted;
+            } catch (const std::bad_alloc&) {
+            }
+        }
+        allFitted = inserted == kCount;
+        ASSERT_EQ(list.Size(), static_cast<size_t>(appended)) << budget;
+        for (int i = 0; i < appended; ++i) ASSERT_THAT(list.At(i), IsSigned(i)) << budget;
+        ASSERT_EQ(object.Size(), static_cast<size_t>(inserted)) << budget;
+        for (int i = 0; i < inserted; ++i) ASSERT_THAT(object.Get(names[i]), IsSigned(i)) << budget;
+        list.Append() = -1;
+        object.Member("after") = -1;
+        EXPECT_THAT(list.At(appended), IsSigned(-1));
+        EXPECT_THAT(object.Get("after"), IsSigned(-1));
+    }
 }
 
 TEST(BindingPropertyTest, HugeReserveIsIgnored) {
