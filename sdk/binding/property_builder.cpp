@@ -305,9 +305,14 @@ void PropertyBuilder::Order(const Frame& frame, MemberCell** index) {
         const uint32_t key = (names[0]->hash ^ (names[count - 1]->hash * 0x9E3779B1u)) + static_cast<uint32_t>(count);
         const uint32_t mixed = key * 0x9E3779B1u;
         const uint32_t now = ++shapeClock_;
+        // Most shapes are a few names: a loop of pointer comparisons beats a
+        // call of memcmp.
         const auto matches = [names, count](const Shape& candidate) {
-            return candidate.count == count &&
-                   std::memcmp(candidate.names, names, count * sizeof(InternedString*)) == 0;
+            if (candidate.count != count) return false;
+            for (size_t i = 0; i < count; ++i) {
+                if (candidate.names[i] != names[i]) return false;
+            }
+            return true;
         };
         Shape* const first = &shapes_[(mixed >> 28) % kShapeSlots];
         Shape* const second = &shapes_[(mixed >> 24) % kShapeSlots];
