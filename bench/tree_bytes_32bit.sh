@@ -1,21 +1,25 @@
 #!/usr/bin/env bash
 # The tree bytes beside RapidJSON's Document for a 32-bit x86 build: the SDK
-# sources the JSON reader needs and bench/tree_bytes.cpp, compiled with g++
-# -m32 -malign-double (doubles and 64-bit integers 8-aligned inside records,
-# as in the Windows ABI the product is built for), run natively where the
-# machine runs 32-bit programs and under qemu-i386 where it does not.
+# sources the JSON reader needs and bench/tree_bytes.cpp, compiled by Debian's
+# i686 Linux cross compiler with -malign-double (doubles and 64-bit integers
+# 8-aligned inside records, as in the Windows ABI the product is built for)
+# and linked statically, run natively where the machine runs 32-bit programs
+# and under qemu-i386 where it does not. (The cross compiler keeps its C
+# library in /usr/i686-linux-gnu; the multilib packages would put 32-bit
+# glibc headers in /usr/include, where the Windows cross build finds them.)
 # Bytes do not depend on speed, so an emulated run gives the same figures;
 # nothing here is timed.
 #   bench/tree_bytes_32bit.sh [build-dir]     (default build/tree-bytes-32)
-# Needs g++-multilib and, without 32-bit support in the kernel, qemu-user
-# (scripts/install-deps installs both).
+# Needs g++-i686-linux-gnu and, without 32-bit support in the kernel,
+# qemu-user (scripts/install-deps installs both).
 set -euo pipefail
 
 root="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
 out="${1:-$root/build/tree-bytes-32}"
 mkdir -p "$out/objects"
 
-flags=(-m32 -malign-double -std=c++20 -O2 -DNDEBUG -w -I"$root")
+compiler=i686-linux-gnu-g++
+flags=(-malign-double -std=c++20 -O2 -DNDEBUG -w -I"$root")
 sources=(
   sdk/platform/platform_posix.cpp
   sdk/allocation/allocation.cpp
@@ -34,10 +38,10 @@ for source in ${sources[@]}; do
   objects+=("$object")
   if [ ! -e "$object" ] || [ "$source" -nt "$object" ]; then stale+=("$source"); fi
 done
-printf '%s\n' "${stale[@]}" | xargs -r -P "$(nproc)" -I{} sh -c 'g++ "$@" -DKORVO_BENCH_DATA_DEFAULT="\"$0/bench/data\"" -c "{}" -o "'"$out"'/objects/$(echo {} | tr / _).o"' "$root" "${flags[@]}"
+printf '%s\n' "${stale[@]}" | xargs -r -P "$(nproc)" -I{} sh -c 'i686-linux-gnu-g++ "$@" -DKORVO_BENCH_DATA_DEFAULT="\"$0/bench/data\"" -c "{}" -o "'"$out"'/objects/$(echo {} | tr / _).o"' "$root" "${flags[@]}"
 rm -f "$out/libsdk32.a"
-ar rcs "$out/libsdk32.a" "${objects[@]}"
-g++ "${flags[@]}" bench/tree_bytes.cpp "$out/libsdk32.a" -lpthread -o "$out/tree_bytes"
+i686-linux-gnu-ar rcs "$out/libsdk32.a" "${objects[@]}"
+"$compiler" "${flags[@]}" -static bench/tree_bytes.cpp "$out/libsdk32.a" -lpthread -o "$out/tree_bytes"
 
 if "$root/scripts/can-run-32bit" >/dev/null 2>&1; then
   "$out/tree_bytes"
