@@ -126,9 +126,12 @@ bool Parse(int argc, char** argv, Options& options, std::string& error) {
 
 // ---- the child: one check, its verdict written to the result file
 
+std::string FaultReportPath(const std::string& resultPath) { return resultPath + ".fault"; }
+
 int RunChild(const Options& options) {
     const CheckInfo* check = FindCheck(options.runCheck);
     if (check == nullptr) return kExitUsage;
+    Korvo::Platform::ReportFaultsTo(FaultReportPath(options.resultPath));
     CheckVerdict verdict;
     try {
         verdict = check->run(options.settings);
@@ -174,6 +177,11 @@ std::string ReadFile(const std::filesystem::path& path) {
     return text.str();
 }
 
+std::string Trimmed(std::string text) {
+    while (!text.empty() && (text.back() == '\n' || text.back() == '\r' || text.back() == ' ')) text.pop_back();
+    return text;
+}
+
 // The last lines of what the child printed, for a check that died.
 std::string Tail(const std::string& text, size_t lines) {
     size_t at = text.size();
@@ -183,6 +191,15 @@ std::string Tail(const std::string& text, size_t lines) {
         if (text[at - 1] == '\n' && ++seen == lines) break;
     }
     return text.substr(at, end - at);
+}
+
+// How a child that wrote no verdict ended. Its own account of a fault names
+// the fault and where it happened; a sanitizer may then have ended the
+// process with an exit status instead of the fault's.
+std::string Ending(const ChildOutcome& outcome, uint32_t timeoutSeconds, const std::string& resultPath) {
+    const std::string fault = Trimmed(ReadFile(FaultReportPath(resultPath)));
+    if (!fault.empty() && outcome.ending != ChildOutcome::Ending::TimedOut) return "the plug-in crashed: " + fault;
+    return "the plug-in " + OutcomeText(outcome, timeoutSeconds);
 }
 
 Report RunInChild(const CheckInfo& check, const Options& options, const std::filesystem::path& folder,
@@ -210,7 +227,7 @@ Report RunInChild(const CheckInfo& check, const Options& options, const std::fil
             report.passed = true;
             report.detail = "the plug-in " + OutcomeText(outcome, options.timeoutSeconds);
         } else {
-            report.detail = "the plug-in " + OutcomeText(outcome, options.timeoutSeconds);
+            report.detail = Ending(outcome, options.timeoutSeconds, result.string());
         }
         return report;
     }
@@ -219,7 +236,7 @@ Report RunInChild(const CheckInfo& check, const Options& options, const std::fil
         report.detail = verdict.substr(5);
         return report;
     }
-    report.detail = "the plug-in " + OutcomeText(outcome, options.timeoutSeconds);
+    report.detail = Ending(outcome, options.timeoutSeconds, result.string());
     const std::string printed = Tail(ReadFile(output), 3);
     if (!printed.empty()) report.detail += "; it printed: " + printed;
     return report;

@@ -34,4 +34,16 @@ ChildOutcome RunChildProcess(const std::vector<std::string>& argv, const std::st
 // The full path of the running program; empty when the system cannot say.
 std::string MainExecutablePath();
 
+// Called early in a child that RunChildProcess started: from then on, a
+// fault that would end the process (an unhandled exception on Windows, a
+// fatal signal on POSIX) first writes one line to the file at path saying
+// what it was and where: on Windows the exception code and its name, the
+// faulting module and the offset in it, which read the same on Windows and
+// under Wine; on POSIX the signal, its name and the faulting address. The
+// process then ends as the fault ends it, so the parent's outcome is
+// unchanged, but without the system's own crash handling (an error dialog,
+// or Wine's debugger printing into the child's output). The file is created
+// now, empty, so the report needs no allocation. False when it cannot be.
+bool ReportFaultsTo(const std::string& path);
+
 }  // namespace Korvo::Platform

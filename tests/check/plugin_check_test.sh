@@ -4,16 +4,24 @@
 # that sees it, and the report must go on), on the tree's own plug-in, and
 # with a --json report.
 #
-#   plugin_check_test.sh PLUGIN_CHECK FIXTURE_DIR TREE_PLUGIN [EXT [RUNNER]]
+#   plugin_check_test.sh PLUGIN_CHECK FIXTURE_DIR TREE_PLUGIN [EXT [RUNNER...]]
 #
 # EXT is the libraries' extension (so, or dll for the Windows build, whose
-# plugin-check.exe RUNNER, scripts/wine-run, starts).
+# plugin-check.exe RUNNER, scripts/wine-run with its options, starts).
 set -uo pipefail
-plugin_check="$1" fixtures="$2" tree_plugin="$3" ext="${4:-so}" runner="${5:-}"
+plugin_check="$1" fixtures="$2" tree_plugin="$3" ext="${4:-so}"
+runner=("${@:5}")
 failures=0
 fail() { echo "plugin_check_test: FAILED: $*" >&2; failures=$((failures + 1)); }
+# A Windows console program ends its lines with CR LF: what it printed is
+# compared line by line without the CR. The exit status is the checker's
+# (pipefail).
 checker() {
-  if [ -n "$runner" ]; then bash "$runner" "$plugin_check" "$@"; else "$plugin_check" "$@"; fi
+  if [ "${#runner[@]}" -gt 0 ]; then
+    bash "${runner[@]}" "$plugin_check" "$@" | tr -d '\r'
+  else
+    "$plugin_check" "$@" | tr -d '\r'
+  fi
 }
 all_checks="export handshake incompatible-host records start-stop hostile-requests concurrent-calls lifecycle"
 
@@ -46,8 +54,17 @@ expect bad-route "records"
 expect second-export "export"
 expect ignores-version "incompatible-host"
 # A crash or a hang ends only the check that met it.
+# The report names the fault and where it happened, from the child itself:
+# the exception and the module with the offset in it on Windows, the signal
+# natively; never the text of Wine's own debugger.
 out="$(expect crashes "hostile-requests")"
-grep -qE "^FAIL hostile-requests .*(crashed|ended the process)" <<< "$out" || fail "crashes: no crash reported"$'\n'"$out"
+if [ "$ext" = dll ]; then
+  crash_pattern="crashed: exception 0xC0000005 \(EXCEPTION_ACCESS_VIOLATION\), reading address 0x[0-9a-f]+, in vbp-be-minimal-crashes\.dll\+0x[0-9a-f]+"
+else
+  crash_pattern="crashed: signal 11 \(SIGSEGV\), address 0x[0-9a-f]+, in vbp-be-minimal-crashes\.so\+0x[0-9a-f]+"
+fi
+grep -qE "^FAIL hostile-requests .*$crash_pattern" <<< "$out" || fail "crashes: the fault is not named"$'\n'"$out"
+! grep -qE "wine:|starting debugger|Host system|Unhandled" <<< "$out" || fail "crashes: Wine's crash text in the report"$'\n'"$out"
 out="$(expect hangs "hostile-requests" --timeout 2)"
 grep -qE "^FAIL hostile-requests .*did not finish within 2 s" <<< "$out" || fail "hangs: no time-out reported"$'\n'"$out"
 expect leaks "lifecycle"
