@@ -4,7 +4,7 @@
 JOBS ?= $(shell nproc)
 CTEST_FLAGS ?= --output-on-failure -j $(JOBS)
 
-.PHONY: all deps run test test-native test-tsan test-win32 test-package test-release build bench fuzz clean dist dist-check docs
+.PHONY: all deps run test test-native test-tsan test-win32 test-package test-release build bench bench-win32 fuzz clean dist dist-check docs
 
 all: build
 
@@ -99,6 +99,27 @@ bench: deps
 	  --benchmark_report_aggregates_only=true \
 	  --benchmark_out=build/release/bench/results.json --benchmark_out_format=json
 	@python3 bench/ratio_table.py build/release/bench/results.json
+
+# make bench-win32: korvo_bench cross-built for 32-bit Windows (preset
+# bench-win32; its peers from Debian's sources, scripts/build-bench-peers-win32)
+# and run under Wine with make bench's filter, repetitions and minimum time.
+# Where this machine cannot execute 32-bit programs, it builds everything and
+# says that the run was skipped.
+bench-win32: deps
+	JOBS=$(JOBS) bash scripts/build-bench-peers-win32
+	cmake --preset bench-win32
+	cmake --build --preset bench-win32 -j $(JOBS)
+	@if bash scripts/can-run-32bit; then \
+	  bash scripts/wine-run build/bench-win32/bench/korvo_bench.exe --benchmark_filter='$(BENCH_FILTER)' \
+	    --benchmark_repetitions=$(BENCH_REPETITIONS) --benchmark_min_time=$(BENCH_MIN_TIME) \
+	    --benchmark_report_aggregates_only=true \
+	    --benchmark_out=build/bench-win32/bench/results.json --benchmark_out_format=json \
+	  && python3 bench/ratio_table.py build/bench-win32/bench/results.json; \
+	else \
+	  echo "bench-win32: build/bench-win32/bench/korvo_bench.exe is built; the run was SKIPPED - this machine"; \
+	  echo "bench-win32: cannot execute 32-bit x86 programs (scripts/can-run-32bit fails: its kernel has IA-32"; \
+	  echo "bench-win32: emulation off), so Wine cannot start it. Run 'make bench-win32' on a machine that can."; \
+	fi
 
 # make fuzz FUZZ_SECONDS=600 runs every fuzz target for that long.
 FUZZ_SECONDS ?= 60
