@@ -64,6 +64,8 @@ if(WIN32)
     COMMAND ${KORVO_DEBIAN_PYTHON} ${PROJECT_SOURCE_DIR}/scripts/check-version-resource ${_dll}
       --file-version ${KORVO_FILE_VERSION} --product-version ${KORVO_API_VERSION}
       --commit ${KORVO_SOURCE_COMMIT})
+  # A host's crash in the stripped DLL, read back through the PDB.
+  add_subdirectory(${PROJECT_SOURCE_DIR}/tests/dist ${CMAKE_BINARY_DIR}/tests/dist)
 else()
   add_test(NAME dist_debuglink
     COMMAND ${KORVO_DEBIAN_PYTHON} ${PROJECT_SOURCE_DIR}/scripts/check-debuglink
