@@ -20,12 +20,20 @@ else()
 endif()
 
 # libyaml: the system's for native builds; for the Windows target the static
-# library that scripts/build-libyaml-win32 builds from Debian's sources.
+# library that scripts/build-libyaml-win32 builds from Debian's sources (the
+# x86_64 one for the 64-bit test build).
 add_library(korvo_yaml INTERFACE)
 if(WIN32)
-  set(KORVO_LIBYAML_WIN32 "${PROJECT_SOURCE_DIR}/build/third_party/libyaml-win32" CACHE PATH "libyaml built for Windows")
+  if(CMAKE_SIZEOF_VOID_P EQUAL 8)
+    set(_libyaml_folder libyaml-win64)
+    set(_libyaml_script "scripts/build-libyaml-win32 x86_64")
+  else()
+    set(_libyaml_folder libyaml-win32)
+    set(_libyaml_script "scripts/install-deps")
+  endif()
+  set(KORVO_LIBYAML_WIN32 "${PROJECT_SOURCE_DIR}/build/third_party/${_libyaml_folder}" CACHE PATH "libyaml built for Windows")
   if(NOT EXISTS "${KORVO_LIBYAML_WIN32}/lib/libyaml.a")
-    message(FATAL_ERROR "libyaml for Windows not found in ${KORVO_LIBYAML_WIN32}: run scripts/install-deps")
+    message(FATAL_ERROR "libyaml for Windows not found in ${KORVO_LIBYAML_WIN32}: run ${_libyaml_script}")
   endif()
   target_include_directories(korvo_yaml SYSTEM INTERFACE ${KORVO_LIBYAML_WIN32}/include)
   target_compile_definitions(korvo_yaml INTERFACE YAML_DECLARE_STATIC)
