@@ -4,6 +4,7 @@
 // process's mapped memory.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdint>
 #include <string>
 #include <vector>
@@ -25,10 +26,15 @@ using Testing::kStatesPrefix;
 
 constexpr int kCycles = 10;
 constexpr int kFeatures = 20;
-// The two cycles compared are eight apart; a library image, or a 64 KiB
-// block, left behind by each cycle would show as eight of them.
-constexpr uint64_t kMappedSlackBytes = 256 * 1024;
-constexpr size_t kRegionSlack = 4;
+// The run after the first cycle is looked at in two halves of four cycles
+// each. Something left behind by every cycle (a library image, a 64 KiB
+// block) grows both halves by four of it. The process heap, which the
+// library's runtime shares with the host, may grow once when a large
+// document no longer fits its free space, and keeps that memory; such a step
+// falls in one half only (64-bit Wine takes one of 1.8 MiB in this run).
+constexpr int kHalf = 4;
+constexpr uint64_t kMappedSlackBytes = 128 * 1024;
+constexpr size_t kRegionSlack = 2;
 
 uint64_t BytesInUse(const PluginMemoryStats& stats) { return stats.bytesAllocated - stats.bytesFreed; }
 
@@ -78,13 +84,17 @@ TEST(PluginReloadTest, CyclesOfLoadUseStopAndUnloadLeaveTheProcessWhereItWas) {
         // registered, all of which the stop destroys: nothing is left.
         EXPECT_EQ(cycles[i].bytesAfterStop, 0u) << "cycle " << i;
     }
+    static_assert(1 + 2 * kHalf < kCycles);
     const Platform::AddressSpaceUsage& second = cycles[1].mappedAfterUnload;
-    const Platform::AddressSpaceUsage& last = cycles[kCycles - 1].mappedAfterUnload;
+    const Platform::AddressSpaceUsage& middle = cycles[1 + kHalf].mappedAfterUnload;
+    const Platform::AddressSpaceUsage& last = cycles[1 + 2 * kHalf].mappedAfterUnload;
     ASSERT_GT(second.regions, 0u) << "the system told nothing of the address space";
-    EXPECT_LE(last.bytes, second.bytes + kMappedSlackBytes)
-        << "mapped bytes grew from " << second.bytes << " to " << last.bytes;
-    EXPECT_LE(last.regions, second.regions + kRegionSlack)
-        << "mapped regions grew from " << second.regions << " to " << last.regions;
+    const auto growth = [](uint64_t from, uint64_t to) { return to > from ? to - from : 0; };
+    EXPECT_LE(std::min(growth(second.bytes, middle.bytes), growth(middle.bytes, last.bytes)), kMappedSlackBytes)
+        << "mapped bytes grew in both halves: " << second.bytes << ", " << middle.bytes << ", " << last.bytes;
+    EXPECT_LE(std::min(growth(second.regions, middle.regions), growth(middle.regions, last.regions)), kRegionSlack)
+        << "mapped regions grew in both halves: " << second.regions << ", " << middle.regions << ", "
+        << last.regions;
 }
 
 }  // namespace
