@@ -156,9 +156,7 @@ LONG WINAPI OnUnhandledException(EXCEPTION_POINTERS* pointers) {
                                      static_cast<unsigned long>(record->ExceptionCode),
                                      ExceptionName(record->ExceptionCode), access, where);
     DWORD written = 0;
-    if (length > 0) {
-        ::WriteFile(faultFile, line, static_cast<DWORD>(std::strlen(line)), &written, nullptr);
-    }
+    if (length > 0) ::WriteFile(faultFile, line, static_cast<DWORD>(std::strlen(line)), &written, nullptr);
     // The process ends with the exception code as its exit code, as it
     // would without this filter, but without the debugger or dialog.
     return EXCEPTION_EXECUTE_HANDLER;

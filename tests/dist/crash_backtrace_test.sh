@@ -66,11 +66,17 @@ for case in "${cases[@]}"; do
   # every process of the prefix has ended.
   "$wineserver" -w
 
+  # Windows programs, the debugger among them, may end their lines with
+  # CR LF: the log is read without the CR.
+  tr -d '\r' < "$log" > "$log.lf" && mv "$log.lf" "$log"
+
   problem=""
   # The program's frames: "=>0 0x... NAME+0x..(args) [FILE:LINE] in MODULE (0x...)"
-  # for the faulting one, "  1 0x... ..." below it.
+  # for the faulting one, "  1 0x... ..." below it (inlined frames end at
+  # the module's name).
   frames="$(sed -n '/^Backtrace:/,/^[^ =]/p' "$log" | grep -E '^(=>| +)[0-9]+ 0x' || true)"
-  ours="$(grep -F " in $module " <<<"$frames" || true)"
+  in_module=" in $module( |\$)"
+  ours="$(grep -E "$in_module" <<<"$frames" || true)"
   # Not by its exit status: that of a process the debugger ends is whatever
   # the debugger's exit leaves it.
   if ! grep -q '^crash-host: calling' "$log"; then
@@ -81,7 +87,7 @@ for case in "${cases[@]}"; do
     problem="no backtrace: the debugger did not run or printed nothing"
   elif [ -z "$ours" ]; then
     problem="no frame of the backtrace lies in $module"
-  elif [ "$frame" = top ] && ! head -n 1 <<<"$frames" | grep -qF " in $module "; then
+  elif [ "$frame" = top ] && ! head -n 1 <<<"$frames" | grep -qE "$in_module"; then
     problem="the faulting frame does not lie in $module"
   fi
   if [ -z "$problem" ]; then
