@@ -2,10 +2,15 @@
 # headers, runtime and libstdc++ (the same ones the gcc build uses). clang
 # writes CodeView, so lld can link a PDB with every function of the plug-in;
 # GNU ld's PDB holds only the public symbols and no line numbers.
+# toolchain-mingw-x86_64-clang.cmake reuses it for a 64-bit build of the same
+# release configuration by naming another processor first.
+if(NOT KORVO_MINGW_PROCESSOR)
+  set(KORVO_MINGW_PROCESSOR i686)
+endif()
 set(CMAKE_SYSTEM_NAME Windows)
-set(CMAKE_SYSTEM_PROCESSOR i686)
+set(CMAKE_SYSTEM_PROCESSOR ${KORVO_MINGW_PROCESSOR})
 
-set(_triple i686-w64-mingw32)
+set(_triple ${KORVO_MINGW_PROCESSOR}-w64-mingw32)
 # The libstdc++, libgcc and winpthreads of Debian's posix-threads mingw-w64
 # g++ (clang does not find its version folder, "12-posix", by itself).
 file(GLOB _gcc_dirs LIST_DIRECTORIES true /usr/lib/gcc/${_triple}/*-posix)
@@ -36,4 +41,8 @@ set(CMAKE_FIND_ROOT_PATH_MODE_LIBRARY ONLY)
 set(CMAKE_FIND_ROOT_PATH_MODE_INCLUDE ONLY)
 set(CMAKE_FIND_ROOT_PATH_MODE_PACKAGE ONLY)
 
-set(CMAKE_CROSSCOMPILING_EMULATOR "${CMAKE_CURRENT_LIST_DIR}/../scripts/wine-run")
+if(KORVO_MINGW_PROCESSOR STREQUAL "x86_64")
+  set(CMAKE_CROSSCOMPILING_EMULATOR "${CMAKE_CURRENT_LIST_DIR}/../scripts/wine-run;--win64")
+else()
+  set(CMAKE_CROSSCOMPILING_EMULATOR "${CMAKE_CURRENT_LIST_DIR}/../scripts/wine-run")
+endif()
