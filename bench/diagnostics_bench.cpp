@@ -7,11 +7,11 @@
 #include <cstdio>
 #include <string>
 
-#include "sdk/binding/conversion_messages.h"
 #include "sdk/diagnostics/format.h"
 #include "sdk/diagnostics/log.h"
 #include "sdk/diagnostics/log_target.h"
 #include "sdk/diagnostics/logger.h"
+#include "sdk/values/conversion_messages.h"
 
 namespace {
 

@@ -26,7 +26,7 @@ sources=(
   sdk/records/host_value.cpp sdk/records/memory_stats.cpp
   sdk/diagnostics/assertion.cpp sdk/diagnostics/format.cpp sdk/diagnostics/log.cpp sdk/diagnostics/log_line.cpp
   sdk/diagnostics/log_target.cpp sdk/diagnostics/logger.cpp sdk/diagnostics/event_tracing.cpp
-  sdk/binding/*.cpp
+  sdk/values/*.cpp sdk/binding/*.cpp
   sdk/formats/json_reader.cpp
   bench/bench_data.cpp
 )

@@ -17,9 +17,9 @@
 #include <string>
 
 #include "sdk/allocation/allocation.h"
-#include "sdk/binding/property_arena.h"
 #include "sdk/formats/json_reader.h"
 #include "sdk/platform/platform.h"
+#include "sdk/values/property_arena.h"
 
 namespace KorvoBench {
 

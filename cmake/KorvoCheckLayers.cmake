@@ -2,7 +2,7 @@
 #       -DSTAMP=<file> -P KorvoCheckLayers.cmake
 #
 # Fails when one of SOURCES includes a header of the tree (a quoted include
-# with a folder, "sdk/binding/property.h") from a folder that is not one of
+# with a folder, "sdk/values/property.h") from a folder that is not one of
 # LAYERS: the target's own folder and those of the libraries it links. The
 # compiler alone would accept such an include, since every target sees the
 # whole tree; this is what makes a wrong-way include fail the build. Headers

@@ -8,8 +8,8 @@
 #include <utility>
 #include <vector>
 
-#include "sdk/binding/property.h"
 #include "sdk/formats/reader_limits.h"
+#include "sdk/values/property.h"
 
 namespace Korvo::Fuzz {
 

@@ -15,7 +15,7 @@
 #include <string>
 #include <vector>
 
-#include "sdk/binding/property.h"
+#include "sdk/values/property.h"
 
 namespace Korvo {
 

@@ -38,14 +38,14 @@
 #include <utility>
 #include <vector>
 
-#include "sdk/binding/conversion_messages.h"
 #include "sdk/binding/from_native.h"
 #include "sdk/binding/host_value_conversion.h"
-#include "sdk/binding/property.h"
 #include "sdk/binding/registry.h"
 #include "sdk/binding/to_native.h"
 #include "sdk/binding/type_identity.h"
 #include "sdk/diagnostics/format.h"
+#include "sdk/values/conversion_messages.h"
+#include "sdk/values/property.h"
 
 namespace Korvo {
 

@@ -4,9 +4,9 @@
 #include <cstring>
 #include <string>
 
-#include "sdk/binding/conversion_messages.h"
 #include "sdk/binding/converter.h"
 #include "sdk/binding/native_kinds.h"
+#include "sdk/values/conversion_messages.h"
 
 namespace Korvo {
 

@@ -16,8 +16,8 @@
 #include <cstddef>
 #include <cstdint>
 
-#include "sdk/binding/property.h"
 #include "sdk/binding/registry.h"
+#include "sdk/values/property.h"
 
 namespace Korvo {
 

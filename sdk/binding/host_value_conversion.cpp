@@ -9,14 +9,14 @@
 #include <string>
 #include <vector>
 
-#include "sdk/binding/conversion_messages.h"
+#include "sdk/allocation/allocation.h"
 #include "sdk/binding/converter.h"
 #include "sdk/binding/from_native.h"
 #include "sdk/binding/native_kinds.h"
 #include "sdk/binding/registry.h"
-#include "sdk/binding/work_stack.h"
 #include "sdk/diagnostics/format.h"
-#include "sdk/allocation/allocation.h"
+#include "sdk/values/conversion_messages.h"
+#include "sdk/values/work_stack.h"
 
 namespace Korvo {
 

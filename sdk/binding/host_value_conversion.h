@@ -14,8 +14,8 @@
 #include <string_view>
 #include <type_traits>
 
-#include "sdk/binding/property.h"
 #include "sdk/records/host_value.h"
+#include "sdk/values/property.h"
 
 namespace Korvo {
 

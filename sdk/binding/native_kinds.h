@@ -12,9 +12,9 @@
 #include <unordered_map>
 #include <vector>
 
-#include "sdk/binding/property.h"
 #include "sdk/binding/registry.h"
 #include "sdk/binding/type_identity.h"
+#include "sdk/values/property.h"
 
 namespace Korvo {
 

@@ -26,9 +26,9 @@
 #include <unordered_map>
 #include <vector>
 
-#include "sdk/binding/property.h"
 #include "sdk/binding/type_identity.h"
 #include "sdk/contract/korvo_plugin.h"
+#include "sdk/values/property.h"
 
 namespace Korvo {
 

@@ -14,7 +14,9 @@
 // name is what messages call the destination: a field's name, a vector's or
 // map's own name for its elements, an argument name at the top level.
 //
-// Typed conversions of whole native types (ToNative<T>) are in converter.h.
+// Typed conversions of whole native types (ToNative<T>) are in converter.h;
+// the scalar destinations, which need no registry, in
+// sdk/values/scalar_conversion.h.
 //
 // Threads: the routines keep no state; a registry is only read (under its
 // lock, for enumerator names).
@@ -25,37 +27,16 @@
 #include <string>
 #include <string_view>
 
-#include "sdk/binding/property.h"
 #include "sdk/binding/registry.h"
+#include "sdk/values/property.h"
+#include "sdk/values/scalar_conversion.h"
 
 namespace Korvo {
 
-// Integer destinations of the bounds [min, max]. The input may be Signed,
-// Unsigned, Float (range-checked, then truncated toward zero), String
-// (parsed as a whole with strtoll, base 0: 0x is hexadecimal, a leading 0
-// octal, an empty text is 0) or Enum (its number). typeName is what
-// messages print ("int8" ... "uint64"). Callers narrow out to their width.
-void ToNativeSigned(BindingResult& result, int64_t& out, const BindingProperty& input,
-                    std::string_view name, std::string_view typeName, int64_t min, int64_t max);
-// As ToNativeSigned for [0, max]; a negative number, or a text whose first
-// non-blank character is '-', is out of range.
-void ToNativeUnsigned(BindingResult& result, uint64_t& out, const BindingProperty& input,
-                      std::string_view name, std::string_view typeName, uint64_t max);
-// Float destinations ("float" or "double"), computed in double precision; a
-// Float NaN passes, a text is parsed with strtod.
-void ToNativeDouble(BindingResult& result, double& out, const BindingProperty& input,
-                    std::string_view name, std::string_view typeName, double min, double max);
-
-// Bool from Bool, or from exactly "1", "true", "0", "false".
-void ToNativeBool(BindingResult& result, bool& out, const BindingProperty& input,
-                  std::string_view name);
 // String from String, or from Enum by its enumerator name as registry knows
 // it (registry may be null: every Enum then fails).
 void ToNativeString(BindingResult& result, std::string& out, const BindingProperty& input,
                     std::string_view name, const BindingRegistry* registry);
-// Blob from Blob, or from standard Base64 text.
-void ToNativeBlob(BindingResult& result, BindingProperty::Blob& out, const BindingProperty& input,
-                  std::string_view name);
 // A native BindingProperty: cleared, then a deep copy of input (any kind).
 void ToNativeObject(BindingResult& result, BindingProperty& out, const BindingProperty& input);
 // An enum stored in storageSize bytes (1, 2, 4 or 8; another size writes

@@ -18,7 +18,7 @@
 #include <cstdint>
 #include <string_view>
 
-#include "sdk/binding/property.h"
+#include "sdk/values/property.h"
 
 namespace Korvo {
 

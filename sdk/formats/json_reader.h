@@ -24,8 +24,8 @@
 #include <string_view>
 #include <vector>
 
-#include "sdk/binding/property.h"
-#include "sdk/binding/property_builder.h"
+#include "sdk/values/property.h"
+#include "sdk/values/property_builder.h"
 
 namespace Korvo {
 

@@ -10,10 +10,10 @@
 #include <vector>
 
 #include "sdk/diagnostics/format.h"
-#include "sdk/binding/property_builder.h"
-#include "sdk/binding/work_stack.h"
 #include "sdk/formats/message_pack_messages.h"
 #include "sdk/formats/reader_limits.h"
+#include "sdk/values/property_builder.h"
+#include "sdk/values/work_stack.h"
 
 namespace Korvo {
 namespace {

@@ -24,7 +24,7 @@
 
 #include <cstdint>
 
-#include "sdk/binding/property.h"
+#include "sdk/values/property.h"
 
 namespace Korvo {
 

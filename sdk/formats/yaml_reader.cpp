@@ -16,12 +16,12 @@
 #include <type_traits>
 #include <vector>
 
-#include "sdk/binding/to_native.h"
-#include "sdk/binding/work_stack.h"
 #include "sdk/diagnostics/format.h"
-#include "sdk/binding/property_builder.h"
 #include "sdk/formats/reader_limits.h"
 #include "sdk/formats/yaml_messages.h"
+#include "sdk/values/property_builder.h"
+#include "sdk/values/scalar_conversion.h"
+#include "sdk/values/work_stack.h"
 
 namespace Korvo {
 namespace {

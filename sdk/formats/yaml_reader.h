@@ -30,7 +30,7 @@
 #include <cstddef>
 #include <string_view>
 
-#include "sdk/binding/property.h"
+#include "sdk/values/property.h"
 
 namespace Korvo {
 

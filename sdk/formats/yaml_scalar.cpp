@@ -8,10 +8,10 @@
 #include <limits>
 #include <string_view>
 
-#include "sdk/binding/to_native.h"
 #include "sdk/diagnostics/format.h"
 #include "sdk/formats/yaml_messages.h"
 #include "sdk/formats/yaml_reader.h"
+#include "sdk/values/scalar_conversion.h"
 
 namespace Korvo {
 namespace {

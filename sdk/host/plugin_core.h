@@ -47,12 +47,12 @@
 #include <vector>
 
 #include "sdk/binding/converter.h"
-#include "sdk/binding/property.h"
-#include "sdk/contract/records.h"
 #include "sdk/contract/korvo_plugin.h"
-#include "sdk/records/host_value.h"
+#include "sdk/contract/records.h"
 #include "sdk/host/plugin_manager_types.h"
 #include "sdk/host/service_proxy_parking.h"
+#include "sdk/records/host_value.h"
+#include "sdk/values/property.h"
 
 namespace Korvo {
 

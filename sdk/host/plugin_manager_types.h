@@ -14,7 +14,7 @@
 #include <string>
 #include <string_view>
 
-#include "sdk/binding/property.h"
+#include "sdk/values/property.h"
 
 namespace Korvo {
 

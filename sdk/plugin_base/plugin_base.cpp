@@ -2,13 +2,13 @@
 
 #include <cstring>
 
-#include "sdk/binding/page_pool.h"
 #include "sdk/diagnostics/assertion.h"
 #include "sdk/diagnostics/format.h"
 #include "sdk/diagnostics/log.h"
 #include "sdk/diagnostics/logger.h"
-#include "sdk/records/memory_stats.h"
 #include "sdk/platform/platform.h"
+#include "sdk/records/memory_stats.h"
+#include "sdk/values/page_pool.h"
 
 namespace Korvo {
 

@@ -28,13 +28,13 @@
 #include <string_view>
 #include <vector>
 
-#include "sdk/binding/property.h"
 #include "sdk/binding/registry.h"
-#include "sdk/formats/reader_limits.h"
 #include "sdk/contract/records.h"
+#include "sdk/formats/reader_limits.h"
 #include "sdk/remoting/response.h"
 #include "sdk/remoting/route_record.h"
 #include "sdk/remoting/routes.h"
+#include "sdk/values/property.h"
 
 namespace Korvo {
 

@@ -27,11 +27,11 @@
 #include <variant>
 
 #include "sdk/binding/converter.h"
-#include "sdk/binding/property.h"
 #include "sdk/contract/records.h"
 #include "sdk/diagnostics/format.h"
 #include "sdk/host/plugin_core.h"
 #include "sdk/remoting/routes.h"
+#include "sdk/values/property.h"
 
 namespace Korvo {
 

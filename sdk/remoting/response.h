@@ -26,10 +26,10 @@
 #include <utility>
 #include <vector>
 
-#include "sdk/binding/property.h"
 #include "sdk/contract/korvo_plugin.h"
-#include "sdk/records/host_value.h"
 #include "sdk/contract/records.h"
+#include "sdk/records/host_value.h"
+#include "sdk/values/property.h"
 
 namespace Korvo {
 

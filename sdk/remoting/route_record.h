@@ -15,12 +15,12 @@
 #include <string>
 #include <vector>
 
-#include "sdk/binding/property.h"
 #include "sdk/binding/registry.h"
 #include "sdk/binding/type_identity.h"
 #include "sdk/contract/korvo_plugin.h"
 #include "sdk/remoting/response.h"
 #include "sdk/remoting/routes.h"
+#include "sdk/values/property.h"
 
 namespace Korvo {
 

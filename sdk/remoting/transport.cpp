@@ -6,11 +6,11 @@
 #include <exception>
 #include <new>
 
-#include "sdk/binding/page_pool.h"
 #include "sdk/diagnostics/format.h"
 #include "sdk/platform/platform.h"
 #include "sdk/remoting/argument_binding.h"
 #include "sdk/remoting/transport_messages.h"
+#include "sdk/values/page_pool.h"
 
 namespace Korvo {
 

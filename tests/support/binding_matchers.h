@@ -20,7 +20,7 @@
 #include <utility>
 #include <vector>
 
-#include "sdk/binding/property.h"
+#include "sdk/values/property.h"
 
 namespace Korvo {
 

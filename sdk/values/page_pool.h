@@ -1,4 +1,4 @@
-// sdk/binding/page_pool.h - the process-wide pool of 4096-byte pages behind
+// sdk/values/page_pool.h - the process-wide pool of 4096-byte pages behind
 // every PropertyArena.
 //
 // Pages are cut from 64 KiB blocks that the platform layer reserves (aligned

@@ -1,4 +1,4 @@
-// sdk/binding/property_release.h - BindingProperty's emptying a tree in bounded stack, without allocating.
+// sdk/values/property_release.h - BindingProperty's emptying a tree in bounded stack, without allocating.
 //
 // Part of BindingProperty::Operations (property_operations.h, which includes
 // this file at its end). Defined inline: the public members call these on

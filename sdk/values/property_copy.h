@@ -1,4 +1,4 @@
-// sdk/binding/property_copy.h - BindingProperty's copying a tree, and comparing two.
+// sdk/values/property_copy.h - BindingProperty's copying a tree, and comparing two.
 //
 // Part of BindingProperty::Operations (property_operations.h, which includes
 // this file at its end). Defined inline: the public members call these on

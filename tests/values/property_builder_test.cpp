@@ -9,9 +9,9 @@
 #include <utility>
 #include <vector>
 
-#include "sdk/binding/property.h"
-#include "sdk/binding/property_arena.h"
-#include "sdk/binding/property_builder.h"
+#include "sdk/values/property.h"
+#include "sdk/values/property_arena.h"
+#include "sdk/values/property_builder.h"
 
 namespace Korvo {
 namespace {

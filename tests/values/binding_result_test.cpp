@@ -3,7 +3,7 @@
 
 #include <string>
 
-#include "sdk/binding/property.h"
+#include "sdk/values/property.h"
 #include "tests/support/binding_matchers.h"
 
 namespace Korvo {

@@ -1,4 +1,4 @@
-// sdk/binding/work_stack.h - the explicit stack of the tree walks, the
+// sdk/values/work_stack.h - the explicit stack of the tree walks, the
 // readers and the tree builder (internal to the SDK; installed only because
 // PropertyBuilder keeps its stacks in it).
 //

@@ -1,4 +1,4 @@
-// sdk/binding/property.h - BindingProperty, the one dynamic value of the SDK,
+// sdk/values/property.h - BindingProperty, the one dynamic value of the SDK,
 // and BindingResult, the value-or-failure that every conversion, reader and
 // exposed call yields.
 //

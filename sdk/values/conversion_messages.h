@@ -1,4 +1,4 @@
-// sdk/binding/conversion_messages.h - every message of the conversions
+// sdk/values/conversion_messages.h - every message of the conversions
 // between values and native types.
 //
 // These texts reach clients as error messages, so their wording (quirks

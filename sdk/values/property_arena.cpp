@@ -1,4 +1,4 @@
-#include "sdk/binding/property_arena.h"
+#include "sdk/values/property_arena.h"
 
 #include <cassert>
 #include <new>
@@ -24,10 +24,6 @@ constinit EmptyEntry emptyEntry{{nullptr, kFnvOffsetBasis, 0, 0}, {'\0'}};
 }  // namespace
 
 const InternedString* EmptyInternedString() noexcept { return &emptyEntry.header; }
-
-void* ArenaAllocate(PropertyArena* arena, size_t size) { return arena->Allocate(size); }
-
-void ArenaRelease(PropertyArena* arena, void* cell, size_t size) noexcept { arena->Release(cell, size); }
 
 }  // namespace detail
 

@@ -8,9 +8,9 @@
 #include <string>
 #include <vector>
 
-#include "sdk/binding/property.h"
-#include "sdk/binding/property_arena.h"
-#include "sdk/binding/page_pool.h"
+#include "sdk/values/page_pool.h"
+#include "sdk/values/property.h"
+#include "sdk/values/property_arena.h"
 
 namespace Korvo {
 namespace {

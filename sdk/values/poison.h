@@ -1,4 +1,4 @@
-// sdk/binding/poison.h - marks released arena memory for AddressSanitizer,
+// sdk/values/poison.h - marks released arena memory for AddressSanitizer,
 // so that a read or write through a stale pointer into a released cell or
 // page fails loudly in the sanitizer build. Elsewhere the marks cost nothing.
 #pragma once

@@ -1,4 +1,4 @@
-// sdk/binding/property_arena.h - the per-tree store behind BindingProperty:
+// sdk/values/property_arena.h - the per-tree store behind BindingProperty:
 // fixed-size slabs for payload headers, enum cells, member cells and small
 // member indexes, and the tree's interned strings.
 //
@@ -28,9 +28,9 @@
 #include <cstring>
 #include <string_view>
 
-#include "sdk/binding/page_pool.h"
-#include "sdk/binding/poison.h"
-#include "sdk/binding/property.h"
+#include "sdk/values/page_pool.h"
+#include "sdk/values/poison.h"
+#include "sdk/values/property.h"
 
 namespace Korvo {
 

@@ -1,4 +1,4 @@
-#include "sdk/binding/page_pool.h"
+#include "sdk/values/page_pool.h"
 
 #include <gtest/gtest.h>
 

@@ -1,4 +1,4 @@
-// sdk/binding/property_operations.h - the walks and containers behind
+// sdk/values/property_operations.h - the walks and containers behind
 // BindingProperty (internal to korvo_binding).
 //
 // BindingProperty's public members live in property.cpp; what they share -
@@ -20,9 +20,9 @@
 #include <utility>
 
 #include "sdk/allocation/allocation.h"
-#include "sdk/binding/property.h"
-#include "sdk/binding/property_arena.h"
-#include "sdk/binding/work_stack.h"
+#include "sdk/values/property.h"
+#include "sdk/values/property_arena.h"
+#include "sdk/values/work_stack.h"
 
 namespace Korvo {
 
@@ -312,6 +312,6 @@ struct BindingProperty::Operations {
 
 }  // namespace Korvo
 
-#include "sdk/binding/property_copy.h"
-#include "sdk/binding/property_index.h"
-#include "sdk/binding/property_release.h"
+#include "sdk/values/property_copy.h"
+#include "sdk/values/property_index.h"
+#include "sdk/values/property_release.h"

@@ -1,4 +1,4 @@
-#include "sdk/binding/property_arena.h"
+#include "sdk/values/property_arena.h"
 
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
@@ -7,8 +7,8 @@
 #include <string>
 #include <vector>
 
-#include "sdk/binding/page_pool.h"
-#include "sdk/binding/property.h"
+#include "sdk/values/page_pool.h"
+#include "sdk/values/property.h"
 
 namespace Korvo {
 namespace {

@@ -1,4 +1,4 @@
-#include "sdk/binding/property_builder.h"
+#include "sdk/values/property_builder.h"
 
 #include <algorithm>
 #include <bit>
@@ -6,7 +6,7 @@
 #include <new>
 
 #include "sdk/allocation/allocation.h"
-#include "sdk/binding/property_operations.h"
+#include "sdk/values/property_operations.h"
 
 namespace Korvo {
 namespace {

@@ -1,4 +1,4 @@
-// sdk/binding/property_index.h - BindingProperty's collections, structures and the member index of a structure.
+// sdk/values/property_index.h - BindingProperty's collections, structures and the member index of a structure.
 //
 // Part of BindingProperty::Operations (property_operations.h, which includes
 // this file at its end). Defined inline: the public members call these on

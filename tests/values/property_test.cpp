@@ -1,4 +1,4 @@
-#include "sdk/binding/property.h"
+#include "sdk/values/property.h"
 
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "sdk/binding/property_arena.h"
+#include "sdk/values/property_arena.h"
 #include "tests/support/allocation_budget.h"
 #include "tests/support/binding_matchers.h"
 

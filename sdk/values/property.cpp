@@ -1,4 +1,4 @@
-#include "sdk/binding/property.h"
+#include "sdk/values/property.h"
 
 #include <algorithm>
 #include <cstring>
@@ -6,7 +6,7 @@
 #include <utility>
 
 #include "sdk/allocation/allocation.h"
-#include "sdk/binding/property_operations.h"
+#include "sdk/values/property_operations.h"
 
 namespace Korvo {
 

@@ -1,4 +1,4 @@
-// sdk/binding/property_builder.h - PropertyBuilder, which builds a property
+// sdk/values/property_builder.h - PropertyBuilder, which builds a property
 // tree from a stream of document events (the readers' common back end, and
 // the way for a plug-in's own reader to build a tree).
 //
@@ -35,8 +35,8 @@
 #include <span>
 #include <string_view>
 
-#include "sdk/binding/property.h"
-#include "sdk/binding/work_stack.h"
+#include "sdk/values/property.h"
+#include "sdk/values/work_stack.h"
 
 namespace Korvo {
 

@@ -1,4 +1,4 @@
-#include "sdk/binding/page_pool.h"
+#include "sdk/values/page_pool.h"
 
 #include <algorithm>
 
@@ -6,7 +6,7 @@
 #include <new>
 #include <unordered_map>
 
-#include "sdk/binding/poison.h"
+#include "sdk/values/poison.h"
 
 namespace Korvo {
 
