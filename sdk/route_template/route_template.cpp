@@ -30,22 +30,27 @@ RouteTemplateParse ParseRouteTemplate(std::string_view routeTemplate) {
         return result;
     }
 
-    const auto fail = [&](RouteTemplateProblem problem, size_t offset, size_t openedAt = 0) {
-        result.error = RouteTemplateError{problem, offset, openedAt};
-        return std::move(result);
-    };
     std::string* literal = &parsed.leading;
     size_t at = 0;
     while (at < routeTemplate.size()) {
         const size_t brace = routeTemplate.find_first_of("{}", at);
         literal->append(routeTemplate.substr(at, brace == std::string_view::npos ? std::string_view::npos : brace - at));
         if (brace == std::string_view::npos) break;
-        if (routeTemplate[brace] == '}') return fail(RouteTemplateProblem::CloseOutsideParameter, brace);
+        if (routeTemplate[brace] == '}') {
+            result.error = RouteTemplateError{RouteTemplateProblem::CloseOutsideParameter, brace, 0};
+            return result;
+        }
 
         const size_t open = brace;
         const size_t close = routeTemplate.find_first_of("{}", open + 1);
-        if (close == std::string_view::npos) return fail(RouteTemplateProblem::NotClosed, open);
-        if (routeTemplate[close] == '{') return fail(RouteTemplateProblem::OpenInsideParameter, close, open);
+        if (close == std::string_view::npos) {
+            result.error = RouteTemplateError{RouteTemplateProblem::NotClosed, open, 0};
+            return result;
+        }
+        if (routeTemplate[close] == '{') {
+            result.error = RouteTemplateError{RouteTemplateProblem::OpenInsideParameter, close, open};
+            return result;
+        }
 
         RouteTemplateParameter parameter;
         parameter.kind = RouteParameterKind::Segment;
@@ -58,7 +63,10 @@ RouteTemplateParse ParseRouteTemplate(std::string_view routeTemplate) {
             parameter.kind = RouteParameterKind::Fragment;
             ++nameStart;
         }
-        if (nameStart == close) return fail(RouteTemplateProblem::NoName, open);
+        if (nameStart == close) {
+            result.error = RouteTemplateError{RouteTemplateProblem::NoName, open, 0};
+            return result;
+        }
         parameter.name.assign(routeTemplate.substr(nameStart, close - nameStart));
         parsed.parameters.push_back(std::move(parameter));
         literal = &parsed.parameters.back().following;
