@@ -41,10 +41,10 @@ struct CheckInfo {
 std::span<const CheckInfo> AllChecks();
 const CheckInfo* FindCheck(const std::string& name);
 
-// A route template as the contract allows it: starts with '/', and every
-// '{' opens a parameter closed by '}' before the next '{', whose name
-// (after an optional '+' or '#') is not empty. Fills names with the
-// parameter names; returns the problem, empty when there is none.
+// A route template as a function served by path needs it: one the
+// contract's grammar reads (ParseRouteTemplate), starting with '/', naming
+// no parameter twice. Fills names with the parameter names read; returns
+// the problem, empty when there is none.
 std::string CheckRouteTemplate(const char* routeTemplate, std::vector<std::string>& names);
 
 }  // namespace Korvo::Host::Check

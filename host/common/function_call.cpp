@@ -8,6 +8,8 @@ namespace Korvo::Host {
 namespace {
 
 constexpr size_t kStreamChunkBytes = 4096;
+// What a fragment parameter's value follows on the path.
+constexpr std::string_view kFragmentMark = "#";
 
 std::string TextOrEmpty(const char* text) { return text ? std::string(text) : std::string(); }
 
@@ -52,33 +54,25 @@ const char* MethodText(uint32_t code) noexcept {
 // ------------------------------------------------------------ PathTemplate
 
 PathTemplate::PathTemplate(std::string_view pathTemplate) {
-    // The same reading as the plug-in's own: '{' opens a parameter, a '+'
-    // or '#' right after it chooses its kind, '}' closes it; an unclosed
-    // parameter stands for nothing.
-    enum { Outside, Segment, Reserved, Fragment } state = Outside;
-    bool named = false;
-    for (char c : pathTemplate) {
-        if (c == '{') {
-            state = Segment;
-            named = false;
-        } else if (c == '}') {
-            if (state == Segment) atoms_.push_back(static_cast<int16_t>(Atom::Segment));
-            if (state == Fragment) {
-                atoms_.push_back('#');
-                ++literalLength_;
-            }
-            if (state == Reserved || state == Fragment) atoms_.push_back(static_cast<int16_t>(Atom::Rest));
-            state = Outside;
-        } else if (state == Outside) {
-            atoms_.push_back(static_cast<int16_t>(static_cast<unsigned char>(c)));
-            ++literalLength_;
-        } else if (state == Segment && !named && c == '+') {
-            state = Reserved;
-        } else if (state == Segment && !named && c == '#') {
-            state = Fragment;
+    // The plug-in serves no path through a template it refuses.
+    RouteTemplateParse parse = ParseRouteTemplate(pathTemplate);
+    if (!parse.Ok()) {
+        refused_ = true;
+        return;
+    }
+    const auto addLiteral = [&](std::string_view text) {
+        for (char c : text) atoms_.push_back(static_cast<int16_t>(static_cast<unsigned char>(c)));
+        literalLength_ += text.size();
+    };
+    addLiteral(parse.parsed.leading);
+    for (const RouteTemplateParameter& parameter : parse.parsed.parameters) {
+        if (parameter.kind == RouteParameterKind::Segment) {
+            atoms_.push_back(static_cast<int16_t>(Atom::Segment));
         } else {
-            named = true;
+            if (parameter.kind == RouteParameterKind::Fragment) addLiteral(kFragmentMark);
+            atoms_.push_back(static_cast<int16_t>(Atom::Rest));
         }
+        addLiteral(parameter.following);
     }
     for (int16_t atom : atoms_) {
         if (atom < 0) break;
@@ -87,6 +81,7 @@ PathTemplate::PathTemplate(std::string_view pathTemplate) {
 }
 
 bool PathTemplate::Fits(std::string_view path) const {
+    if (refused_) return false;
     // A set-of-positions walk over the atoms: one pass over the path, no
     // backtracking and no recursion. Only the positions still alive are
     // visited - one or two for an ordinary template - so a path costs about

@@ -17,6 +17,7 @@
 
 #include "host/common/host_value_json.h"
 #include "sdk/contract/records.h"
+#include "sdk/route_template/route_template.h"
 
 namespace Korvo::Host {
 
@@ -26,11 +27,12 @@ uint32_t MethodCode(std::string_view name) noexcept;
 // The text of codes 1 to 7; "" for every other code (KorvoMethodName).
 const char* MethodText(uint32_t code) noexcept;
 
-// A function record's path template, compiled once for matching request
-// paths. {name} takes one path segment (no '/'), {+name} the rest of the
-// path, {#name} a '#' and the rest; other characters stand for themselves
-// (case-sensitive). Matching takes time proportional to path length times
-// template length and constant stack, whatever the path holds.
+// A function record's path template, read by ParseRouteTemplate and
+// compiled once for matching request paths. {name} takes one path segment
+// (no '/'), {+name} the rest of the path, {#name} a '#' and the rest; other
+// characters stand for themselves (case-sensitive). A template the grammar
+// refuses fits no path. Matching takes time proportional to path length
+// times template length and constant stack, whatever the path holds.
 class PathTemplate {
 public:
     explicit PathTemplate(std::string_view pathTemplate);
@@ -45,6 +47,7 @@ private:
     std::vector<int16_t> atoms_;
     std::string prefix_;  // the characters before the first parameter
     size_t literalLength_ = 0;
+    bool refused_ = false;
 };
 
 // Chooses the function record for a method and path from a descriptor's

@@ -446,12 +446,41 @@ struct KorvoHostNameListEntry {         /* 12 bytes in the 32-bit build */
 };
 
 /* What the host receives per served function: the description, with offset
-** 0 linking the function records and offset 8 the plug-in's entry. */
+** 0 linking the function records and offset 8 the plug-in's entry.
+**
+** pathTemplate, the route the function serves: NULL or empty when it is
+** served by name only (method KORVO_METHOD_CALL). Otherwise, in bytes:
+**
+**   template      = literal-path | parameterised
+**   literal-path  = zero or more bytes, none of them '{'
+**   parameterised = { text | parameter }, with at least one parameter
+**   parameter     = '{' [ '+' | '#' ] name '}'
+**   name          = one or more bytes, none of them '{' or '}'
+**   text          = one byte, neither '{' nor '}'
+**
+** A literal path is matched as those bytes exactly, a '}' among them
+** included. In a template with a '{', every brace must belong to a
+** parameter: a '{' inside a parameter, a '}' that closes none, an empty
+** name ("{}", "{+}", "{#}") or a parameter not closed make it malformed,
+** and the plug-in serves no path through a malformed template.
+**
+** A path fits when the whole of it (the part before any '?' for a host
+** choosing a record; the plug-in matches the path as received) is the text
+** byte for byte, case-sensitive, with each parameter standing for:
+**   {name}   zero or more bytes without '/' (one path segment);
+**   {+name}  zero or more bytes, slashes included;
+**   {#name}  a '#' and then zero or more bytes; the value follows the '#'.
+** Only the first character after '{' chooses the kind: "{++a}" is {+name}
+** with the name "+a". A name may repeat; the later value wins. Where a
+** path fits in several ways, earlier parameters take as much as the rest
+** allows. The plug-in percent-decodes each value, and its {+name} and
+** {#name} take no line break ('\n', '\r').
+** Example: "/v1/items/{id}.json" fits "/v1/items/7.json" with id = "7". */
 struct KorvoHostFunctionRecord {              /* 90 bytes in the 32-bit build */
     KorvoHostFunctionDescription description; /* +0 */
     KorvoHostFunctionCallback callback;       /* +61 */
     const KorvoHostLocationEntry* locations;  /* +65 one per argument, in order */
-    const char* pathTemplate;                 /* +69 */
+    const char* pathTemplate;                 /* +69 route template, grammar above */
     uint32_t method;                          /* +73 KorvoMethod, 0 outside 1..8 */
     uint8_t flag;                             /* +77 */
     const KorvoHostNameListEntry* nameLists;  /* +78 */

@@ -14,34 +14,12 @@ constexpr std::string_view kNameSeparators = "!+-./_";
 constexpr std::string_view kSegmentCapture = "([^/]*)";
 constexpr std::string_view kReservedCapture = "(.*)";
 constexpr std::string_view kFragmentCapture = "#(.*)";
+// What a fragment parameter's capture follows: kFragmentCapture's literal part.
+constexpr std::string_view kFragmentMark = "#";
 // Characters that never stand for themselves in an ECMAScript expression.
 constexpr std::string_view kUnsupportedInExpression = "^$.*+?()[]|\\{}";
 // A start position that no failed attempt has been recorded for.
 constexpr size_t kNoFailedStart = static_cast<size_t>(-1);
-
-// Why a template's braces do not pair up, or empty when they do.
-std::string CheckBraces(std::string_view routeTemplate) {
-    bool open = false;
-    size_t openedAt = 0;
-    for (size_t i = 0; i < routeTemplate.size(); ++i) {
-        char c = routeTemplate[i];
-        if (c == '{') {
-            if (open) return "'{' at offset " + std::to_string(i) + " inside the parameter opened at offset " +
-                             std::to_string(openedAt);
-            open = true;
-            openedAt = i;
-        } else if (c == '}') {
-            if (!open) return "'}' at offset " + std::to_string(i) + " closes no parameter";
-            size_t nameStart = openedAt + 1;
-            if (nameStart < i && (routeTemplate[nameStart] == '+' || routeTemplate[nameStart] == '#')) ++nameStart;
-            if (nameStart == i)
-                return "the parameter at offset " + std::to_string(openedAt) + " has no name";
-            open = false;
-        }
-    }
-    if (open) return "the parameter opened at offset " + std::to_string(openedAt) + " is not closed";
-    return {};
-}
 
 // First position in [from, to) whose byte a capture of the class cannot
 // take, or to.
@@ -196,6 +174,39 @@ bool RoutePattern::Compile(std::string_view expression, std::string* error) {
     return true;
 }
 
+void RoutePattern::AppendLiteral(TextRange& range, std::string_view text) {
+    // Ranges are filled in template order, so the one being extended always
+    // ends the literal bytes.
+    literals_.append(text);
+    range.length += text.size();
+    for (char c : text) {
+        if (kRegexSpecials.find(c) != std::string_view::npos) expression_ += '\\';
+        expression_ += c;
+    }
+}
+
+RoutePattern RoutePattern::FromTemplate(const ParsedRouteTemplate& parsed) {
+    RoutePattern pattern;
+    pattern.groups_.reserve(parsed.parameters.size());
+    pattern.AppendLiteral(pattern.leading_, parsed.leading);
+    for (const RouteTemplateParameter& parameter : parsed.parameters) {
+        TextRange& preceding = pattern.groups_.empty() ? pattern.leading_ : pattern.groups_.back().following;
+        CharClass charClass = CharClass::NotLineBreak;
+        std::string_view capture = kReservedCapture;
+        if (parameter.kind == RouteParameterKind::Segment) {
+            charClass = CharClass::NotSlash;
+            capture = kSegmentCapture;
+        } else if (parameter.kind == RouteParameterKind::Fragment) {
+            pattern.AppendLiteral(preceding, kFragmentMark);
+        }
+        pattern.expression_ += capture;
+        pattern.groups_.push_back(Group{charClass, TextRange{pattern.literals_.size(), 0}});
+        pattern.AppendLiteral(pattern.groups_.back().following, parameter.following);
+    }
+    pattern.compiled_ = true;
+    return pattern;
+}
+
 bool RoutePattern::Match(std::string_view subject, std::span<Capture> captures) const {
     if (!compiled_ || captures.size() < groups_.size()) return false;
     if (groups_.size() <= kInlineGroups) {
@@ -281,22 +292,19 @@ CompiledRoute CompileRoute(std::string_view routeTemplate, const RouteRecord* re
     route.record = record;
     route.method = view.method;
     route.functionName.assign(view.functionName);
-    if (routeTemplate.find('{') == std::string_view::npos) {
-        route.literalPath.assign(routeTemplate);
+    RouteTemplateParse parse = ParseRouteTemplate(routeTemplate);
+    if (!parse.Ok()) {
+        route.error = "Route template '" + std::string(routeTemplate) + "' cannot be compiled: " + parse.error.Message();
         return route;
     }
-
-    std::string problem = CheckBraces(routeTemplate);
-    if (problem.empty()) {
-        std::string expression = TemplateToRegex(routeTemplate, route.parameters);
-        if (route.pattern.Compile(expression, &problem) && route.pattern.GroupCount() != route.parameters.size())
-            problem = "the expression has " + std::to_string(route.pattern.GroupCount()) + " captures for " +
-                      std::to_string(route.parameters.size()) + " parameters";
+    if (parse.parsed.IsLiteral()) {
+        route.literalPath = std::move(parse.parsed.leading);
+        return route;
     }
-    if (!problem.empty()) {
-        route.error = "Route template '" + std::string(routeTemplate) + "' cannot be compiled: " + problem;
-        route.pattern = RoutePattern();
-        route.parameters.clear();
+    route.pattern = RoutePattern::FromTemplate(parse.parsed);
+    route.parameters.reserve(parse.parsed.parameters.size());
+    for (RouteTemplateParameter& parameter : parse.parsed.parameters) {
+        route.parameters.push_back(RouteParameter{parameter.kind, std::move(parameter.name)});
     }
     return route;
 }

@@ -5,14 +5,15 @@
 //   {name}   one path segment (no '/'),
 //   {+name}  the rest of the path, slashes included,
 //   {#name}  a '#' followed by anything.
-// TemplateToRegex turns a template into an ECMAScript expression text made of
-// escaped literal text and the three captures "([^/]*)", "(.*)" and "#(.*)".
-// CompileRoute compiles that text once, when the route is registered, into a
-// RoutePattern: a matcher for exactly those forms that gives the captures a
-// full ECMAScript match (std::regex_match) of the same text gives, runs in
-// time linear in the path, never recurses and allocates nothing. (libstdc++'s
-// std::regex recurses once per character, so one long request path would
-// overflow the stack of the host's thread.)
+// ParseRouteTemplate (sdk/route_template/) reads it, by the grammar the
+// contract states. CompileRoute turns what it read, once, when the route is
+// registered, into a RoutePattern: a matcher for literal text and the three
+// captures "([^/]*)", "(.*)" and "#(.*)" that gives the captures a full
+// ECMAScript match (std::regex_match) of the same expression text gives,
+// runs in time linear in the path, never recurses and allocates nothing.
+// (libstdc++'s std::regex recurses once per character, so one long request
+// path would overflow the stack of the host's thread.) TemplateToRegex
+// writes that expression text, for comparing with std::regex.
 //
 // Everything here is a pure function of its arguments or a read of a compiled
 // route: any thread may call anything at once, and one CompiledRoute may be
@@ -29,6 +30,7 @@
 #include <vector>
 
 #include "sdk/contract/korvo_plugin.h"
+#include "sdk/route_template/route_template.h"
 
 namespace Korvo {
 
@@ -70,14 +72,9 @@ std::string FunctionNameFromRoute(HttpMethod method, std::string_view routeTempl
 // registers as "/a/b"; "/" stays "/".
 std::string NormaliseRoutePath(std::string_view routeTemplate);
 
-// What kind of value a template parameter captures.
-enum class RouteParameterKind : uint32_t {
-    None = 0,  // not a parameter: what a '}' without a '{' leaves in the list
-    Segment = 1,   // {name}
-    Reserved = 2,  // {+name}
-    Fragment = 3,  // {#name}
-};
-
+// A parameter as a compiled route keeps it. RouteParameterKind comes with
+// the grammar (route_template.h); a None entry is what TemplateToRegex
+// records for a '}' without a '{'.
 struct RouteParameter {
     RouteParameterKind kind = RouteParameterKind::None;
     std::string name;
@@ -114,6 +111,12 @@ public:
     // Matches nothing.
     RoutePattern() = default;
 
+    // The matcher of a parsed template: its literal text, and a capture per
+    // parameter ("([^/]*)" for a segment, "(.*)" for the rest, a literal '#'
+    // and "(.*)" for a fragment). Expression() is then the text
+    // TemplateToRegex gives for the same template.
+    static RoutePattern FromTemplate(const ParsedRouteTemplate& parsed);
+
     // Reads an expression text. Accepts literal characters (specials escaped
     // with a backslash) and the captures "([^/]*)" and "(.*)" - '#' is a plain
     // character; anything else is refused: the pattern is left matching
@@ -133,7 +136,8 @@ public:
 
     size_t GroupCount() const noexcept { return groups_.size(); }
     bool IsCompiled() const noexcept { return compiled_; }
-    // The expression text given to Compile (empty until it succeeds).
+    // The expression text given to Compile, or written by FromTemplate
+    // (empty until either succeeds).
     const std::string& Expression() const noexcept { return expression_; }
 
     // Captures up to this count are matched with scratch on the stack.
@@ -158,6 +162,7 @@ private:
         return std::string_view(literals_).substr(range.offset, range.length);
     }
     bool MatchGroups(std::string_view subject, std::span<Capture> captures, size_t* failedStarts) const;
+    void AppendLiteral(TextRange& range, std::string_view text);
 
     std::string expression_;
     std::string literals_;  // every literal byte, unescaped, back to back
@@ -193,10 +198,10 @@ struct CompiledRoute {
 
 // Compiles a route template (after NormaliseRoutePath) for the given record
 // and function. A template without '{' becomes literalPath; an empty one
-// matches nothing. Otherwise its braces must pair up - every '{' closed by a
-// '}' before the next '{', every '}' opened, every name non-empty - and its
-// expression must compile; when not, the returned route has error set and
-// matches nothing. Never throws but for std::bad_alloc.
+// matches nothing. Otherwise ParseRouteTemplate must accept it - every '{'
+// closed by a '}' before the next '{', every '}' opened, every name
+// non-empty; when not, the returned route has error set (the parser's
+// reason) and matches nothing. Never throws but for std::bad_alloc.
 CompiledRoute CompileRoute(std::string_view routeTemplate, const RouteRecord* record,
                            const BindingFunctionDescriptor* function, const RouteRecordView& view = {});
 

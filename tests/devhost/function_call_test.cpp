@@ -48,7 +48,13 @@ TEST(PathTemplateTest, FitsLikeTheRoutesOwnExpressions) {
         {"/{a}.{b}", "/x.y.z", true},   // the first parameter takes what it must
         {"/{a}.json", "/list.json", true},
         {"/{a}.json", "/list.xml", false},
-        {"/x/{unclosed", "/x/", true},   // an unclosed parameter stands for nothing
+        // Templates the plug-in refuses fit nothing; one without '{' is
+        // literal, '}' included.
+        {"/x/{unclosed", "/x/", false},
+        {"/x/{unclosed", "/x/{unclosed", false},
+        {"/x/{a}}", "/x/1}", false},
+        {"/x}", "/x}", true},
+        {"/x}", "/x", false},
     };
     for (const FitCase& fit : cases) {
         EXPECT_EQ(PathTemplate(fit.pathTemplate).Fits(fit.path), fit.fits) << fit.pathTemplate << " " << fit.path;
