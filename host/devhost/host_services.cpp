@@ -33,6 +33,12 @@ OwnedHostValue CommandLine(const HostServices::Settings& settings) {
     return OwnedHostValue::Array(std::move(items));
 }
 
+std::map<std::string, OwnedHostValue, std::less<>> Answers(const HostServices::Settings& settings) {
+    std::map<std::string, OwnedHostValue, std::less<>> answers;
+    for (const auto& [path, value] : settings.answers) answers[path] = value;
+    return answers;
+}
+
 // The stock replies of the client; a JSON text, as the host core streams it.
 constexpr const char* kCannedReplies =
     R"([{"text":"On my way!","tone":"Friendly","tags":["status"]},)"
@@ -57,7 +63,7 @@ std::string LogLevelName(uint32_t level) {
 HostServices::HostServices(Settings settings, EventHub& hub, LogSink log)
     : hub_(hub), log_(std::move(log)), regionLocale_(RegionLocale(settings)),
       commandLine_(CommandLine(settings)),
-      cannedReplies_(kCannedReplies) {
+      cannedReplies_(kCannedReplies), answers_(Answers(settings)) {
     table_.owner = this;
     table_.functions = HostFunctions{
         &SendRequestThunk,   // SendRequest
@@ -108,6 +114,10 @@ void HostServices::SendRequest(HostResponseRecord* response, const HostRequestRe
     if (path == kRegionLocalePath) answer = &regionLocale_;
     if (path == kCommandLineArgsPath) answer = &commandLine_;
     const bool streamed = path == kCannedRepliesPath;
+    if (answer == nullptr && !streamed) {
+        auto found = answers_.find(path);
+        if (found != answers_.end()) answer = &found->second;
+    }
     if (answer == nullptr && !streamed) {
         response->error = 1;
         response->errorMessage = CopyText("No such host endpoint: " + path);

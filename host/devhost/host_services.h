@@ -8,8 +8,9 @@
 //                 GET "/korvoclient/v1/chat/canned-replies" -> the client's
 //                 stock chat replies, answered as a stream of JSON text read
 //                 a few bytes at a time, as the host core answers long
-//                 documents; any other path an error with 404, another
-//                 method an error with 405.
+//                 documents; any other path with the plug-in's answer for
+//                 it (Settings::answers), or else an error with 404;
+//                 another method an error with 405.
 //   SendEvent     renders the payload as JSON and fans it out to the event
 //                 stream (EventHub); the plug-in is never made to wait.
 //   Subscribe / Unsubscribe   a table of the plug-in's subscriptions. This
@@ -29,9 +30,11 @@
 #include <atomic>
 #include <cstdint>
 #include <functional>
+#include <map>
 #include <mutex>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 #include "host/common/host_value_json.h"
@@ -56,6 +59,9 @@ public:
         std::string region;
         std::string locale;
         std::vector<std::string> commandLine;
+        // Fixed answers by path, for paths other than the three above; a
+        // later one for a path wins.
+        std::vector<std::pair<std::string, OwnedHostValue>> answers;
     };
     struct Subscription {
         std::string name;
@@ -116,6 +122,7 @@ private:
     const OwnedHostValue regionLocale_;
     const OwnedHostValue commandLine_;
     const std::string cannedReplies_;
+    const std::map<std::string, OwnedHostValue, std::less<>> answers_;
 
     mutable std::mutex mutex_;
     std::vector<Subscription> subscriptions_;
