@@ -129,7 +129,7 @@ TEST_F(HostServicesTest, EventsGoToTheStreamAsJson) {
     event.payload = payload.Record();
     Table().SendEvent(&Table(), &event);
     std::string frame;
-    ASSERT_EQ(subscriber->Next(frame, 0ms), EventSubscriber::Wait::Frame);
+    ASSERT_EQ(subscriber->Next(frame, 0ms), StreamSubscriber::Wait::Frame);
     EXPECT_EQ(frame, "id: " + hub_.LatestId() + "\nevent: OnJsonApiEvent\ndata: {\"uri\":\"/a\"}\n\n");
 }
 
@@ -171,7 +171,7 @@ TEST_F(HostServicesTest, StreamsTheStockRepliesInSmallPieces) {
         char buffer[4096];
         uint32_t count = sizeof(buffer);
         ASSERT_TRUE(read(stream, buffer, &count, &more));
-        ASSERT_LE(count, kStreamChunkBytes);
+        ASSERT_LE(count, kStreamedAnswerReadBytes);
         text.append(buffer, count);
     }
     EXPECT_GT(reads, 1u);
