@@ -54,7 +54,7 @@ cleanup() {
 trap cleanup EXIT
 
 # Loopback only, an ephemeral port, the developer option so the API answers.
-"$host_program" --listen 127.0.0.1 --port 0 --dev-quorvex-zv >"$work/out" 2>"$work/err" &
+"$host_program" --listen 127.0.0.1 --port 0 -- --dev-quorvex-zv >"$work/out" 2>"$work/err" &
 host_pid=$!
 for _ in $(seq 1 200); do
   grep -q 'listening on' "$work/out" 2>/dev/null && break

@@ -71,7 +71,7 @@ trap cleanup EXIT
 
 plugin_option=()
 if [ -n "${PLUGIN:-}" ]; then plugin_option=(--plugin "$PLUGIN"); fi
-"$host_program" "${plugin_option[@]}" --listen 127.0.0.1 --port 0 --dev-quorvex-zv >"$work/out" 2>"$work/err" &
+"$host_program" "${plugin_option[@]}" --listen 127.0.0.1 --port 0 -- --dev-quorvex-zv >"$work/out" 2>"$work/err" &
 host_pid=$!
 for _ in $(seq 1 200); do
   grep -q 'listening on' "$work/out" 2>/dev/null && break

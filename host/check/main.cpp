@@ -3,8 +3,8 @@
 // (this program again, with --run-check), so a plug-in that crashes, hangs
 // or ends its process fails that check and the report goes on.
 //
-//   plugin-check [--export NAME] [--host-answer PATH=JSON]... [--check NAME]...
-//                [--timeout SECONDS] [--threads N] [--json] LIBRARY
+//   plugin-check [--export NAME] [--host-answers FILE]... [--host-answer PATH=JSON]...
+//                [--check NAME]... [--timeout SECONDS] [--threads N] [--json] LIBRARY
 //
 // Exit status: 0 when every check passed, 1 when one failed, 2 for a usage
 // error.
@@ -21,6 +21,7 @@
 #include <vector>
 
 #include "host/check/checks.h"
+#include "host/common/host_answers.h"
 #include "host/common/host_value_json.h"
 #include "host/common/plugin_library.h"
 #include "sdk/platform/child_process.h"
@@ -38,9 +39,11 @@ constexpr uint32_t kDefaultTimeoutSeconds = 60;
 constexpr uint32_t kMostThreads = 256;
 
 constexpr const char* kUsage =
-    "usage: plugin-check [--export NAME] [--host-answer PATH=JSON]... [--check NAME]...\n"
-    "                    [--timeout SECONDS] [--threads N] [--json] LIBRARY\n"
+    "usage: plugin-check [--export NAME] [--host-answers FILE]... [--host-answer PATH=JSON]...\n"
+    "                    [--check NAME]... [--timeout SECONDS] [--threads N] [--json] LIBRARY\n"
     "  --export NAME        the library's entry point (default: from its file name)\n"
+    "  --host-answers FILE  the answers of FILE, one PATH=JSON a line (its --OPTION lines\n"
+    "                       are plugin-host's)\n"
     "  --host-answer P=J    answer the plug-in's request for path P with JSON J\n"
     "  --check NAME         run only this check (repeatable)\n"
     "  --timeout SECONDS    time limit of each check (default 60)\n"
@@ -65,9 +68,10 @@ bool ParseNumber(const char* text, uint32_t low, uint32_t high, uint32_t& out) {
 }
 
 bool Parse(int argc, char** argv, Options& options, std::string& error) {
-    enum : int { kExport = 256, kHostAnswer, kCheck, kTimeout, kThreads, kJson, kRunCheck, kResult };
+    enum : int { kExport = 256, kHostAnswers, kHostAnswer, kCheck, kTimeout, kThreads, kJson, kRunCheck, kResult };
     static const option kOptions[] = {
         {"export", required_argument, nullptr, kExport},     {"host-answer", required_argument, nullptr, kHostAnswer},
+        {"host-answers", required_argument, nullptr, kHostAnswers},
         {"check", required_argument, nullptr, kCheck},       {"timeout", required_argument, nullptr, kTimeout},
         {"threads", required_argument, nullptr, kThreads},   {"json", no_argument, nullptr, kJson},
         {"run-check", required_argument, nullptr, kRunCheck}, {"result", required_argument, nullptr, kResult},
@@ -79,6 +83,14 @@ bool Parse(int argc, char** argv, Options& options, std::string& error) {
         const std::string value = optarg != nullptr ? optarg : "";
         switch (code) {
             case kExport: options.settings.exportName = value; break;
+            case kHostAnswers: {
+                HostAnswers file;
+                if (!ReadHostAnswers(value, file, error)) return false;
+                for (HostAnswer& answer : file.answers) {
+                    options.settings.hostAnswers.emplace_back(std::move(answer.path), std::move(answer.json));
+                }
+                break;
+            }
             case kHostAnswer: {
                 const size_t equals = value.find('=');
                 if (equals == std::string::npos || equals == 0) {

@@ -160,7 +160,7 @@ bool IsConnectionPseudoHeader(const std::string& name) {
 // The writer of one event stream, run by the server between writes: each
 // call writes one piece and returns; false ends the connection.
 struct StreamWriter {
-    std::shared_ptr<EventSubscriber> subscriber;
+    std::shared_ptr<StreamSubscriber> subscriber;
     std::chrono::milliseconds heartbeat;
     bool greeted = false;
 
@@ -171,9 +171,9 @@ struct StreamWriter {
         }
         std::string frame;
         switch (subscriber->Next(frame, heartbeat)) {
-            case EventSubscriber::Wait::Frame: return Write(sink, frame);
-            case EventSubscriber::Wait::Timeout: return Write(sink, kKeepAlive);
-            case EventSubscriber::Wait::Closed:
+            case StreamSubscriber::Wait::Frame: return Write(sink, frame);
+            case StreamSubscriber::Wait::Timeout: return Write(sink, kKeepAlive);
+            case StreamSubscriber::Wait::Closed:
                 if (subscriber->Overflowed()) Write(sink, kCutOff);
                 sink.done();
                 return true;
@@ -365,7 +365,7 @@ void DevHostServer::ServeEvents(const httplib::Request& request, httplib::Respon
     }
     // A client coming back (EventSource does it by itself) names the last
     // event it saw; it resumes after it or is told to re-read the state.
-    std::shared_ptr<EventSubscriber> subscriber =
+    std::shared_ptr<StreamSubscriber> subscriber =
         request.has_header("Last-Event-ID")
             ? hub_.Subscribe(request.get_param_value("name"), request.get_header_value("Last-Event-ID"))
             : hub_.Subscribe(request.get_param_value("name"));

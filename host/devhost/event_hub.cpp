@@ -46,9 +46,9 @@ std::string EventStreamFrame(std::string_view id, std::string_view name, std::st
     return frame;
 }
 
-// --------------------------------------------------------- EventSubscriber
+// --------------------------------------------------------- StreamSubscriber
 
-EventSubscriber::Wait EventSubscriber::Next(std::string& frame, std::chrono::milliseconds timeout) {
+StreamSubscriber::Wait StreamSubscriber::Next(std::string& frame, std::chrono::milliseconds timeout) {
     std::unique_lock<std::mutex> lock(mutex_);
     ready_.wait_for(lock, timeout, [this] { return !queue_.empty() || closed_; });
     if (!queue_.empty()) {
@@ -60,12 +60,12 @@ EventSubscriber::Wait EventSubscriber::Next(std::string& frame, std::chrono::mil
     return closed_ ? Wait::Closed : Wait::Timeout;
 }
 
-bool EventSubscriber::Overflowed() const {
+bool StreamSubscriber::Overflowed() const {
     std::lock_guard<std::mutex> lock(mutex_);
     return overflowed_;
 }
 
-EventSubscriber::Offered EventSubscriber::Offer(const std::shared_ptr<const std::string>& frame) {
+StreamSubscriber::Offered StreamSubscriber::Offer(const std::shared_ptr<const std::string>& frame) {
     Offered outcome = Offered::Queued;
     {
         std::lock_guard<std::mutex> lock(mutex_);
@@ -87,7 +87,7 @@ EventSubscriber::Offered EventSubscriber::Offer(const std::shared_ptr<const std:
     return outcome;
 }
 
-void EventSubscriber::Close() {
+void StreamSubscriber::Close() {
     {
         std::lock_guard<std::mutex> lock(mutex_);
         closed_ = true;
@@ -95,7 +95,7 @@ void EventSubscriber::Close() {
     ready_.notify_all();
 }
 
-void EventSubscriber::CloseWith(std::shared_ptr<const std::string> frame) {
+void StreamSubscriber::CloseWith(std::shared_ptr<const std::string> frame) {
     {
         std::lock_guard<std::mutex> lock(mutex_);
         queuedBytes_ += frame->size();
@@ -123,19 +123,19 @@ std::shared_ptr<const std::string> EventHub::ResyncFrame(std::string_view reason
     return std::make_shared<const std::string>(EventStreamFrame(IdOf(sequence_), kResyncEvent, data));
 }
 
-std::shared_ptr<EventSubscriber> EventHub::Add(std::string filter) {
+std::shared_ptr<StreamSubscriber> EventHub::Add(std::string filter) {
     if (closed_ || subscribers_.size() >= limits_.subscribers) return nullptr;
-    auto subscriber = std::make_shared<EventSubscriber>(std::move(filter), limits_.queueEvents, limits_.queueBytes);
+    auto subscriber = std::make_shared<StreamSubscriber>(std::move(filter), limits_.queueEvents, limits_.queueBytes);
     subscribers_.push_back(subscriber);
     return subscriber;
 }
 
-std::shared_ptr<EventSubscriber> EventHub::Subscribe(std::string filter) {
+std::shared_ptr<StreamSubscriber> EventHub::Subscribe(std::string filter) {
     std::lock_guard<std::mutex> lock(mutex_);
     return Add(std::move(filter));
 }
 
-std::shared_ptr<EventSubscriber> EventHub::Subscribe(std::string filter, std::string_view lastEventId) {
+std::shared_ptr<StreamSubscriber> EventHub::Subscribe(std::string filter, std::string_view lastEventId) {
     std::lock_guard<std::mutex> lock(mutex_);
     auto subscriber = Add(std::move(filter));
     if (!subscriber) return nullptr;
@@ -156,14 +156,14 @@ std::shared_ptr<EventSubscriber> EventHub::Subscribe(std::string filter, std::st
     }
     if (!reason.empty()) {
         ++counters_.resynced;
-        if (subscriber->Offer(ResyncFrame(reason)) == EventSubscriber::Offered::Queued) ++counters_.delivered;
+        if (subscriber->Offer(ResyncFrame(reason)) == StreamSubscriber::Offered::Queued) ++counters_.delivered;
         return subscriber;
     }
     ++counters_.resumed;
     for (const Kept& kept : history_) {
         if (kept.sequence <= last) continue;
         if (!subscriber->filter_.empty() && subscriber->filter_ != kept.name) continue;
-        if (subscriber->Offer(kept.frame) == EventSubscriber::Offered::CutOff) {
+        if (subscriber->Offer(kept.frame) == StreamSubscriber::Offered::CutOff) {
             // More missed than it may queue: it re-reads instead.
             ++counters_.cutOff;
             ++counters_.resynced;
@@ -175,7 +175,7 @@ std::shared_ptr<EventSubscriber> EventHub::Subscribe(std::string filter, std::st
     return subscriber;
 }
 
-void EventHub::Unsubscribe(const std::shared_ptr<EventSubscriber>& subscriber) {
+void EventHub::Unsubscribe(const std::shared_ptr<StreamSubscriber>& subscriber) {
     if (!subscriber) return;
     subscriber->Close();
     std::lock_guard<std::mutex> lock(mutex_);
@@ -207,14 +207,14 @@ void EventHub::PublishLocked(std::string_view name, std::string_view data) {
     for (const auto& subscriber : subscribers_) {
         if (!subscriber->filter_.empty() && subscriber->filter_ != name) continue;
         switch (subscriber->Offer(frame)) {
-            case EventSubscriber::Offered::Queued: ++counters_.delivered; break;
-            case EventSubscriber::Offered::CutOff:
+            case StreamSubscriber::Offered::Queued: ++counters_.delivered; break;
+            case StreamSubscriber::Offered::CutOff:
                 ++counters_.cutOff;
                 ++counters_.resynced;
                 subscriber->CloseWith(ResyncFrame("behind"));
                 cutOff = true;
                 break;
-            case EventSubscriber::Offered::Refused: break;
+            case StreamSubscriber::Offered::Refused: break;
         }
     }
     if (cutOff) {

@@ -51,7 +51,7 @@ std::string EventStreamFrame(std::string_view id, std::string_view name, std::st
 // The name of the event that tells a client to re-read the state.
 inline constexpr std::string_view kResyncEvent = "resync";
 
-class EventSubscriber {
+class StreamSubscriber {
 public:
     enum class Wait { Frame, Timeout, Closed };
 
@@ -60,9 +60,8 @@ public:
     // unless it was cut off for falling behind).
     Wait Next(std::string& frame, std::chrono::milliseconds timeout);
     bool Overflowed() const;
-    const std::string& Filter() const noexcept { return filter_; }
 
-    EventSubscriber(std::string filter, size_t maxEvents, size_t maxBytes)
+    StreamSubscriber(std::string filter, size_t maxEvents, size_t maxBytes)
         : filter_(std::move(filter)), maxEvents_(maxEvents), maxBytes_(maxBytes) {}
 
 private:
@@ -115,11 +114,11 @@ public:
     // hub is closed or already has Limits::subscribers subscribers. With a
     // lastEventId (present, even empty), it resumes after that event or
     // starts with a resync event (see above).
-    std::shared_ptr<EventSubscriber> Subscribe(std::string filter);
-    std::shared_ptr<EventSubscriber> Subscribe(std::string filter, std::string_view lastEventId);
+    std::shared_ptr<StreamSubscriber> Subscribe(std::string filter);
+    std::shared_ptr<StreamSubscriber> Subscribe(std::string filter, std::string_view lastEventId);
     // The id of the latest event ("<run>.0" before the first).
     std::string LatestId() const;
-    void Unsubscribe(const std::shared_ptr<EventSubscriber>& subscriber);
+    void Unsubscribe(const std::shared_ptr<StreamSubscriber>& subscriber);
     // Queues the event for every matching subscriber; never blocks on one.
     void Publish(std::string_view name, std::string_view data);
     // The same, with the data made by render - called outside the hub's
@@ -136,7 +135,7 @@ private:
         std::string name;
         std::shared_ptr<const std::string> frame;
     };
-    std::shared_ptr<EventSubscriber> Add(std::string filter);
+    std::shared_ptr<StreamSubscriber> Add(std::string filter);
     std::string IdOf(uint64_t sequence) const;
     std::shared_ptr<const std::string> ResyncFrame(std::string_view reason) const;
     void PublishLocked(std::string_view name, std::string_view data);
@@ -144,7 +143,7 @@ private:
     const Limits limits_;
     const std::string run_;
     mutable std::mutex mutex_;
-    std::vector<std::shared_ptr<EventSubscriber>> subscribers_;
+    std::vector<std::shared_ptr<StreamSubscriber>> subscribers_;
     bool closed_ = false;
     Counters counters_;
     uint64_t sequence_ = 0;  // of the latest event

@@ -33,6 +33,12 @@ OwnedHostValue CommandLine(const HostServices::Settings& settings) {
     return OwnedHostValue::Array(std::move(items));
 }
 
+std::map<std::string, OwnedHostValue, std::less<>> Answers(const HostServices::Settings& settings) {
+    std::map<std::string, OwnedHostValue, std::less<>> answers;
+    for (const auto& [path, value] : settings.answers) answers[path] = value;
+    return answers;
+}
+
 // The stock replies of the client; a JSON text, as the host core streams it.
 constexpr const char* kCannedReplies =
     R"([{"text":"On my way!","tone":"Friendly","tags":["status"]},)"
@@ -57,38 +63,29 @@ std::string LogLevelName(uint32_t level) {
 HostServices::HostServices(Settings settings, EventHub& hub, LogSink log)
     : hub_(hub), log_(std::move(log)), regionLocale_(RegionLocale(settings)),
       commandLine_(CommandLine(settings)),
-      cannedReplies_(kCannedReplies) {
-    table_.owner = this;
-    table_.functions = HostFunctions{
-        &SendRequestThunk,   // SendRequest
-        &Reserved1Thunk,     // reserved1
-        &SendEventThunk,     // SendEvent
-        &SubscribeThunk,     // Subscribe
-        &UnsubscribeThunk,   // Unsubscribe
-        &Reserved5Thunk,     // reserved5
-        &YieldThunk,         // Yield
-        &MarkActivityThunk,  // MarkActivity
-        &PollWakeThunk,      // PollWake
-        &LogThunk,           // Log
-    };
-}
-
-const HostInterface* HostServices::Interface(uint32_t pluginHandle) {
-    interface_.functions = &table_.functions;
-    interface_.pluginHandle = pluginHandle;
-    return &interface_;
-}
+      cannedReplies_(kCannedReplies), answers_(Answers(settings)) {}
 
 std::vector<HostServices::Subscription> HostServices::Subscriptions() const {
     std::lock_guard<std::mutex> lock(mutex_);
     return subscriptions_;
 }
 
-HostServices& HostServices::Owner(const HostFunctions* self) {
-    return *reinterpret_cast<const Table*>(self)->owner;
+void HostServices::SendRequest(HostResponseRecord* response, const HostRequestRecord* request) {
+    try {
+        Answer(response, request);
+    } catch (...) {
+        // Out of memory while copying an error text: the plug-in sees an
+        // empty error answer rather than an exception.
+        if (response != nullptr) {
+            delete[] response->errorMessage;
+            std::memset(response, 0, sizeof(*response));
+            response->error = 1;
+            response->release = &ReleaseResponse;
+        }
+    }
 }
 
-void HostServices::SendRequest(HostResponseRecord* response, const HostRequestRecord* request) {
+void HostServices::Answer(HostResponseRecord* response, const HostRequestRecord* request) {
     if (response == nullptr) return;
     std::memset(response, 0, sizeof(*response));
     response->release = &ReleaseResponse;
@@ -108,6 +105,10 @@ void HostServices::SendRequest(HostResponseRecord* response, const HostRequestRe
     if (path == kRegionLocalePath) answer = &regionLocale_;
     if (path == kCommandLineArgsPath) answer = &commandLine_;
     const bool streamed = path == kCannedRepliesPath;
+    if (answer == nullptr && !streamed) {
+        auto found = answers_.find(path);
+        if (found != answers_.end()) answer = &found->second;
+    }
     if (answer == nullptr && !streamed) {
         response->error = 1;
         response->errorMessage = CopyText("No such host endpoint: " + path);
@@ -142,7 +143,7 @@ KorvoBool KORVO_CDECL HostServices::ReadStream(void* stream, char* buffer, uint3
     if (stream == nullptr || buffer == nullptr || count == nullptr || more == nullptr) return false;
     TextStream& source = *static_cast<TextStream*>(stream);
     const size_t left = source.text.size() - source.offset;
-    const size_t take = std::min<size_t>({left, *count, kStreamChunkBytes});
+    const size_t take = std::min<size_t>({left, *count, kStreamedAnswerReadBytes});
     std::memcpy(buffer, source.text.data() + source.offset, take);
     source.offset += take;
     *count = static_cast<uint32_t>(take);
@@ -170,72 +171,38 @@ size_t HostServices::DeliverEvent(const std::string& name, const OwnedHostValue&
     return targets.size();
 }
 
-void KORVO_CDECL HostServices::SendRequestThunk(const HostFunctions* self, HostResponseRecord* response,
-                                                const HostRequestRecord* request) {
-    try {
-        Owner(self).SendRequest(response, request);
-    } catch (...) {
-        // Out of memory while copying an error text: the plug-in sees an
-        // empty error answer rather than an exception.
-        if (response != nullptr) {
-            delete[] response->errorMessage;
-            std::memset(response, 0, sizeof(*response));
-            response->error = 1;
-            response->release = &ReleaseResponse;
-        }
-    }
-}
-
-void KORVO_CDECL HostServices::Reserved1Thunk(const HostFunctions*, uint32_t, uint32_t) {}
-
-void KORVO_CDECL HostServices::SendEventThunk(const HostFunctions* self, const HostEventRecord* event) {
+void HostServices::SendEvent(const HostEventRecord* event) {
     if (event == nullptr) return;
     try {
-        Owner(self).hub_.Publish(event->name ? event->name : "", [event] { return HostValueToJson(event->payload); });
+        hub_.Publish(event->name ? event->name : "", [event] { return HostValueToJson(event->payload); });
     } catch (...) {
         // An event that cannot be rendered is not delivered.
     }
 }
 
-void KORVO_CDECL HostServices::SubscribeThunk(const HostFunctions* self, const char* name, uint32_t handle,
-                                              HostEventCallback callback, void* userData, uint32_t flag) {
-    HostServices& host = Owner(self);
-    try {
-        std::lock_guard<std::mutex> lock(host.mutex_);
-        host.subscriptions_.push_back(Subscription{TextOrEmpty(name), handle, flag, callback, userData});
-    } catch (...) {
-    }
+void HostServices::Subscribe(const char* name, uint32_t pluginHandle, HostEventCallback callback, void* userData,
+                             uint32_t flag) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    subscriptions_.push_back(Subscription{TextOrEmpty(name), pluginHandle, flag, callback, userData});
 }
 
-void KORVO_CDECL HostServices::UnsubscribeThunk(const HostFunctions* self, const char* name, uint32_t handle) {
-    HostServices& host = Owner(self);
+void HostServices::Unsubscribe(const char* name, uint32_t pluginHandle) {
     std::string wanted = TextOrEmpty(name);
-    std::lock_guard<std::mutex> lock(host.mutex_);
-    for (auto it = host.subscriptions_.begin(); it != host.subscriptions_.end(); ++it) {
-        if (it->name == wanted && it->pluginHandle == handle) {
-            host.subscriptions_.erase(it);
+    std::lock_guard<std::mutex> lock(mutex_);
+    for (auto it = subscriptions_.begin(); it != subscriptions_.end(); ++it) {
+        if (it->name == wanted && it->pluginHandle == pluginHandle) {
+            subscriptions_.erase(it);
             return;
         }
     }
 }
 
-void KORVO_CDECL HostServices::Reserved5Thunk(const HostFunctions*, uint32_t, uint32_t, uint32_t, double, uint32_t) {}
+void HostServices::Yield() { std::this_thread::yield(); }
 
-void KORVO_CDECL HostServices::YieldThunk(const HostFunctions*) { std::this_thread::yield(); }
+uint64_t HostServices::PollWake() { return wakeCounter_.fetch_add(1, std::memory_order_relaxed) + 1; }
 
-void KORVO_CDECL HostServices::MarkActivityThunk(const HostFunctions*, const char*, uint32_t) {}
-
-uint64_t KORVO_CDECL HostServices::PollWakeThunk(const HostFunctions* self) {
-    return Owner(self).wakeCounter_.fetch_add(1, std::memory_order_relaxed) + 1;
-}
-
-void KORVO_CDECL HostServices::LogThunk(const HostFunctions* self, uint32_t level, const char* message) {
-    HostServices& host = Owner(self);
-    if (!host.log_) return;
-    try {
-        host.log_(level, message ? std::string_view(message) : std::string_view());
-    } catch (...) {
-    }
+void HostServices::Log(uint32_t level, const char* message) {
+    if (log_) log_(level, message ? std::string_view(message) : std::string_view());
 }
 
 }  // namespace Korvo::Host::Dev

@@ -8,8 +8,9 @@
 //                 GET "/korvoclient/v1/chat/canned-replies" -> the client's
 //                 stock chat replies, answered as a stream of JSON text read
 //                 a few bytes at a time, as the host core answers long
-//                 documents; any other path an error with 404, another
-//                 method an error with 405.
+//                 documents; any other path with the plug-in's answer for
+//                 it (Settings::answers), or else an error with 404;
+//                 another method an error with 405.
 //   SendEvent     renders the payload as JSON and fans it out to the event
 //                 stream (EventHub); the plug-in is never made to wait.
 //   Subscribe / Unsubscribe   a table of the plug-in's subscriptions. This
@@ -29,11 +30,14 @@
 #include <atomic>
 #include <cstdint>
 #include <functional>
+#include <map>
 #include <mutex>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
 
+#include "host/common/host_function_table.h"
 #include "host/common/host_value_json.h"
 #include "host/devhost/event_hub.h"
 #include "sdk/contract/records.h"
@@ -45,7 +49,7 @@ inline constexpr const char* kCommandLineArgsPath = "/korvoclient/command-line-a
 inline constexpr const char* kCannedRepliesPath = "/korvoclient/v1/chat/canned-replies";
 // The bytes one read of a streamed answer gives at most: small, so that a
 // plug-in meets the partial reads a real host makes.
-inline constexpr uint32_t kStreamChunkBytes = 64;
+inline constexpr uint32_t kStreamedAnswerReadBytes = 64;
 
 // The level names of the plug-in's log lines (0 to 3); "Level<n>" beyond.
 std::string LogLevelName(uint32_t level);
@@ -56,6 +60,9 @@ public:
         std::string region;
         std::string locale;
         std::vector<std::string> commandLine;
+        // Fixed answers by path, for paths other than the three above; a
+        // later one for a path wins.
+        std::vector<std::pair<std::string, OwnedHostValue>> answers;
     };
     struct Subscription {
         std::string name;
@@ -71,8 +78,8 @@ public:
     HostServices& operator=(const HostServices&) = delete;
 
     // What Start receives; valid as long as this object.
-    const HostInterface* Interface(uint32_t pluginHandle);
-    const HostFunctions* Functions() const noexcept { return &table_.functions; }
+    const HostInterface* Interface(uint32_t pluginHandle) noexcept { return table_.Interface(pluginHandle); }
+    const HostFunctions* Functions() const noexcept { return table_.Functions(); }
 
     std::vector<Subscription> Subscriptions() const;
     // Delivers an event named name with payload to every subscription of
@@ -86,36 +93,32 @@ public:
     static uint64_t ResponsesReleased() noexcept { return released_.load(std::memory_order_relaxed); }
 
 private:
-    struct Table {
-        HostFunctions functions;   // first: the plug-in passes &functions back as self
-        HostServices* owner;
-    };
+    friend class HostFunctionTable<HostServices>;
 
-    static HostServices& Owner(const HostFunctions* self);
-    static void KORVO_CDECL SendRequestThunk(const HostFunctions*, HostResponseRecord*, const HostRequestRecord*);
-    static void KORVO_CDECL Reserved1Thunk(const HostFunctions*, uint32_t, uint32_t);
-    static void KORVO_CDECL SendEventThunk(const HostFunctions*, const HostEventRecord*);
-    static void KORVO_CDECL SubscribeThunk(const HostFunctions*, const char*, uint32_t, HostEventCallback, void*,
-                                           uint32_t);
-    static void KORVO_CDECL UnsubscribeThunk(const HostFunctions*, const char*, uint32_t);
-    static void KORVO_CDECL Reserved5Thunk(const HostFunctions*, uint32_t, uint32_t, uint32_t, double, uint32_t);
-    static void KORVO_CDECL YieldThunk(const HostFunctions*);
-    static void KORVO_CDECL MarkActivityThunk(const HostFunctions*, const char*, uint32_t);
-    static uint64_t KORVO_CDECL PollWakeThunk(const HostFunctions*);
-    static void KORVO_CDECL LogThunk(const HostFunctions*, uint32_t, const char*);
+    // The table's entries (host/common/host_function_table.h).
+    void SendRequest(HostResponseRecord* response, const HostRequestRecord* request);
+    void Reserved1(uint32_t, uint32_t) {}
+    void SendEvent(const HostEventRecord* event);
+    void Subscribe(const char* name, uint32_t pluginHandle, HostEventCallback callback, void* userData, uint32_t flag);
+    void Unsubscribe(const char* name, uint32_t pluginHandle);
+    void Reserved5(uint32_t, uint32_t, uint32_t, double, uint32_t) {}
+    void Yield();
+    void MarkActivity(const char*, uint32_t) {}
+    uint64_t PollWake();
+    void Log(uint32_t level, const char* message);
+
+    void Answer(HostResponseRecord* response, const HostRequestRecord* request);
     static void KORVO_CDECL ReleaseResponse(HostResponseRecord* response);
     static KorvoBool KORVO_CDECL ReadStream(void* stream, char* buffer, uint32_t* count, KorvoBool* more);
     static void KORVO_CDECL ReleaseStream(void* stream);
 
-    void SendRequest(HostResponseRecord* response, const HostRequestRecord* request);
-
-    Table table_;
-    HostInterface interface_{};
+    HostFunctionTable<HostServices> table_{*this};
     EventHub& hub_;
     LogSink log_;
     const OwnedHostValue regionLocale_;
     const OwnedHostValue commandLine_;
     const std::string cannedReplies_;
+    const std::map<std::string, OwnedHostValue, std::less<>> answers_;
 
     mutable std::mutex mutex_;
     std::vector<Subscription> subscriptions_;

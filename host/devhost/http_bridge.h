@@ -64,7 +64,6 @@ public:
     explicit PluginHttpBridge(const HostApiDescriptor* descriptor, uint32_t caller = 0);
 
     HttpAnswer Handle(const HttpRequestData& request) const;
-    const FunctionRouter& Router() const noexcept { return router_; }
 
 private:
     FunctionRouter router_;

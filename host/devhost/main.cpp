@@ -102,7 +102,8 @@ std::string DefaultWebAssets() {
 int Run(const DevHostOptions& options) {
     EventHub hub;
     std::mutex logLock;
-    HostServices services(HostServices::Settings{options.region, options.locale, options.commandLine}, hub,
+    HostServices services(HostServices::Settings{options.region, options.locale, options.commandLine, options.answers},
+                          hub,
                           [&logLock](uint32_t level, std::string_view line) {
                               std::lock_guard<std::mutex> guard(logLock);
                               std::fprintf(stderr, "[plug-in] %s| %.*s\n", LogLevelName(level).c_str(),
@@ -203,7 +204,7 @@ int main(int argc, char** argv) {
         return kExitUsage;
     }
     if (parsed.outcome == ParsedOptions::Outcome::Help) {
-        std::fputs(HelpText(defaultPlugin).c_str(), stdout);
+        std::fputs(HelpText(defaultPlugin, parsed.options.pluginOptions).c_str(), stdout);
         return 0;
     }
     std::signal(SIGINT, OnStopSignal);

@@ -24,27 +24,9 @@ struct FakeHost::StreamState {
     size_t offset = 0;
 };
 
-FakeHost::FakeHost() {
-    table_.owner = this;
-    table_.functions = HostFunctions{
-        &SendRequestThunk,   // SendRequest
-        &Call1Thunk,         // reserved1
-        &SendEventThunk,     // SendEvent
-        &SubscribeThunk,     // Subscribe
-        &UnsubscribeThunk,   // Unsubscribe
-        &Call5Thunk,         // reserved5
-        &YieldThunk,         // Yield
-        &MarkActivityThunk,  // MarkActivity
-        &PollWakeThunk,      // PollWake
-        &LogThunk,           // Log
-    };
-}
+FakeHost::FakeHost() = default;
 
 FakeHost::~FakeHost() { Unload(); }
-
-FakeHost& FakeHost::Owner(const HostFunctions* self) {
-    return *reinterpret_cast<const Table*>(self)->owner;
-}
 
 bool FakeHost::Load(const std::string& libraryPath, const char* exportName) {
     return library_.Open(libraryPath, exportName);
@@ -56,9 +38,7 @@ void* FakeHost::CallLoad(uint32_t major, uint32_t minor, uint32_t patch) {
 
 bool FakeHost::Start(uint32_t pluginHandle) {
     if (library_.Plugin() == nullptr) return false;
-    interface_.functions = &table_.functions;
-    interface_.pluginHandle = pluginHandle;
-    return library_.Start(&interface_);
+    return library_.Start(table_.Interface(pluginHandle));
 }
 
 void FakeHost::Stop() { library_.Stop(); }
@@ -190,70 +170,51 @@ void KORVO_CDECL FakeHost::StreamRelease(void* stream) {
     delete state;
 }
 
-void KORVO_CDECL FakeHost::SendRequestThunk(const HostFunctions* self, HostResponseRecord* response,
-                                            const HostRequestRecord* request) {
-    Owner(self).SendRequest(response, request);
+void FakeHost::RecordWaitCall(std::string call) {
+    std::lock_guard<std::mutex> guard(mutex_);
+    waitCalls_.push_back(std::move(call));
 }
 
-void KORVO_CDECL FakeHost::Call1Thunk(const HostFunctions* self, uint32_t, uint32_t) {
-    FakeHost& host = Owner(self);
-    std::lock_guard<std::mutex> guard(host.mutex_);
-    host.waitCalls_.push_back("Call1");
-}
+void FakeHost::Reserved1(uint32_t, uint32_t) { RecordWaitCall("Call1"); }
 
-void KORVO_CDECL FakeHost::SendEventThunk(const HostFunctions* self, const HostEventRecord* event) {
+void FakeHost::SendEvent(const HostEventRecord* event) {
     if (event == nullptr) return;
-    FakeHost& host = Owner(self);
     Event copy{TextOrEmpty(event->name), HostValueToJson(event->payload), event->typeWord};
-    if (host.eventHook_) host.eventHook_(copy);
-    std::lock_guard<std::mutex> guard(host.mutex_);
-    host.events_.push_back(std::move(copy));
+    if (eventHook_) eventHook_(copy);
+    std::lock_guard<std::mutex> guard(mutex_);
+    events_.push_back(std::move(copy));
 }
 
 void FakeHost::SetEventHook(std::function<void(const Event&)> hook) { eventHook_ = std::move(hook); }
 
-void KORVO_CDECL FakeHost::SubscribeThunk(const HostFunctions* self, const char* name, uint32_t handle,
-                                          HostEventCallback callback, void* userData, uint32_t flag) {
-    FakeHost& host = Owner(self);
-    std::lock_guard<std::mutex> guard(host.mutex_);
-    host.subscriptions_.push_back(Subscription{TextOrEmpty(name), handle, callback, userData, flag});
+void FakeHost::Subscribe(const char* name, uint32_t pluginHandle, HostEventCallback callback, void* userData,
+                         uint32_t flag) {
+    std::lock_guard<std::mutex> guard(mutex_);
+    subscriptions_.push_back(Subscription{TextOrEmpty(name), pluginHandle, callback, userData, flag});
 }
 
-void KORVO_CDECL FakeHost::UnsubscribeThunk(const HostFunctions* self, const char* name, uint32_t handle) {
-    FakeHost& host = Owner(self);
-    std::lock_guard<std::mutex> guard(host.mutex_);
-    host.unsubscriptions_.emplace_back(TextOrEmpty(name), handle);
+void FakeHost::Unsubscribe(const char* name, uint32_t pluginHandle) {
+    std::lock_guard<std::mutex> guard(mutex_);
+    unsubscriptions_.emplace_back(TextOrEmpty(name), pluginHandle);
 }
 
-void KORVO_CDECL FakeHost::Call5Thunk(const HostFunctions* self, uint32_t, uint32_t, uint32_t, double, uint32_t) {
-    FakeHost& host = Owner(self);
-    std::lock_guard<std::mutex> guard(host.mutex_);
-    host.waitCalls_.push_back("Call5");
+void FakeHost::Reserved5(uint32_t, uint32_t, uint32_t, double, uint32_t) { RecordWaitCall("Call5"); }
+
+void FakeHost::Yield() { RecordWaitCall("Yield"); }
+
+void FakeHost::MarkActivity(const char* label, uint32_t value) {
+    RecordWaitCall("MarkActivity " + TextOrEmpty(label) + " " + std::to_string(value));
 }
 
-void KORVO_CDECL FakeHost::YieldThunk(const HostFunctions* self) {
-    FakeHost& host = Owner(self);
-    std::lock_guard<std::mutex> guard(host.mutex_);
-    host.waitCalls_.push_back("Yield");
+uint64_t FakeHost::PollWake() {
+    std::lock_guard<std::mutex> guard(mutex_);
+    waitCalls_.push_back("PollWake");
+    return ++wakeCounter_;
 }
 
-void KORVO_CDECL FakeHost::MarkActivityThunk(const HostFunctions* self, const char* label, uint32_t value) {
-    FakeHost& host = Owner(self);
-    std::lock_guard<std::mutex> guard(host.mutex_);
-    host.waitCalls_.push_back("MarkActivity " + TextOrEmpty(label) + " " + std::to_string(value));
-}
-
-uint64_t KORVO_CDECL FakeHost::PollWakeThunk(const HostFunctions* self) {
-    FakeHost& host = Owner(self);
-    std::lock_guard<std::mutex> guard(host.mutex_);
-    host.waitCalls_.push_back("PollWake");
-    return ++host.wakeCounter_;
-}
-
-void KORVO_CDECL FakeHost::LogThunk(const HostFunctions* self, uint32_t level, const char* message) {
-    FakeHost& host = Owner(self);
-    std::lock_guard<std::mutex> guard(host.mutex_);
-    host.logLines_.push_back(LogLine{level, TextOrEmpty(message)});
+void FakeHost::Log(uint32_t level, const char* message) {
+    std::lock_guard<std::mutex> guard(mutex_);
+    logLines_.push_back(LogLine{level, TextOrEmpty(message)});
 }
 
 // --------------------------------------------------------------- recording

@@ -19,6 +19,7 @@
 #include <vector>
 
 #include "host/common/function_call.h"
+#include "host/common/host_function_table.h"
 #include "host/common/host_value_json.h"
 #include "host/common/plugin_library.h"
 #include "sdk/contract/records.h"
@@ -88,7 +89,7 @@ public:
     // Through the GetMemoryStats entry of the last load, which stays valid
     // after Stop as long as the library is loaded; zeros before any load.
     PluginMemoryStats MemoryStats() const { return library_.MemoryStats(); }
-    const HostFunctions* Functions() const { return &table_.functions; }
+    const HostFunctions* Functions() const { return table_.Functions(); }
 
     // ---- scripted answers of SendRequest, by exact path
     void AnswerValue(const std::string& path, OwnedHostValue value, uint32_t status = 200);
@@ -142,10 +143,7 @@ public:
     size_t DeliverEvent(const std::string& name, const OwnedHostValue& payload);
 
 private:
-    struct Table {
-        HostFunctions functions;   // first: the plug-in passes &functions back as self
-        FakeHost* owner;
-    };
+    friend class HostFunctionTable<FakeHost>;
     struct Script {
         enum Kind { Value, Error, Stream } kind = Value;
         OwnedHostValue value;
@@ -156,26 +154,25 @@ private:
     };
     struct StreamState;
 
-    static FakeHost& Owner(const HostFunctions* self);
-    static void KORVO_CDECL SendRequestThunk(const HostFunctions*, HostResponseRecord*, const HostRequestRecord*);
-    static void KORVO_CDECL Call1Thunk(const HostFunctions*, uint32_t, uint32_t);
-    static void KORVO_CDECL SendEventThunk(const HostFunctions*, const HostEventRecord*);
-    static void KORVO_CDECL SubscribeThunk(const HostFunctions*, const char*, uint32_t, HostEventCallback, void*,
-                                           uint32_t);
-    static void KORVO_CDECL UnsubscribeThunk(const HostFunctions*, const char*, uint32_t);
-    static void KORVO_CDECL Call5Thunk(const HostFunctions*, uint32_t, uint32_t, uint32_t, double, uint32_t);
-    static void KORVO_CDECL YieldThunk(const HostFunctions*);
-    static void KORVO_CDECL MarkActivityThunk(const HostFunctions*, const char*, uint32_t);
-    static uint64_t KORVO_CDECL PollWakeThunk(const HostFunctions*);
-    static void KORVO_CDECL LogThunk(const HostFunctions*, uint32_t, const char*);
+    // The table's entries (host/common/host_function_table.h), each
+    // recorded.
+    void SendRequest(HostResponseRecord* response, const HostRequestRecord* request);
+    void Reserved1(uint32_t, uint32_t);
+    void SendEvent(const HostEventRecord* event);
+    void Subscribe(const char* name, uint32_t pluginHandle, HostEventCallback callback, void* userData, uint32_t flag);
+    void Unsubscribe(const char* name, uint32_t pluginHandle);
+    void Reserved5(uint32_t, uint32_t, uint32_t, double, uint32_t);
+    void Yield();
+    void MarkActivity(const char* label, uint32_t value);
+    uint64_t PollWake();
+    void Log(uint32_t level, const char* message);
+    void RecordWaitCall(std::string call);
+
     static void KORVO_CDECL ReleaseHostResponse(HostResponseRecord*);
     static bool KORVO_CDECL StreamRead(void*, char*, uint32_t*, bool*);
     static void KORVO_CDECL StreamRelease(void*);
 
-    void SendRequest(HostResponseRecord* response, const HostRequestRecord* request);
-
-    Table table_;
-    HostInterface interface_{};
+    HostFunctionTable<FakeHost> table_{*this};
     PluginLibrary library_;
 
     mutable std::mutex mutex_;

@@ -80,9 +80,20 @@ assert all(c["detail"] for c in report["checks"]), report
 PY
 
 # The tree's plug-in: the export from its file name, the host answers its
-# start-up asks for.
-checker --host-answer '/korvoclient/get_region_locale={"region":"QUORVEX","locale":"en_US"}' \
+# start-up asks for, from its answers file (whose option lines are
+# plugin-host's) or given one by one.
+tree_answers="$(dirname "$0")/../../plugin/host-answers.txt"
+checker --host-answers "$tree_answers" "$tree_plugin" || fail "the tree's plug-in with its answers file"
+checker --check start-stop --host-answer '/korvoclient/get_region_locale={"region":"QUORVEX","locale":"en_US"}' \
   --host-answer '/korvoclient/command-line-args=[]' "$tree_plugin" || fail "the tree's plug-in"
+
+# A bad answers file is a usage error that names its line.
+bad_answers="$(mktemp)"
+printf '/a=1\n\n/korvoclient/command-line-args=[\n' > "$bad_answers"
+out="$(checker --host-answers "$bad_answers" "$tree_plugin" 2>&1)"
+[ $? = 2 ] && grep -q "^plugin-check: $bad_answers:3: the answer for /korvoclient/command-line-args is not JSON" <<< "$out" \
+  || fail "a bad answers file"$'\n'"$out"
+rm -f "$bad_answers"
 
 # Without its answers it does not start, and says what is missing.
 out="$(checker --check start-stop "$tree_plugin")"

@@ -15,7 +15,7 @@ namespace Korvo::Host::Dev {
 namespace {
 
 using namespace std::chrono_literals;
-using Wait = EventSubscriber::Wait;
+using Wait = StreamSubscriber::Wait;
 
 // Limits with a known run, so that ids can be written out.
 EventHub::Limits Sized(size_t events, size_t bytes, size_t subscribers, size_t history = 1024) {
@@ -231,7 +231,7 @@ TEST(EventHubTest, PublishersNeverWaitForReadersThatStopReading) {
 }
 
 // Everything a subscriber takes without waiting, frames joined.
-std::string Drain(EventSubscriber& subscriber) {
+std::string Drain(StreamSubscriber& subscriber) {
     std::string all, frame;
     while (subscriber.Next(frame, 0ms) == Wait::Frame) all += frame;
     return all;

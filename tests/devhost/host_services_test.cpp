@@ -34,7 +34,11 @@ struct Answer {
 class HostServicesTest : public ::testing::Test {
 protected:
     HostServicesTest()
-        : services_(HostServices::Settings{"OTHER", "de_DE", {"plugin-host", "--dev-quorvex-zv", "x y"}}, hub_,
+        : services_(HostServices::Settings{"OTHER", "de_DE", {"plugin-host", "--plugin-debug", "x y"},
+                                           {{"/app/settings", OwnedHostValue::Object({{"dark", OwnedHostValue::Bool(true)}})},
+                                            {"/app/settings", OwnedHostValue::Int(2)},
+                                            {kCommandLineArgsPath, OwnedHostValue::Array({})}}},
+                    hub_,
                     [this](uint32_t level, std::string_view line) { logged_.emplace_back(level, std::string(line)); }) {}
 
     const HostFunctions& Table() { return *services_.Interface(1)->functions; }
@@ -74,7 +78,17 @@ TEST_F(HostServicesTest, AnswersRegionAndLocale) {
 TEST_F(HostServicesTest, AnswersTheHostsOwnCommandLine) {
     Answer answer = Ask(kGet, "/korvoclient/command-line-args?ignored=1");
     EXPECT_FALSE(answer.error);
-    EXPECT_EQ(answer.json, R"(["plugin-host","--dev-quorvex-zv","x y"])");
+    EXPECT_EQ(answer.json, R"(["plugin-host","--plugin-debug","x y"])");
+}
+
+TEST_F(HostServicesTest, AnswersThePluginsOwnAnswersTheLatestForAPath) {
+    Answer answer = Ask(kGet, "/app/settings?x=1");
+    EXPECT_FALSE(answer.error);
+    EXPECT_EQ(answer.status, 200u);
+    EXPECT_EQ(answer.json, "2");
+    EXPECT_TRUE(answer.zeroAfterRelease);
+    Answer posted = Ask(kPost, "/app/settings");
+    EXPECT_EQ(posted.status, 405u);
 }
 
 TEST_F(HostServicesTest, OtherPathsAndMethodsAreErrors) {
@@ -115,7 +129,7 @@ TEST_F(HostServicesTest, EventsGoToTheStreamAsJson) {
     event.payload = payload.Record();
     Table().SendEvent(&Table(), &event);
     std::string frame;
-    ASSERT_EQ(subscriber->Next(frame, 0ms), EventSubscriber::Wait::Frame);
+    ASSERT_EQ(subscriber->Next(frame, 0ms), StreamSubscriber::Wait::Frame);
     EXPECT_EQ(frame, "id: " + hub_.LatestId() + "\nevent: OnJsonApiEvent\ndata: {\"uri\":\"/a\"}\n\n");
 }
 
@@ -157,7 +171,7 @@ TEST_F(HostServicesTest, StreamsTheStockRepliesInSmallPieces) {
         char buffer[4096];
         uint32_t count = sizeof(buffer);
         ASSERT_TRUE(read(stream, buffer, &count, &more));
-        ASSERT_LE(count, kStreamChunkBytes);
+        ASSERT_LE(count, kStreamedAnswerReadBytes);
         text.append(buffer, count);
     }
     EXPECT_GT(reads, 1u);

@@ -5,6 +5,10 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include <unistd.h>
+
+#include <filesystem>
+#include <fstream>
 #include <string>
 #include <vector>
 
@@ -29,7 +33,7 @@ TEST(OptionsTest, Defaults) {
     EXPECT_EQ(options.apiMajor, 18u);
     EXPECT_EQ(options.apiMinor, 0u);
     EXPECT_EQ(options.apiPatch, 0u);
-    EXPECT_EQ(options.region, "QUORVEX");
+    EXPECT_EQ(options.region, "");
     EXPECT_EQ(options.locale, "en_US");
     EXPECT_EQ(options.port, 8787);
     EXPECT_EQ(options.listen, "127.0.0.1");
@@ -67,12 +71,92 @@ TEST(OptionsTest, EveryOptionWithItsValueAfterItOrAfterEquals) {
     }
 }
 
+// A plug-in's answers file, written for one test and removed after it.
+class AnswersFile {
+public:
+    explicit AnswersFile(const std::string& text)
+        : path_(std::filesystem::temp_directory_path() /
+                ("options-test-" + std::to_string(::getpid()) + "-" + std::to_string(counter_++) + ".txt")) {
+        std::ofstream(path_) << text;
+    }
+    ~AnswersFile() { std::filesystem::remove(path_); }
+    std::string Path() const { return path_.string(); }
+
+private:
+    static inline int counter_ = 0;
+    std::filesystem::path path_;
+};
+
+constexpr const char* kPluginAnswers =
+    "# a plug-in's\n"
+    "/korvoclient/get_region_locale={\"region\":\"NORTH\",\"locale\":\"fr_FR\"}\n"
+    "\n"
+    "/app/settings={\"dark\":true}\n"
+    "--plugin-debug  log every request\n";
+
 TEST(OptionsTest, TheWholeCommandLineIsKeptForThePlugin) {
-    ParsedOptions parsed = Parse({"--dev-quorvex-zv", "--region", "OTHER", "--", "--anything", "x"});
+    AnswersFile file(kPluginAnswers);
+    // The plug-in's option may come before the file that declares it.
+    ParsedOptions parsed =
+        Parse({"--plugin-debug", "--region", "OTHER", "--host-answers", file.Path().c_str(), "--", "--anything", "x"});
     ASSERT_EQ(parsed.outcome, ParsedOptions::Outcome::Run) << parsed.message;
-    EXPECT_THAT(parsed.options.commandLine,
-                ElementsAre("plugin-host", "--dev-quorvex-zv", "--region", "OTHER", "--", "--anything", "x"));
+    EXPECT_THAT(parsed.options.commandLine, ElementsAre("plugin-host", "--plugin-debug", "--region", "OTHER",
+                                                        "--host-answers", file.Path(), "--", "--anything", "x"));
     EXPECT_EQ(parsed.options.region, "OTHER");
+}
+
+std::string AnswersJson(const DevHostOptions& options) {
+    std::string json;
+    for (const auto& [path, value] : options.answers) json += path + "=" + HostValueToJson(value.Record()) + "\n";
+    return json;
+}
+
+TEST(OptionsTest, AnAnswersFileGivesAnswersTheRegionAndThePluginsOptions) {
+    AnswersFile file(kPluginAnswers);
+    ParsedOptions parsed = Parse({"--host-answers", file.Path().c_str(), "--host-answer", "/app/settings={}"});
+    ASSERT_EQ(parsed.outcome, ParsedOptions::Outcome::Run) << parsed.message;
+    EXPECT_EQ(parsed.options.region, "NORTH");
+    EXPECT_EQ(parsed.options.locale, "fr_FR");
+    // The command line's answer comes after the file's, and wins.
+    EXPECT_EQ(AnswersJson(parsed.options),
+              "/korvoclient/get_region_locale={\"region\":\"NORTH\",\"locale\":\"fr_FR\"}\n"
+              "/app/settings={\"dark\":true}\n/app/settings={}\n");
+    ASSERT_EQ(parsed.options.pluginOptions.size(), 1u);
+    EXPECT_EQ(parsed.options.pluginOptions[0].name, "--plugin-debug");
+    EXPECT_THAT(HelpText(kDefaultPlugin, parsed.options.pluginOptions),
+                HasSubstr("The plug-in's options (from its answers file):\n  --plugin-debug        log every request\n"));
+
+    ParsedOptions overridden = Parse({"--locale", "de_DE", "--host-answers", file.Path().c_str()});
+    ASSERT_EQ(overridden.outcome, ParsedOptions::Outcome::Run) << overridden.message;
+    EXPECT_EQ(overridden.options.region, "NORTH");
+    EXPECT_EQ(overridden.options.locale, "de_DE");
+
+    EXPECT_EQ(Parse({"--host-answers", file.Path().c_str(), "--plugin-debug=1"}).message,
+              "plugin-host: unknown option '--plugin-debug' (see plugin-host --help)");
+    // Without the file, the plug-in's option is nobody's.
+    EXPECT_EQ(Parse({"--plugin-debug"}).message, "plugin-host: unknown option '--plugin-debug' (see plugin-host --help)");
+}
+
+TEST(OptionsTest, ABadAnswersFileIsRefusedWithItsLine) {
+    const std::pair<const char*, const char*> cases[] = {
+        {"# fine\n/a=1\n/b={\n", ":3: the answer for /b is not JSON: "},
+        {"/a=1\nplain words\n", ":2: expected PATH=JSON or --OPTION DESCRIPTION, not 'plain words'"},
+        {"a=1\n", ":1: the path of an answer starts with '/', not 'a'"},
+        {"\n--port  the plug-in's port\n", ":2: --port is an option of plugin-host itself"},
+        {"--bad_name x\n", ":1: an option of the plug-in is --NAME (letters, digits and '-'), not '--bad_name'"},
+        {"/korvoclient/get_region_locale={\"region\":7}\n",
+         ":1: the answer for /korvoclient/get_region_locale is an object whose region and locale are strings"},
+    };
+    for (const auto& [text, message] : cases) {
+        AnswersFile file(text);
+        ParsedOptions parsed = Parse({"--host-answers", file.Path().c_str()});
+        EXPECT_EQ(parsed.outcome, ParsedOptions::Outcome::Error) << text;
+        EXPECT_THAT(parsed.message, HasSubstr("plugin-host: " + file.Path() + message)) << text;
+    }
+    EXPECT_EQ(Parse({"--host-answers", "/nonexistent/answers.txt"}).message,
+              "plugin-host: cannot read the host answers file /nonexistent/answers.txt (see plugin-host --help)");
+    EXPECT_EQ(Parse({"--host-answer", "/a=nojson"}).message.substr(0, 51),
+              "plugin-host: --host-answer: the answer for /a is no");
 }
 
 TEST(OptionsTest, AUniqueAbbreviationNamesItsOption) {
@@ -102,7 +186,7 @@ TEST(OptionsTest, RefusalsSayWhatIsWrong) {
     const RefusalCase cases[] = {
         {{"--bogus"}, "plugin-host: unknown option '--bogus' (see plugin-host --help)"},
         {{"--bogus=1"}, "plugin-host: unknown option '--bogus' (see plugin-host --help)"},
-        {{"--dev-quorvex-zv=1"}, "plugin-host: unknown option '--dev-quorvex-zv' (see plugin-host --help)"},
+        {{"--help=1"}, "plugin-host: unknown option '--help' (see plugin-host --help)"},
         {{"--p", "1"}, "plugin-host: unknown option '--p' (see plugin-host --help)"},  // --plugin or --port
         {{"--region", "X", "stray"}, "plugin-host: unexpected argument 'stray' (see plugin-host --help)"},
         {{"-p"}, "plugin-host: unexpected argument '-p' (see plugin-host --help)"},
@@ -141,7 +225,7 @@ TEST(OptionsTest, RefusalsSayWhatIsWrong) {
 TEST(OptionsTest, HelpNamesEveryOptionAndTheDefaultLibrary) {
     const std::string help = HelpText(kDefaultPlugin);
     for (const char* option : {"--plugin PATH", "--export NAME", "--api-version X.Y.Z", "--region NAME", "--locale NAME", "--port N",
-                               "--listen ADDRESS", "--allow-host NAME", "--cors-origin ORIGIN", "--dev-quorvex-zv",
+                               "--listen ADDRESS", "--allow-host NAME", "--cors-origin ORIGIN", "--host-answers FILE",
                                "--help", "-- "}) {
         EXPECT_THAT(help, HasSubstr(option));
     }

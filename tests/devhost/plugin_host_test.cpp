@@ -20,11 +20,15 @@
 
 #include "host/common/host_value_json.h"
 #include "host/devhost/dev_server.h"
+#include "sdk/contract/korvo_plugin.h"
 #include "tests/devhost/plugin_host_process.h"
 #include "tests/devhost/raw_http.h"
 
 #ifndef KORVO_PLUGIN_HOST
 #error "KORVO_PLUGIN_HOST names the plugin-host program under test"
+#endif
+#ifndef KORVO_HOST_ANSWERS
+#error "KORVO_HOST_ANSWERS names the plug-in's host answers file"
 #endif
 
 namespace Korvo::Host {
@@ -39,10 +43,12 @@ using ::testing::Not;
 constexpr const char* kUiStates = "/qem-quorvex-zv/v1/ui-states";
 constexpr const char* kFeatureEvent = "OnJsonApiEvent_qem-quorvex-zv_v1_ui-states";
 
-// One running plugin-host and a client for it.
+// One running plugin-host and a client for it; the plug-in's answers file
+// given unless the test is about its absence.
 class RunningHost {
 public:
-    explicit RunningHost(std::vector<std::string> arguments = {}) {
+    explicit RunningHost(std::vector<std::string> arguments = {}, bool withAnswers = true) {
+        if (withAnswers) arguments.insert(arguments.begin(), {"--host-answers", KORVO_HOST_ANSWERS});
         arguments.insert(arguments.begin(), {"--port", "0"});
         process_ = std::make_unique<PluginHostProcess>(KORVO_PLUGIN_HOST, arguments);
         port_ = process_->WaitForPort();
@@ -382,8 +388,11 @@ TEST(PluginHostTest, AStreamThatComesBackResumesOrIsToldToReRead) {
 struct AvailabilityCase {
     std::vector<std::string> arguments;
     bool available;
+    bool withAnswers = true;
 };
 
+// The plug-in asks the host for the region and the command line: what it
+// gets is the answers file's region, unless the command line says otherwise.
 TEST(PluginHostTest, RegionAndDeveloperOptionDecideAvailability) {
     const AvailabilityCase cases[] = {
         {{}, true},
@@ -394,11 +403,14 @@ TEST(PluginHostTest, RegionAndDeveloperOptionDecideAvailability) {
         {{"--region", "OTHER", "--", "dev-quorvex-zv"}, false},
         {{"--region", "OTHER", "--", "--dev-quorvex-zv=1"}, false},
         {{"--region", "OTHER", "--", "--DEV-QUORVEX-ZV"}, false},
+        {{}, false, false},
+        {{"--host-answer", R"(/korvoclient/get_region_locale={"region":"QUORVEX","locale":"en_US"})"}, true, false},
+        {{"--", "--dev-quorvex-zv"}, true, false},
     };
     for (const AvailabilityCase& availability : cases) {
-        std::string described;
+        std::string described = availability.withAnswers ? "(answers file) " : "";
         for (const std::string& argument : availability.arguments) described += argument + " ";
-        RunningHost host(availability.arguments);
+        RunningHost host(availability.arguments, availability.withAnswers);
         ASSERT_TRUE(host.Up()) << described << host.Process().Errors();
         auto written = host.Post("voice", R"({"state":"s","updatedBy":"u"})", "application/json");
         auto list = host.Get(kUiStates);
@@ -471,10 +483,36 @@ TEST(PluginHostTest, HelpAndBadCommandLines) {
     PluginHostProcess help(KORVO_PLUGIN_HOST, {"--help"});
     EXPECT_EQ(help.WaitForExit(), 0);
     for (const char* option : {"--plugin PATH", "--export NAME", "--api-version X.Y.Z", "--region NAME",
-                               "--locale NAME", "--port N", "--listen ADDRESS", "--dev-quorvex-zv", "-h, --help"}) {
+                               "--locale NAME", "--port N", "--listen ADDRESS", "--host-answers FILE", "-h, --help"}) {
         EXPECT_THAT(help.Output(), HasSubstr(option));
     }
     EXPECT_THAT(help.Output(), HasSubstr("GET|POST /host/fixed"));
+    const std::string apiVersion = std::to_string(KORVO_PLUGIN_API_MAJOR) + "." +
+                                   std::to_string(KORVO_PLUGIN_API_MINOR) + "." +
+                                   std::to_string(KORVO_PLUGIN_API_PATCH);
+    EXPECT_THAT(help.Output(), HasSubstr("(default: " + apiVersion + ")"));
+    // Nothing of one plug-in but the library this build made, as the default.
+    std::string general = help.Output();
+    general.erase(general.find(KORVO_PLUGIN_LIBRARY), std::string_view(KORVO_PLUGIN_LIBRARY).size());
+    for (const char* word : {"quorvex", "QUORVEX", "dev-", "ui-states"}) EXPECT_THAT(general, Not(HasSubstr(word)));
+
+    // The plug-in's own options come from its answers file.
+    PluginHostProcess pluginHelp(KORVO_PLUGIN_HOST, {"--host-answers", KORVO_HOST_ANSWERS, "--help"});
+    EXPECT_EQ(pluginHelp.WaitForExit(), 0);
+    EXPECT_THAT(pluginHelp.Output(), HasSubstr("The plug-in's options (from its answers file):\n  --dev-quorvex-zv"));
+    PluginHostProcess notDeclared(KORVO_PLUGIN_HOST, {"--port", "0", "--dev-quorvex-zv"});
+    EXPECT_EQ(notDeclared.WaitForExit(), 2);
+    EXPECT_EQ(notDeclared.Errors(), "plugin-host: unknown option '--dev-quorvex-zv' (see plugin-host --help)\n");
+
+    const std::filesystem::path badAnswers =
+        std::filesystem::temp_directory_path() / ("plugin-host-answers-" + std::to_string(::getpid()) + ".txt");
+    std::ofstream(badAnswers) << "# the region\n/korvoclient/get_region_locale={\"region\":\"X\"\n";
+    PluginHostProcess badFile(KORVO_PLUGIN_HOST, {"--port", "0", "--host-answers", badAnswers.string()});
+    EXPECT_EQ(badFile.WaitForExit(), 2);
+    EXPECT_THAT(badFile.Errors(), HasSubstr("plugin-host: " + badAnswers.string() +
+                                            ":2: the answer for /korvoclient/get_region_locale is not JSON: "));
+    EXPECT_EQ(badFile.Output(), "");
+    std::filesystem::remove(badAnswers);
 
     PluginHostProcess unknown(KORVO_PLUGIN_HOST, {"--port", "0", "--verbose"});
     EXPECT_EQ(unknown.WaitForExit(), 2);

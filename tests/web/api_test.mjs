@@ -18,10 +18,12 @@ const root = join(dirname(fileURLToPath(import.meta.url)), "..", "..");
 const [pluginHost, library, ...rest] = process.argv.slice(2);
 const option = name => { const i = rest.indexOf(name); return i >= 0 ? rest[i + 1] : null; };
 const out = option("--out") ?? mkdtempSync(join(tmpdir(), "api-test-"));
+// The plug-in's host answers file, when it has one.
+const answers = option("--host-answers");
 let failures = 0;
 const fail = message => { failures++; console.error("api_test: FAILED: " + message); };
 
-const host = await startHost(pluginHost, library);
+const host = await startHost(pluginHost, library, answers ? ["--host-answers", answers] : []);
 try {
   const document = await (await fetch(host.url + "/openapi.json")).json();
   const documentPath = join(out, "openapi." + document.info.title + ".json");

@@ -19,7 +19,9 @@ import puppeteer from "puppeteer-core";
 import {AnswerValidator} from "./openapi_schemas.mjs";
 import {startHost} from "./plugin_host.mjs";
 
-const [pluginHost, library, out] = process.argv.slice(2);
+// answers: the plug-in's host answers file, when it has one.
+const [pluginHost, library, out, answers] = process.argv.slice(2);
+const hostAnswers = answers ? ["--host-answers", answers] : [];
 mkdirSync(out, {recursive: true});
 const kWait = {timeout: 30000};
 let failures = 0;
@@ -64,7 +66,7 @@ async function checkAnswers(host, answers, what) {
 }
 
 async function livePage() {
-  const host = await startHost(pluginHost, library);
+  const host = await startHost(pluginHost, library, hostAnswers);
   const page = await browser.newPage();
   await page.setViewport({width: 1200, height: 640});
   const answers = [];
@@ -125,7 +127,7 @@ async function livePage() {
     await page.screenshot({path: join(out, "live-page-failure.png")}).catch(() => {});
   } finally {
     await page.close();
-    const again = await startHost(pluginHost, library);
+    const again = await startHost(pluginHost, library, hostAnswers);
     await checkAnswers(again, answers, "live page");
     await again.stop();
     await host.stop();
@@ -133,7 +135,7 @@ async function livePage() {
 }
 
 async function reference() {
-  const host = await startHost(pluginHost, library);
+  const host = await startHost(pluginHost, library, hostAnswers);
   const page = await browser.newPage();
   await page.setViewport({width: 1200, height: 900});
   const answers = [];
@@ -167,7 +169,7 @@ async function reference() {
 }
 
 async function foreignOrigin() {
-  const host = await startHost(pluginHost, library);
+  const host = await startHost(pluginHost, library, hostAnswers);
   // A page of another origin (another port on loopback) that tries to read
   // and to write the state.
   const foreign = createServer((request, response) => {
