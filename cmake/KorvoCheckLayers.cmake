@@ -16,8 +16,8 @@
 # node_modules are generated or third-party, never a layer.
 #
 # It also writes <build>/korvo-layer-links.txt, one line per project library
-# ("korvo_binding: korvo_contract korvo_platform ..."), its direct links to
-# other project libraries, which the architecture test compares with the
+# (korvo_add_library): its name, its folders, and its direct links to other
+# project libraries ("korvo_async sdk/async: korvo_host"), which the architecture test compares with the
 # layer table of ARCHITECTURE.md.
 include_guard(GLOBAL)
 
@@ -254,7 +254,9 @@ function(korvo_check_layers)
       endif()
     endforeach()
     list(JOIN _project_links " " _project_links)
-    string(APPEND _lines "${_library}: ${_project_links}\n")
+    _korvo_own_folders(${_library} _folders)
+    list(JOIN _folders " " _folders)
+    string(APPEND _lines "${_library} ${_folders}: ${_project_links}\n")
   endforeach()
   file(CONFIGURE OUTPUT "${CMAKE_BINARY_DIR}/korvo-layer-links.txt" CONTENT "${_lines}" @ONLY)
 endfunction()
