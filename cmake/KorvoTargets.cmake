@@ -26,65 +26,39 @@ endfunction()
 # and the library itself as KorvoSdk::<name without korvo_>, which is also
 # its name in this tree. DEPENDS are the libraries it links; its sources may
 # include headers only from their own folders and from the folders of those
-# libraries and of everything they link in turn (KorvoCheckLayers.cmake, run
-# as part of the build).
+# libraries and of everything they link in turn, and no other library's
+# private headers (KorvoCheckLayers.cmake, checked as each object compiles).
 function(korvo_add_library name)
   cmake_parse_arguments(ARG "INTERFACE;OBJECT" "" "SOURCES;PRIVATE_HEADERS;DEPENDS" ${ARGN})
-  # Its layer: the folders its sources are in.
-  set(_layers "")
-  set(_sources "")
-  foreach(_source IN LISTS ARG_SOURCES ARG_PRIVATE_HEADERS)
-    get_filename_component(_path "${_source}" ABSOLUTE)
-    list(APPEND _sources "${_path}")
-    get_filename_component(_dir "${_path}" DIRECTORY)
-    file(RELATIVE_PATH _folder "${PROJECT_SOURCE_DIR}" "${_dir}")
-    list(APPEND _layers "${_folder}")
+  set(_private "")
+  foreach(_header IN LISTS ARG_PRIVATE_HEADERS)
+    get_filename_component(_path "${_header}" ABSOLUTE)
+    file(RELATIVE_PATH _path "${PROJECT_SOURCE_DIR}" "${_path}")
+    list(APPEND _private "${_path}")
   endforeach()
-  foreach(_dep IN LISTS ARG_DEPENDS)
-    if(TARGET ${_dep})
-      get_target_property(_dep_layers ${_dep} KORVO_LAYERS)
-      if(_dep_layers)
-        list(APPEND _layers ${_dep_layers})
-      endif()
-    endif()
-  endforeach()
-  list(REMOVE_DUPLICATES _layers)
 
   string(REGEX REPLACE "^korvo_" "" _export_name "${name}")
   if(ARG_INTERFACE)
-    add_library(${name} INTERFACE ${ARG_SOURCES})
+    add_library(${name} INTERFACE ${ARG_SOURCES} ${ARG_PRIVATE_HEADERS})
     target_include_directories(${name} INTERFACE
       $<BUILD_INTERFACE:${PROJECT_SOURCE_DIR}> $<INSTALL_INTERFACE:${KORVO_INSTALL_INCLUDEDIR}>)
     target_link_libraries(${name} INTERFACE ${ARG_DEPENDS})
-    set_target_properties(${name} PROPERTIES KORVO_LAYERS "${_layers}" EXPORT_NAME ${_export_name})
-    add_library(KorvoSdk::${_export_name} ALIAS ${name})
-    _korvo_install_sdk_library(${name} "${ARG_SOURCES}" "${ARG_PRIVATE_HEADERS}")
-    return()
-  endif()
-  if(ARG_OBJECT)
-    add_library(${name} OBJECT ${ARG_SOURCES} ${ARG_PRIVATE_HEADERS})
   else()
-    add_library(${name} STATIC ${ARG_SOURCES} ${ARG_PRIVATE_HEADERS})
+    if(ARG_OBJECT)
+      add_library(${name} OBJECT ${ARG_SOURCES} ${ARG_PRIVATE_HEADERS})
+    else()
+      add_library(${name} STATIC ${ARG_SOURCES} ${ARG_PRIVATE_HEADERS})
+    endif()
+    target_include_directories(${name} PUBLIC
+      $<BUILD_INTERFACE:${PROJECT_SOURCE_DIR}> $<INSTALL_INTERFACE:${KORVO_INSTALL_INCLUDEDIR}>)
+    target_link_libraries(${name} PUBLIC ${ARG_DEPENDS})
+    target_compile_features(${name} PUBLIC cxx_std_20)
+    korvo_target_defaults(${name})
   endif()
-  target_include_directories(${name} PUBLIC
-    $<BUILD_INTERFACE:${PROJECT_SOURCE_DIR}> $<INSTALL_INTERFACE:${KORVO_INSTALL_INCLUDEDIR}>)
-  target_link_libraries(${name} PUBLIC ${ARG_DEPENDS})
-  target_compile_features(${name} PUBLIC cxx_std_20)
-  korvo_target_defaults(${name})
-  set_target_properties(${name} PROPERTIES KORVO_LAYERS "${_layers}" EXPORT_NAME ${_export_name})
+  set_target_properties(${name} PROPERTIES
+    KORVO_LIBRARY TRUE KORVO_PRIVATE_HEADERS "${_private}" EXPORT_NAME ${_export_name})
   add_library(KorvoSdk::${_export_name} ALIAS ${name})
   _korvo_install_sdk_library(${name} "${ARG_SOURCES}" "${ARG_PRIVATE_HEADERS}")
-
-  string(REPLACE ";" "|" _layer_arg "${_layers}")
-  string(REPLACE ";" "|" _source_arg "${_sources}")
-  set(_stamp "${CMAKE_CURRENT_BINARY_DIR}/${name}.layers")
-  add_custom_command(OUTPUT "${_stamp}"
-    COMMAND ${CMAKE_COMMAND} -DTARGET=${name} -DLAYERS=${_layer_arg} -DSOURCES=${_source_arg}
-            -DROOT=${PROJECT_SOURCE_DIR} -DSTAMP=${_stamp} -P ${PROJECT_SOURCE_DIR}/cmake/KorvoCheckLayers.cmake
-    DEPENDS ${_sources} ${PROJECT_SOURCE_DIR}/cmake/KorvoCheckLayers.cmake
-    COMMENT "Checking the includes of ${name} against its layers"
-    VERBATIM)
-  target_sources(${name} PRIVATE "${_stamp}")
 endfunction()
 
 # The SDK's libraries and public headers go into the installed package

@@ -1,5 +1,6 @@
-// sdk/diagnostics/ascii.h - ASCII character helpers for protocol text
-// (internal to the SDK: not installed).
+// sdk/diagnostics/ascii.h - ASCII character helpers for protocol text: the
+// formatter's directives here, and the transport's methods, content types,
+// header names and escapes above it.
 //
 // Method names, content types, escapes and format directives are ASCII by
 // definition; these never consult the C locale, whose idea of a letter or a

@@ -4,7 +4,7 @@
 #include <gtest/gtest.h>
 
 #include "host/testing/fake_host.h"
-#include "tests/host/host_table_plugin.h"
+#include "tests/support/host_table_plugin.h"
 
 namespace Korvo {
 namespace {

@@ -5,7 +5,7 @@
 #include <gtest/gtest.h>
 
 #include "sdk/diagnostics/logger.h"
-#include "tests/diagnostics/recording_log_target.h"
+#include "tests/support/recording_log_target.h"
 
 namespace Korvo {
 namespace {

@@ -11,7 +11,7 @@
 
 #include "sdk/diagnostics/log.h"
 #include "sdk/diagnostics/log_line.h"
-#include "tests/diagnostics/recording_log_target.h"
+#include "tests/support/recording_log_target.h"
 
 namespace Korvo {
 namespace {

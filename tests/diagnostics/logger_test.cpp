@@ -13,7 +13,7 @@
 #include "sdk/diagnostics/log.h"
 #include "sdk/allocation/allocation.h"
 #include "sdk/platform/platform.h"
-#include "tests/diagnostics/recording_log_target.h"
+#include "tests/support/recording_log_target.h"
 
 namespace Korvo {
 namespace {

@@ -10,8 +10,8 @@
 #include "host/testing/fake_host.h"
 #include "sdk/binding/host_value_conversion.h"
 #include "sdk/binding/record_builder.h"
-#include "tests/diagnostics/recording_log_target.h"
-#include "tests/host/host_table_plugin.h"
+#include "tests/support/host_table_plugin.h"
+#include "tests/support/recording_log_target.h"
 
 namespace Korvo {
 namespace {

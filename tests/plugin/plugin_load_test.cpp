@@ -10,7 +10,6 @@
 #include <vector>
 
 #include "sdk/contract/records.h"
-#include "sdk/records/memory_stats.h"
 #include "tests/plugin/plugin_test_support.h"
 
 namespace Korvo {

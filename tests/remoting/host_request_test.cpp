@@ -10,7 +10,7 @@
 #include "host/testing/fake_host.h"
 #include "sdk/binding/record_builder.h"
 #include "sdk/contract/records.h"
-#include "tests/host/host_table_plugin.h"
+#include "tests/support/host_table_plugin.h"
 
 namespace Korvo {
 namespace {

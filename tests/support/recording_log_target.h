@@ -1,4 +1,4 @@
-// tests/diagnostics/recording_log_target.h - a log target that keeps what
+// tests/support/recording_log_target.h - a log target that keeps what
 // it receives, for tests that check what was logged.
 #pragma once
 

@@ -1,4 +1,4 @@
-// tests/host/host_table_plugin.h - a PluginCore that reaches the host
+// tests/support/host_table_plugin.h - a PluginCore that reaches the host
 // through a HostFunctions table (normally a FakeHost's), for tests of the
 // plug-in core without a loaded library.
 #pragma once

@@ -1,0 +1,2 @@
+#include "side/side.h"
+int Plugin() { return Side(); }

@@ -1,0 +1,2 @@
+#include "low/secret.h"
+int Private() { return Secret(); }

@@ -1,0 +1,2 @@
+#include "low/leaky.h"
+int ThroughHeader() { return Side(); }

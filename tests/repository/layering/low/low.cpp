@@ -1,0 +1,3 @@
+#include "low/low.h"
+#include "low/secret.h"
+int Low() { return Secret(); }

@@ -1,0 +1,2 @@
+#pragma once
+inline int Secret() { return 7; }
