@@ -9,13 +9,12 @@ namespace Korvo {
 namespace {
 
 constexpr char kEmptyText[] = "";
-constexpr uint32_t kHighestKind = static_cast<uint32_t>(BindingTypeKind::Map);
 
 const char* Text(const std::string& text) noexcept { return text.empty() ? kEmptyText : text.c_str(); }
 
 uint32_t KindNumber(BindingTypeKind kind) noexcept {
     const auto number = static_cast<uint32_t>(kind);
-    return number >= 1 && number <= kHighestKind ? number : 0;
+    return KorvoTypeKindIsValid(number) ? number : uint32_t{KORVO_KIND_NONE};
 }
 
 const char* TypeName(const BindingTypeRef& type) noexcept {

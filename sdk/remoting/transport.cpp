@@ -16,9 +16,6 @@ namespace Korvo {
 
 namespace {
 
-constexpr uint32_t kHighestMethodCode = static_cast<uint32_t>(HttpMethod::Call);
-constexpr uint32_t kHighestLocation = static_cast<uint32_t>(ArgumentLocation::Body);
-
 const char* Text(const std::string& text) noexcept {
     return text.empty() ? ApiDescriptionBuilder::EmptyText() : text.c_str();
 }
@@ -213,7 +210,9 @@ HostApiDescriptor HttpBaseTransport::BuildApiDescriptor() {
         HostLocationEntry* firstLocation = locationEntries_.data() + nextLocation;
         for (ArgumentLocation location : route->argumentLocations) {
             const auto number = static_cast<uint32_t>(location);
-            locationEntries_[nextLocation].location = number <= kHighestLocation ? number : 0;
+            // Up to the last code as is (the unused 3 included), above it ANY.
+            locationEntries_[nextLocation].location =
+                number <= KORVO_LOCATION_LAST ? number : uint32_t{KORVO_LOCATION_ANY};
             locationEntries_[nextLocation].next = nullptr;
             if (&locationEntries_[nextLocation] != firstLocation) {
                 locationEntries_[nextLocation - 1].next = &locationEntries_[nextLocation];
@@ -236,7 +235,7 @@ HostApiDescriptor HttpBaseTransport::BuildApiDescriptor() {
 
         record.pathTemplate = Text(route->pathTemplate);
         const auto method = static_cast<uint32_t>(route->method);
-        record.method = method <= kHighestMethodCode ? method : 0;
+        record.method = KorvoMethodIsValid(method) ? method : uint32_t{KORVO_METHOD_ANY};
         record.flag = route->flag;
         record.functionName = Text(route->functionName);
 
