@@ -28,11 +28,11 @@ FakeHost::FakeHost() {
     table_.owner = this;
     table_.functions = HostFunctions{
         &SendRequestThunk,   // SendRequest
-        &Call1Thunk,         // reserved1
+        &Reserved1Thunk,     // reserved1
         &SendEventThunk,     // SendEvent
         &SubscribeThunk,     // Subscribe
         &UnsubscribeThunk,   // Unsubscribe
-        &Call5Thunk,         // reserved5
+        &Reserved5Thunk,     // reserved5
         &YieldThunk,         // Yield
         &MarkActivityThunk,  // MarkActivity
         &PollWakeThunk,      // PollWake
@@ -195,10 +195,10 @@ void KORVO_CDECL FakeHost::SendRequestThunk(const HostFunctions* self, HostRespo
     Owner(self).SendRequest(response, request);
 }
 
-void KORVO_CDECL FakeHost::Call1Thunk(const HostFunctions* self, uint32_t, uint32_t) {
+void KORVO_CDECL FakeHost::Reserved1Thunk(const HostFunctions* self, uint32_t a, uint32_t b) {
     FakeHost& host = Owner(self);
     std::lock_guard<std::mutex> guard(host.mutex_);
-    host.waitCalls_.push_back("Call1");
+    host.waitCalls_.push_back("reserved1 " + std::to_string(a) + " " + std::to_string(b));
 }
 
 void KORVO_CDECL FakeHost::SendEventThunk(const HostFunctions* self, const HostEventRecord* event) {
@@ -225,10 +225,12 @@ void KORVO_CDECL FakeHost::UnsubscribeThunk(const HostFunctions* self, const cha
     host.unsubscriptions_.emplace_back(TextOrEmpty(name), handle);
 }
 
-void KORVO_CDECL FakeHost::Call5Thunk(const HostFunctions* self, uint32_t, uint32_t, uint32_t, double, uint32_t) {
+void KORVO_CDECL FakeHost::Reserved5Thunk(const HostFunctions* self, uint32_t a, uint32_t b, uint32_t c, double d,
+                                          uint32_t e) {
     FakeHost& host = Owner(self);
     std::lock_guard<std::mutex> guard(host.mutex_);
-    host.waitCalls_.push_back("Call5");
+    host.waitCalls_.push_back("reserved5 " + std::to_string(a) + " " + std::to_string(b) + " " + std::to_string(c) +
+                              " " + std::to_string(d) + " " + std::to_string(e));
 }
 
 void KORVO_CDECL FakeHost::YieldThunk(const HostFunctions* self) {

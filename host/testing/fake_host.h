@@ -108,8 +108,8 @@ public:
     std::vector<Subscription> Subscriptions() const;
     std::vector<std::pair<std::string, uint32_t>> Unsubscriptions() const;
     std::vector<LogLine> LogLines() const;
-    // "MarkActivity <label> <value>", "Yield", "PollWake", "Call1", "Call5"
-    // in call order.
+    // "MarkActivity <label> <value>", "Yield", "PollWake", "reserved1 <a> <b>"
+    // and "reserved5 <a> <b> <c> <d> <e>", in call order.
     std::vector<std::string> WaitCalls() const;
     size_t ResponsesReleased() const;   // host responses the plug-in released
     size_t StreamsReleased() const;     // streams the plug-in released
@@ -158,12 +158,12 @@ private:
 
     static FakeHost& Owner(const HostFunctions* self);
     static void KORVO_CDECL SendRequestThunk(const HostFunctions*, HostResponseRecord*, const HostRequestRecord*);
-    static void KORVO_CDECL Call1Thunk(const HostFunctions*, uint32_t, uint32_t);
+    static void KORVO_CDECL Reserved1Thunk(const HostFunctions*, uint32_t, uint32_t);
     static void KORVO_CDECL SendEventThunk(const HostFunctions*, const HostEventRecord*);
     static void KORVO_CDECL SubscribeThunk(const HostFunctions*, const char*, uint32_t, HostEventCallback, void*,
                                            uint32_t);
     static void KORVO_CDECL UnsubscribeThunk(const HostFunctions*, const char*, uint32_t);
-    static void KORVO_CDECL Call5Thunk(const HostFunctions*, uint32_t, uint32_t, uint32_t, double, uint32_t);
+    static void KORVO_CDECL Reserved5Thunk(const HostFunctions*, uint32_t, uint32_t, uint32_t, double, uint32_t);
     static void KORVO_CDECL YieldThunk(const HostFunctions*);
     static void KORVO_CDECL MarkActivityThunk(const HostFunctions*, const char*, uint32_t);
     static uint64_t KORVO_CDECL PollWakeThunk(const HostFunctions*);
