@@ -4,6 +4,7 @@
 #include <unordered_map>
 
 #include "host/common/host_text.h"
+#include "host/common/http_status.h"
 #include "sdk/platform/platform.h"
 
 namespace Korvo::Host {
@@ -106,7 +107,7 @@ void FakeHost::SendRequest(HostResponseRecord* response, const HostRequestRecord
     if (found == scripts_.end()) {
         response->error = 1;
         response->errorMessage = CopyText("no such endpoint: " + path);
-        response->status = 404;
+        response->status = HttpStatus::kNotFound;
     } else {
         const Script& script = found->second;
         switch (script.kind) {
@@ -126,7 +127,7 @@ void FakeHost::SendRequest(HostResponseRecord* response, const HostRequestRecord
                 response->streamRelease = &StreamRelease;
                 response->stream = state;
                 response->streamSizeHint = script.sizeHint;
-                response->status = 200;
+                response->status = HttpStatus::kOk;
                 break;
             }
         }
@@ -332,7 +333,7 @@ FakeHost::CallResponse FakeHost::Call(uint32_t method, const std::string& path, 
         CallResponse response;
         response.error = true;
         response.errorMessage = "no route";
-        response.status = 404;
+        response.status = HttpStatus::kNotFound;
         return response;
     }
     return CallRecord(*record, method, path, body, contentType, headers, arguments, caller);

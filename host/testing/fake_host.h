@@ -20,6 +20,7 @@
 
 #include "host/common/function_call.h"
 #include "host/common/host_value_json.h"
+#include "host/common/http_status.h"
 #include "host/common/plugin_library.h"
 #include "sdk/contract/records.h"
 
@@ -91,7 +92,7 @@ public:
     const HostFunctions* Functions() const { return &table_.functions; }
 
     // ---- scripted answers of SendRequest, by exact path
-    void AnswerValue(const std::string& path, OwnedHostValue value, uint32_t status = 200);
+    void AnswerValue(const std::string& path, OwnedHostValue value, uint32_t status = HttpStatus::kOk);
     void AnswerError(const std::string& path, uint32_t status, const std::string& message);
     void AnswerStream(const std::string& path, std::vector<StreamChunk> chunks, uint32_t sizeHint = 0);
     // Paths without a script get an error answer with status 404.
