@@ -9,7 +9,7 @@
 #include <cstring>
 #include <new>
 
-#include "sdk/platform/debugger_sink.h"
+#include "sdk/platform/platform_shared.h"
 
 namespace Korvo::Platform {
 
@@ -96,13 +96,7 @@ size_t MainExecutableFileName(char* buffer, size_t size) noexcept {
         return 0;
     }
     path[length] = '\0';
-    const char* name = strrchr(path, '\\');
-    name = name ? name + 1 : path;
-    size_t nameLength = strlen(name);
-    if (nameLength >= size) nameLength = size - 1;
-    memcpy(buffer, name, nameLength);
-    buffer[nameLength] = '\0';
-    return nameLength;
+    return detail::CopyFileName(path, '\\', buffer, size);
 }
 
 void DebuggerOutput(const char* text) noexcept {

@@ -1,6 +1,7 @@
-// The debugger sink of sdk/platform/platform.h, shared by every system.
-#include "sdk/platform/debugger_sink.h"
+// What every system's implementation of sdk/platform/platform.h shares.
+#include "sdk/platform/platform_shared.h"
 
+#include <cstring>
 #include <mutex>
 
 #include "sdk/platform/platform.h"
@@ -26,6 +27,16 @@ void detail::CallDebuggerSink(const char* text) {
         context = gDebuggerSinkContext;
     }
     if (sink != nullptr) sink(text, context);
+}
+
+size_t detail::CopyFileName(const char* path, char separator, char* buffer, size_t size) noexcept {
+    const char* name = std::strrchr(path, separator);
+    name = name ? name + 1 : path;
+    size_t nameLength = std::strlen(name);
+    if (nameLength >= size) nameLength = size - 1;
+    std::memcpy(buffer, name, nameLength);
+    buffer[nameLength] = '\0';
+    return nameLength;
 }
 
 DebuggerSink SetDebuggerSink(DebuggerSink sink, void* context) noexcept {
