@@ -104,21 +104,21 @@ private:
         response->release = &Release;
     }
     static void KORVO_CDECL Release(HostResponseRecord* response) { std::memset(response, 0, sizeof *response); }
-    static void KORVO_CDECL Call1(const Korvo::HostFunctions*, uint32_t, uint32_t) {}
+    static void KORVO_CDECL Reserved1(const Korvo::HostFunctions*, uint32_t, uint32_t) {}
     static void KORVO_CDECL SendEvent(const Korvo::HostFunctions*, const Korvo::HostEventRecord* event) {
         benchmark::DoNotOptimize(event);
     }
     static void KORVO_CDECL Subscribe(const Korvo::HostFunctions*, const char*, uint32_t,
                                       Korvo::HostEventCallback, void*, uint32_t) {}
     static void KORVO_CDECL Unsubscribe(const Korvo::HostFunctions*, const char*, uint32_t) {}
-    static void KORVO_CDECL Call5(const Korvo::HostFunctions*, uint32_t, uint32_t, uint32_t, double, uint32_t) {}
+    static void KORVO_CDECL Reserved5(const Korvo::HostFunctions*, uint32_t, uint32_t, uint32_t, double, uint32_t) {}
     static void KORVO_CDECL Yield(const Korvo::HostFunctions*) {}
     static void KORVO_CDECL MarkActivity(const Korvo::HostFunctions*, const char*, uint32_t) {}
     static uint64_t KORVO_CDECL PollWake(const Korvo::HostFunctions*) { return 0; }
     static void KORVO_CDECL Log(const Korvo::HostFunctions*, uint32_t, const char*) {}
 
-    Korvo::HostFunctions functions_{&SendRequest, &Call1,        &SendEvent, &Subscribe, &Unsubscribe,
-                                    &Call5,       &Yield,        &MarkActivity, &PollWake, &Log};
+    Korvo::HostFunctions functions_{&SendRequest, &Reserved1,    &SendEvent, &Subscribe, &Unsubscribe,
+                                    &Reserved5,   &Yield,        &MarkActivity, &PollWake, &Log};
     Korvo::HostInterface interface_{};
     Korvo::Host::PluginLibrary library_;
     Korvo::Host::FunctionRouter router_;

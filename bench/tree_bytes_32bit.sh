@@ -21,7 +21,7 @@ mkdir -p "$out/objects"
 compiler=i686-linux-gnu-g++
 flags=(-malign-double -std=c++20 -O2 -DNDEBUG -w -I"$root")
 sources=(
-  sdk/platform/platform_posix.cpp
+  sdk/platform/platform_posix.cpp sdk/platform/platform_shared.cpp
   sdk/allocation/allocation.cpp
   sdk/records/host_value.cpp sdk/records/memory_stats.cpp
   sdk/diagnostics/assertion.cpp sdk/diagnostics/format.cpp sdk/diagnostics/log.cpp sdk/diagnostics/log_line.cpp

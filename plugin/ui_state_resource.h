@@ -6,6 +6,7 @@
 #include <string>
 #include <string_view>
 
+#include "sdk/remoting/http_status.h"
 #include "sdk/values/property.h"
 
 namespace Korvo::Client::QuorvexZV::Api {
@@ -28,11 +29,11 @@ inline constexpr std::string_view kUiStateRoute = "/qem-quorvex-zv/v1/ui-states/
 inline constexpr std::string_view kUiStateUriPrefix = "/qem-quorvex-zv/v1/ui-states/";
 
 // Failure messages and their statuses.
-inline constexpr uint32_t kNotAvailableStatus = 404;
+inline constexpr uint32_t kNotAvailableStatus = HttpStatus::kNotFound;
 inline constexpr const char* kNotAvailableMessage = "API not available";
-inline constexpr uint32_t kNoUiStateStatus = 404;
+inline constexpr uint32_t kNoUiStateStatus = HttpStatus::kNotFound;
 inline constexpr std::string_view kNoUiStateMessage = "Cannot find UI State for feature ";
-inline constexpr uint32_t kInvalidUiStateStatus = 400;
+inline constexpr uint32_t kInvalidUiStateStatus = HttpStatus::kBadRequest;
 inline constexpr const char* kInvalidUiStateMessage = "Valid fields required: state, updatedBy";
 
 }  // namespace Korvo::Client::QuorvexZV::Api

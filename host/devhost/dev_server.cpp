@@ -11,21 +11,13 @@
 #include <utility>
 
 #include "host/common/host_text.h"
+#include "host/common/http_status.h"
 #include "host/devhost/web_pages.h"
 
 namespace Korvo::Host::Dev {
 
 namespace {
 
-constexpr int kStatusNoContent = 204;
-constexpr int kStatusBadRequest = 400;
-constexpr int kStatusForbidden = 403;
-constexpr int kStatusNotFound = 404;
-constexpr int kStatusMethodNotAllowed = 405;
-constexpr int kStatusPayloadTooLarge = 413;
-constexpr int kStatusUriTooLong = 414;
-constexpr int kStatusServiceUnavailable = 503;
-constexpr int kStatusInternalError = 500;
 constexpr size_t kKeepAliveRequests = 1000;
 
 // The host's own endpoints and the methods each serves.
@@ -142,11 +134,11 @@ bool ServeBeforeBodyIsRead(const httplib::Request& request) {
 // {"message": ...} as every other error instead.
 std::string LibraryErrorMessage(int status, const httplib::Request& request, size_t maxBodyBytes) {
     switch (status) {
-        case kStatusBadRequest: return "The request could not be read";
-        case kStatusNotFound: return "Nothing is served at " + request.path;
-        case kStatusPayloadTooLarge:
+        case HttpStatus::kBadRequest: return "The request could not be read";
+        case HttpStatus::kNotFound: return "Nothing is served at " + request.path;
+        case HttpStatus::kPayloadTooLarge:
             return "The request body is larger than " + std::to_string(maxBodyBytes) + " bytes";
-        case kStatusUriTooLong: return "The request path is too long";
+        case HttpStatus::kUriTooLong: return "The request path is too long";
         default: return "The development host could not answer the request (status " + std::to_string(status) + ")";
     }
 }
@@ -220,7 +212,7 @@ void DevHostServer::Route() {
         if (request.method == "OPTIONS" && request.has_header("Access-Control-Request-Method") &&
             IsCorsOrigin(origin)) {
             // A preflight from a page of an origin that may call.
-            response.status = kStatusNoContent;
+            response.status = HttpStatus::kNoContent;
             response.set_header("Access-Control-Allow-Methods", "GET, HEAD, POST, PUT, PATCH, DELETE, OPTIONS");
             const std::string asked = request.get_header_value("Access-Control-Request-Headers");
             if (!asked.empty()) response.set_header("Access-Control-Allow-Headers", asked);
@@ -228,7 +220,7 @@ void DevHostServer::Route() {
             return httplib::Server::HandlerResponse::Handled;
         }
         if (request.path.size() > maxPath) {
-            Send(response, JsonMessage(kStatusUriTooLong, "The request path is too long"));
+            Send(response, JsonMessage(HttpStatus::kUriTooLong, "The request path is too long"));
             return httplib::Server::HandlerResponse::Handled;
         }
         if (!ServeBeforeBodyIsRead(request)) return httplib::Server::HandlerResponse::Unhandled;
@@ -242,7 +234,7 @@ void DevHostServer::Route() {
         response.set_header("Vary", "Origin");
     });
     server.set_exception_handler([](const httplib::Request&, httplib::Response& response, std::exception_ptr) {
-        Send(response, JsonMessage(kStatusInternalError, "The development host failed to answer"));
+        Send(response, JsonMessage(HttpStatus::kInternalServerError, "The development host failed to answer"));
     });
     const size_t maxBody = settings_.maxBodyBytes;
     server.set_error_handler(httplib::Server::HandlerWithResponse([maxBody](const httplib::Request& request,
@@ -285,9 +277,9 @@ void DevHostServer::Serve(const httplib::Request& request, httplib::Response& re
     if (!isGet && !(own->post && method == "POST")) {
         const char* allow = own->post ? "GET, HEAD, POST, OPTIONS" : "GET, HEAD, OPTIONS";
         if (method == "OPTIONS") {
-            response.status = kStatusNoContent;
+            response.status = HttpStatus::kNoContent;
         } else {
-            Send(response, JsonMessage(kStatusMethodNotAllowed,
+            Send(response, JsonMessage(HttpStatus::kMethodNotAllowed,
                                        "The development host does not serve " + method + " " + request.path));
         }
         response.set_header("Allow", allow);
@@ -305,8 +297,9 @@ void DevHostServer::Serve(const httplib::Request& request, httplib::Response& re
             return;
         case OwnEndpoint::DocsPage:
             if (settings_.webAssets.empty()) {
-                Send(response, JsonMessage(kStatusNotFound, "Swagger UI is not installed here: scripts/install-deps "
-                                                            "installs it, --web-assets DIR names its folder"));
+                Send(response, JsonMessage(HttpStatus::kNotFound,
+                                           "Swagger UI is not installed here: scripts/install-deps "
+                                           "installs it, --web-assets DIR names its folder"));
                 return;
             }
             response.set_header("X-Content-Type-Options", "nosniff");
@@ -314,7 +307,7 @@ void DevHostServer::Serve(const httplib::Request& request, httplib::Response& re
             return;
         case OwnEndpoint::OpenApi:
             if (!openApi_) {
-                Send(response, JsonMessage(kStatusNotFound, "This host has no OpenAPI document"));
+                Send(response, JsonMessage(HttpStatus::kNotFound, "This host has no OpenAPI document"));
                 return;
             }
             response.set_content(openApi_(), kJsonContentType);
@@ -325,9 +318,9 @@ void DevHostServer::Serve(const httplib::Request& request, httplib::Response& re
 void DevHostServer::ServeHostEvent(const httplib::Request& request, httplib::Response& response) {
     if (request.method != "POST") {
         if (request.method == "OPTIONS") {
-            response.status = kStatusNoContent;
+            response.status = HttpStatus::kNoContent;
         } else {
-            Send(response, JsonMessage(kStatusMethodNotAllowed,
+            Send(response, JsonMessage(HttpStatus::kMethodNotAllowed,
                                        "The development host does not serve " + request.method + " " + request.path));
         }
         response.set_header("Allow", "POST, OPTIONS");
@@ -335,7 +328,7 @@ void DevHostServer::ServeHostEvent(const httplib::Request& request, httplib::Res
     }
     const std::string name = request.path.substr(kHostEventsPrefix.size());
     if (name.empty() || name.find('/') != std::string::npos) {
-        Send(response, JsonMessage(kStatusNotFound, "A host event is raised at /host/events/{name}"));
+        Send(response, JsonMessage(HttpStatus::kNotFound, "A host event is raised at /host/events/{name}"));
         return;
     }
     Send(response, deliverEvent_(name, request.body));
@@ -354,7 +347,7 @@ void DevHostServer::ServeAsset(const httplib::Request& request, httplib::Respons
             return;
         }
     }
-    Send(response, JsonMessage(kStatusNotFound, "Nothing is served at " + request.path));
+    Send(response, JsonMessage(HttpStatus::kNotFound, "Nothing is served at " + request.path));
 }
 
 void DevHostServer::ServeEvents(const httplib::Request& request, httplib::Response& response) {
@@ -370,7 +363,7 @@ void DevHostServer::ServeEvents(const httplib::Request& request, httplib::Respon
             ? hub_.Subscribe(request.get_param_value("name"), request.get_header_value("Last-Event-ID"))
             : hub_.Subscribe(request.get_param_value("name"));
     if (!subscriber) {
-        Send(response, JsonMessage(kStatusServiceUnavailable, "No room for another event-stream client"));
+        Send(response, JsonMessage(HttpStatus::kServiceUnavailable, "No room for another event-stream client"));
         return;
     }
     EventHub* hub = &hub_;
@@ -423,9 +416,10 @@ std::optional<HttpAnswer> DevHostServer::Refusal(const httplib::Request& request
                  (IsLoopback(listenAddress_) && (name == "[::1]" || name.starts_with("127.")));
     for (const std::string& allowed : settings_.allowedHosts) known = known || name == LowerAscii(allowed);
     if (!known || givenPort != port) {
-        return JsonMessage(kStatusForbidden, "The development host does not serve the host '" + host +
-                                                 "': it answers for " + HostName(listenAddress_) + ":" + port +
-                                                 " and localhost:" + port + " (--allow-host NAME adds a name)");
+        return JsonMessage(HttpStatus::kForbidden, "The development host does not serve the host '" + host +
+                                                             "': it answers for " + HostName(listenAddress_) + ":" +
+                                                             port + " and localhost:" + port +
+                                                             " (--allow-host NAME adds a name)");
     }
 
     // A page's script may send a read, but the browser keeps the answer from
@@ -435,9 +429,9 @@ std::optional<HttpAnswer> DevHostServer::Refusal(const httplib::Request& request
     if (!request.has_header("Origin")) return std::nullopt;
     const std::string origin = request.get_header_value("Origin");
     if (LowerAscii(origin) == "http://" + host || IsCorsOrigin(origin)) return std::nullopt;
-    return JsonMessage(kStatusForbidden, "A page of '" + origin + "' may not " +
-                                             (IsWrite(request.method) ? "write" : "listen") +
-                                             " here (--cors-origin ORIGIN lets one)");
+    return JsonMessage(HttpStatus::kForbidden, "A page of '" + origin + "' may not " +
+                                                         (IsWrite(request.method) ? "write" : "listen") +
+                                                         " here (--cors-origin ORIGIN lets one)");
 }
 
 void DevHostServer::Start() {

@@ -7,17 +7,13 @@
 
 #include "host/common/function_call.h"
 #include "host/common/host_text.h"
+#include "host/common/http_status.h"
 
 namespace Korvo::Host::Dev {
 
 std::atomic<uint64_t> HostServices::released_{0};
 
 namespace {
-
-constexpr uint32_t kStatusOk = 200;
-constexpr uint32_t kStatusBadRequest = 400;
-constexpr uint32_t kStatusNotFound = 404;
-constexpr uint32_t kStatusMethodNotAllowed = 405;
 
 OwnedHostValue RegionLocale(const HostServices::Settings& settings) {
     return OwnedHostValue::Object({
@@ -92,7 +88,7 @@ void HostServices::Answer(HostResponseRecord* response, const HostRequestRecord*
     if (request == nullptr) {
         response->error = 1;
         response->errorMessage = CopyText("No request record");
-        response->status = kStatusBadRequest;
+        response->status = HttpStatus::kBadRequest;
         return;
     }
     requests_.fetch_add(1, std::memory_order_relaxed);
@@ -112,23 +108,23 @@ void HostServices::Answer(HostResponseRecord* response, const HostRequestRecord*
     if (answer == nullptr && !streamed) {
         response->error = 1;
         response->errorMessage = CopyText("No such host endpoint: " + path);
-        response->status = kStatusNotFound;
+        response->status = HttpStatus::kNotFound;
     } else if (request->method != KORVO_METHOD_GET) {
         response->error = 1;
         response->errorMessage = CopyText(std::string("Method not allowed: ") + MethodText(request->method) + " " + path);
-        response->status = kStatusMethodNotAllowed;
+        response->status = HttpStatus::kMethodNotAllowed;
     } else if (streamed) {
         response->contentCode = KORVO_CONTENT_JSON;
         response->stream = new TextStream{cannedReplies_, 0};
         response->streamRead = &ReadStream;
         response->streamRelease = &ReleaseStream;
         response->streamSizeHint = static_cast<uint32_t>(cannedReplies_.size());
-        response->status = kStatusOk;
+        response->status = HttpStatus::kOk;
     } else {
         // The record points into an answer that lives as long as this
         // object and is never changed.
         response->result = answer->Record();
-        response->status = kStatusOk;
+        response->status = HttpStatus::kOk;
     }
 }
 

@@ -5,22 +5,11 @@
 
 #include "host/common/host_text.h"
 #include "host/common/host_value_json.h"
+#include "host/common/http_status.h"
 
 namespace Korvo::Host::Dev {
 
 namespace {
-
-constexpr int kStatusOk = 200;
-constexpr int kStatusNoContent = 204;
-constexpr int kStatusNotModified = 304;
-constexpr int kStatusBadRequest = 400;
-constexpr int kStatusNotFound = 404;
-constexpr int kStatusMethodNotAllowed = 405;
-constexpr int kStatusBadGateway = 502;
-constexpr int kLowestStatus = 200;
-constexpr int kHighestStatus = 599;
-
-bool IsValidStatus(uint32_t status) { return status >= kLowestStatus && status <= kHighestStatus; }
 
 bool EqualsNoCase(std::string_view a, std::string_view b) {
     if (a.size() != b.size()) return false;
@@ -142,22 +131,24 @@ HttpAnswer JsonMessage(int status, std::string_view message) {
 HttpAnswer AnswerFromResponse(const FunctionResponse& response) {
     HttpAnswer answer;
     if (response.error) {
-        answer = JsonMessage(IsValidStatus(response.status) ? static_cast<int>(response.status) : kStatusBadRequest,
+        answer = JsonMessage(HttpStatus::PluginStatusOr(response.status, HttpStatus::kBadRequest),
                              response.errorMessage);
     } else if (response.streamed) {
-        if (response.streamFailed) return JsonMessage(kStatusBadGateway, "The plug-in's streamed answer could not be read");
-        answer.status = IsValidStatus(response.status) ? static_cast<int>(response.status) : kStatusOk;
+        if (response.streamFailed) {
+            return JsonMessage(HttpStatus::kBadGateway, "The plug-in's streamed answer could not be read");
+        }
+        answer.status = HttpStatus::PluginStatusOr(response.status, HttpStatus::kOk);
         answer.contentType = StreamContentType(response.contentCode);
         answer.body = response.streamBody;
     } else if (response.resultType != static_cast<uint32_t>(KORVO_VALUE_NULL)) {
-        answer.status = IsValidStatus(response.status) ? static_cast<int>(response.status) : kStatusOk;
+        answer.status = HttpStatus::PluginStatusOr(response.status, HttpStatus::kOk);
         answer.contentType = kJsonContentType;
         answer.body = response.resultJson;
     } else {
-        answer.status = IsValidStatus(response.status) ? static_cast<int>(response.status) : kStatusNoContent;
+        answer.status = HttpStatus::PluginStatusOr(response.status, HttpStatus::kNoContent);
     }
     // These statuses never carry a body.
-    if (answer.status == kStatusNoContent || answer.status == kStatusNotModified) {
+    if (answer.status == HttpStatus::kNoContent || answer.status == HttpStatus::kNotModified) {
         answer.contentType.clear();
         answer.body.clear();
     }
@@ -184,13 +175,13 @@ HttpAnswer PluginHttpBridge::Handle(const HttpRequestData& request) const {
     }
     if (lookup.record == nullptr) {
         if (lookup.pathMethods.empty()) {
-            return JsonMessage(kStatusNotFound, "No function of the plug-in serves " + path);
+            return JsonMessage(HttpStatus::kNotFound, "No function of the plug-in serves " + path);
         }
         HttpAnswer answer;
         if (method == KORVO_METHOD_OPTIONS) {
-            answer.status = kStatusNoContent;
+            answer.status = HttpStatus::kNoContent;
         } else {
-            answer = JsonMessage(kStatusMethodNotAllowed,
+            answer = JsonMessage(HttpStatus::kMethodNotAllowed,
                                  "No function of the plug-in serves " + request.method + " " + path);
         }
         answer.headers.emplace_back("Allow", AllowHeader(lookup.pathMethods));

@@ -17,6 +17,7 @@
 #include <thread>
 
 #include "host/common/host_value_json.h"
+#include "host/common/http_status.h"
 #include "host/common/plugin_library.h"
 #include "host/devhost/api_help.h"
 #include "host/devhost/dev_server.h"
@@ -144,7 +145,7 @@ int Run(const DevHostOptions& options) {
     server.SetEventDelivery([&services](const std::string& name, const std::string& body) {
         OwnedHostValue payload;
         std::string error;
-        if (!JsonToHostValue(body, payload, error)) return JsonMessage(400, error);
+        if (!JsonToHostValue(body, payload, error)) return JsonMessage(HttpStatus::kBadRequest, error);
         const size_t reached = services.DeliverEvent(name, payload);
         HttpAnswer answer;
         answer.contentType = kJsonContentType;

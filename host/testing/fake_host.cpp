@@ -4,6 +4,7 @@
 #include <unordered_map>
 
 #include "host/common/host_text.h"
+#include "host/common/http_status.h"
 #include "sdk/platform/platform.h"
 
 namespace Korvo::Host {
@@ -86,7 +87,7 @@ void FakeHost::SendRequest(HostResponseRecord* response, const HostRequestRecord
     if (found == scripts_.end()) {
         response->error = 1;
         response->errorMessage = CopyText("no such endpoint: " + path);
-        response->status = 404;
+        response->status = HttpStatus::kNotFound;
     } else {
         const Script& script = found->second;
         switch (script.kind) {
@@ -106,7 +107,7 @@ void FakeHost::SendRequest(HostResponseRecord* response, const HostRequestRecord
                 response->streamRelease = &StreamRelease;
                 response->stream = state;
                 response->streamSizeHint = script.sizeHint;
-                response->status = 200;
+                response->status = HttpStatus::kOk;
                 break;
             }
         }
@@ -175,7 +176,9 @@ void FakeHost::RecordWaitCall(std::string call) {
     waitCalls_.push_back(std::move(call));
 }
 
-void FakeHost::Reserved1(uint32_t, uint32_t) { RecordWaitCall("Call1"); }
+void FakeHost::Reserved1(uint32_t a, uint32_t b) {
+    RecordWaitCall("reserved1 " + std::to_string(a) + " " + std::to_string(b));
+}
 
 void FakeHost::SendEvent(const HostEventRecord* event) {
     if (event == nullptr) return;
@@ -198,7 +201,10 @@ void FakeHost::Unsubscribe(const char* name, uint32_t pluginHandle) {
     unsubscriptions_.emplace_back(TextOrEmpty(name), pluginHandle);
 }
 
-void FakeHost::Reserved5(uint32_t, uint32_t, uint32_t, double, uint32_t) { RecordWaitCall("Call5"); }
+void FakeHost::Reserved5(uint32_t a, uint32_t b, uint32_t c, double d, uint32_t e) {
+    RecordWaitCall("reserved5 " + std::to_string(a) + " " + std::to_string(b) + " " + std::to_string(c) + " " +
+                   std::to_string(d) + " " + std::to_string(e));
+}
 
 void FakeHost::Yield() { RecordWaitCall("Yield"); }
 
@@ -291,7 +297,7 @@ FakeHost::CallResponse FakeHost::Call(uint32_t method, const std::string& path, 
         CallResponse response;
         response.error = true;
         response.errorMessage = "no route";
-        response.status = 404;
+        response.status = HttpStatus::kNotFound;
         return response;
     }
     return CallRecord(*record, method, path, body, contentType, headers, arguments, caller);

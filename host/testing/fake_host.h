@@ -21,6 +21,7 @@
 #include "host/common/function_call.h"
 #include "host/common/host_function_table.h"
 #include "host/common/host_value_json.h"
+#include "host/common/http_status.h"
 #include "host/common/plugin_library.h"
 #include "sdk/contract/records.h"
 
@@ -92,7 +93,7 @@ public:
     const HostFunctions* Functions() const { return table_.Functions(); }
 
     // ---- scripted answers of SendRequest, by exact path
-    void AnswerValue(const std::string& path, OwnedHostValue value, uint32_t status = 200);
+    void AnswerValue(const std::string& path, OwnedHostValue value, uint32_t status = HttpStatus::kOk);
     void AnswerError(const std::string& path, uint32_t status, const std::string& message);
     void AnswerStream(const std::string& path, std::vector<StreamChunk> chunks, uint32_t sizeHint = 0);
     // Paths without a script get an error answer with status 404.
@@ -109,8 +110,8 @@ public:
     std::vector<Subscription> Subscriptions() const;
     std::vector<std::pair<std::string, uint32_t>> Unsubscriptions() const;
     std::vector<LogLine> LogLines() const;
-    // "MarkActivity <label> <value>", "Yield", "PollWake", "Call1", "Call5"
-    // in call order.
+    // "MarkActivity <label> <value>", "Yield", "PollWake", "reserved1 <a> <b>"
+    // and "reserved5 <a> <b> <c> <d> <e>", in call order.
     std::vector<std::string> WaitCalls() const;
     size_t ResponsesReleased() const;   // host responses the plug-in released
     size_t StreamsReleased() const;     // streams the plug-in released

@@ -83,7 +83,16 @@ extern "C" {
 /* ---- Codes --------------------------------------------------------------
 ** Records carry codes in fixed-width fields (uint32_t unless said
 ** otherwise), never in enum-typed fields: a C enum's size is the compiler's
-** choice. Codes a receiver does not know are read as said beside each set. */
+** choice. Codes a receiver does not know are read as said beside each set.
+** Each set has its highest code (KORVO_..._LAST) and a test of whether a
+** code is one of the set's (Korvo...IsValid) beside it, so that no reader or
+** writer derives the bounds anew; a set only grows at its end. */
+
+#if defined(_MSC_VER) && !defined(__cplusplus)
+#define KORVO_INLINE static __inline
+#else
+#define KORVO_INLINE static inline
+#endif
 
 /* The plug-in API version this contract describes. A host is compatible when
 ** its major equals the plug-in's and its minor.patch is not older. */
@@ -104,9 +113,12 @@ enum KorvoMethod {
     KORVO_METHOD_PUT = 7,
     KORVO_METHOD_CALL = 8 /* a call of a function by its name, not by path */
 };
+#define KORVO_METHOD_LAST KORVO_METHOD_CALL
+/* ANY included: a route may accept every method. */
+KORVO_INLINE KorvoBool KorvoMethodIsValid(uint32_t method) { return method <= KORVO_METHOD_LAST; }
 
 /* Where an argument may be taken from (KorvoHostLocationEntry.location).
-** 3 is not used; other codes are written as ANY. */
+** 3 is not used; codes above KORVO_LOCATION_LAST are written as ANY. */
 enum KorvoArgumentLocation {
     KORVO_LOCATION_ANY = 0, /* every source */
     KORVO_LOCATION_QUERY = 1,
@@ -114,6 +126,11 @@ enum KorvoArgumentLocation {
     KORVO_LOCATION_HEADER = 4,
     KORVO_LOCATION_BODY = 5
 };
+#define KORVO_LOCATION_LAST KORVO_LOCATION_BODY
+/* 3 lies below the last code but names no location. */
+KORVO_INLINE KorvoBool KorvoArgumentLocationIsValid(uint32_t location) {
+    return location <= KORVO_LOCATION_LAST && location != 3u;
+}
 
 /* Body content types (KorvoHostResponseRecord.contentCode). Other codes are
 ** written as OTHER. */
@@ -123,6 +140,8 @@ enum KorvoContentCode {
     KORVO_CONTENT_YAML = 2,
     KORVO_CONTENT_MESSAGE_PACK = 3
 };
+#define KORVO_CONTENT_LAST KORVO_CONTENT_MESSAGE_PACK
+KORVO_INLINE KorvoBool KorvoContentCodeIsValid(uint32_t code) { return code <= KORVO_CONTENT_LAST; }
 
 /* The native kind of an argument, result or field in the description
 ** records. Other codes are written as NONE. */
@@ -148,6 +167,8 @@ enum KorvoTypeKind {
     KORVO_KIND_CALLBACK = 18,
     KORVO_KIND_MAP = 19 /* string keys, values of the element kind */
 };
+#define KORVO_KIND_LAST KORVO_KIND_MAP
+KORVO_INLINE KorvoBool KorvoTypeKindIsValid(uint32_t kind) { return kind <= KORVO_KIND_LAST; }
 
 /* The type word of a KorvoHostValue. */
 enum KorvoValueType {
@@ -163,6 +184,8 @@ enum KorvoValueType {
     KORVO_VALUE_ARRAY = 9,           /* owned array of KorvoHostValue */
     KORVO_VALUE_OBJECT = 10          /* owned array of KorvoHostValueMember */
 };
+#define KORVO_VALUE_LAST KORVO_VALUE_OBJECT
+KORVO_INLINE KorvoBool KorvoValueTypeIsValid(uint32_t type) { return type <= KORVO_VALUE_LAST; }
 
 /* Severity of a log record (the level argument of KorvoHostFunctions.Log). */
 enum KorvoLogLevel {
@@ -171,20 +194,19 @@ enum KorvoLogLevel {
     KORVO_LOG_ERROR = 2,
     KORVO_LOG_ALWAYS = 3
 };
+#define KORVO_LOG_LAST KORVO_LOG_ALWAYS
+KORVO_INLINE KorvoBool KorvoLogLevelIsValid(uint32_t level) { return level <= KORVO_LOG_LAST; }
 
 /* The flag argument of KorvoHostFunctions.Subscribe. */
 enum KorvoSubscribeFlag {
     KORVO_SUBSCRIBE_RESOURCE_EVENT = 0,
     KORVO_SUBSCRIBE_SERVICE_PROXY_EVENT = 1
 };
+#define KORVO_SUBSCRIBE_LAST KORVO_SUBSCRIBE_SERVICE_PROXY_EVENT
+KORVO_INLINE KorvoBool KorvoSubscribeFlagIsValid(uint32_t flag) { return flag <= KORVO_SUBSCRIBE_LAST; }
 
 /* The texts of the codes, one table for host and plug-in alike. Never null;
 ** static storage. */
-#if defined(_MSC_VER) && !defined(__cplusplus)
-#define KORVO_INLINE static __inline
-#else
-#define KORVO_INLINE static inline
-#endif
 
 /* "DELETE", "GET", "HEAD", "OPTIONS", "PATCH", "POST", "PUT" for codes 1 to
 ** 7; "" for every other code, KORVO_METHOD_CALL included. */

@@ -182,7 +182,8 @@ public:
 };
 
 const char* LogLevelName(LogLevel level) noexcept {
-    if (level < Okay || level > Always) return kUnknownLogLevelName;
+    // A negative level turns into a code above the last.
+    if (!KorvoLogLevelIsValid(static_cast<uint32_t>(level))) return kUnknownLogLevelName;
     return kLevelNames[level];
 }
 

@@ -10,12 +10,13 @@
 #include <unistd.h>
 
 #include <atomic>
-#include <mutex>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <new>
+
+#include "sdk/platform/platform_shared.h"
 
 namespace Korvo::Platform {
 
@@ -23,23 +24,6 @@ namespace {
 
 pthread_mutex_t* Mutex(unsigned char* storage) {
     return reinterpret_cast<pthread_mutex_t*>(storage);
-}
-
-// The sink and its context change together; output copies both under the
-// lock and calls the sink outside it.
-std::mutex gDebuggerSinkLock;
-DebuggerSink gDebuggerSink = nullptr;
-void* gDebuggerSinkContext = nullptr;
-
-void CallDebuggerSink(const char* text) {
-    DebuggerSink sink;
-    void* context;
-    {
-        std::lock_guard<std::mutex> guard(gDebuggerSinkLock);
-        sink = gDebuggerSink;
-        context = gDebuggerSinkContext;
-    }
-    if (sink != nullptr) sink(text, context);
 }
 
 }  // namespace
@@ -102,26 +86,12 @@ size_t MainExecutableFileName(char* buffer, size_t size) noexcept {
         return 0;
     }
     path[length] = '\0';
-    const char* name = strrchr(path, '/');
-    name = name ? name + 1 : path;
-    size_t nameLength = strlen(name);
-    if (nameLength >= size) nameLength = size - 1;
-    memcpy(buffer, name, nameLength);
-    buffer[nameLength] = '\0';
-    return nameLength;
+    return detail::CopyFileName(path, '/', buffer, size);
 }
 
 void DebuggerOutput(const char* text) noexcept {
     if (text == nullptr) return;
-    CallDebuggerSink(text);
-}
-
-DebuggerSink SetDebuggerSink(DebuggerSink sink, void* context) noexcept {
-    std::lock_guard<std::mutex> guard(gDebuggerSinkLock);
-    DebuggerSink old = gDebuggerSink;
-    gDebuggerSink = sink;
-    gDebuggerSinkContext = context;
-    return old;
+    detail::CallDebuggerSink(text);
 }
 
 void* ReserveBlock() noexcept {

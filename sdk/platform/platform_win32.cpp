@@ -6,9 +6,10 @@
 #include <malloc.h>
 
 #include <atomic>
-#include <mutex>
 #include <cstring>
 #include <new>
+
+#include "sdk/platform/platform_shared.h"
 
 namespace Korvo::Platform {
 
@@ -20,23 +21,6 @@ CRITICAL_SECTION* Section(unsigned char* storage) {
 
 // Windows counts 100-ns ticks from 1601; the SDK counts from 1970.
 constexpr int64_t kTicksFrom1601To1970 = 116444736000000000LL;
-
-// The sink and its context change together; output copies both under the
-// lock and calls the sink outside it.
-std::mutex gDebuggerSinkLock;
-DebuggerSink gDebuggerSink = nullptr;
-void* gDebuggerSinkContext = nullptr;
-
-void CallDebuggerSink(const char* text) {
-    DebuggerSink sink;
-    void* context;
-    {
-        std::lock_guard<std::mutex> guard(gDebuggerSinkLock);
-        sink = gDebuggerSink;
-        context = gDebuggerSinkContext;
-    }
-    if (sink != nullptr) sink(text, context);
-}
 
 }  // namespace
 
@@ -112,27 +96,13 @@ size_t MainExecutableFileName(char* buffer, size_t size) noexcept {
         return 0;
     }
     path[length] = '\0';
-    const char* name = strrchr(path, '\\');
-    name = name ? name + 1 : path;
-    size_t nameLength = strlen(name);
-    if (nameLength >= size) nameLength = size - 1;
-    memcpy(buffer, name, nameLength);
-    buffer[nameLength] = '\0';
-    return nameLength;
+    return detail::CopyFileName(path, '\\', buffer, size);
 }
 
 void DebuggerOutput(const char* text) noexcept {
     if (text == nullptr) return;
     ::OutputDebugStringA(text);
-    CallDebuggerSink(text);
-}
-
-DebuggerSink SetDebuggerSink(DebuggerSink sink, void* context) noexcept {
-    std::lock_guard<std::mutex> guard(gDebuggerSinkLock);
-    DebuggerSink old = gDebuggerSink;
-    gDebuggerSink = sink;
-    gDebuggerSinkContext = context;
-    return old;
+    detail::CallDebuggerSink(text);
 }
 
 void* ReserveBlock() noexcept {

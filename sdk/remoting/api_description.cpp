@@ -9,13 +9,12 @@ namespace Korvo {
 namespace {
 
 constexpr char kEmptyText[] = "";
-constexpr uint32_t kHighestKind = static_cast<uint32_t>(BindingTypeKind::Map);
 
 const char* Text(const std::string& text) noexcept { return text.empty() ? kEmptyText : text.c_str(); }
 
 uint32_t KindNumber(BindingTypeKind kind) noexcept {
     const auto number = static_cast<uint32_t>(kind);
-    return number >= 1 && number <= kHighestKind ? number : 0;
+    return KorvoTypeKindIsValid(number) ? number : uint32_t{KORVO_KIND_NONE};
 }
 
 const char* TypeName(const BindingTypeRef& type) noexcept {
@@ -31,13 +30,6 @@ const char* TypeName(const BindingTypeRef& type) noexcept {
 }
 
 uint32_t Count(size_t count) noexcept { return static_cast<uint32_t>(count); }
-
-// Links each record of records to the next through its next field.
-template <typename Record>
-void Chain(Record* first, size_t count) noexcept {
-    for (size_t index = 0; index + 1 < count; ++index) first[index].next = &first[index + 1];
-    if (count > 0) first[count - 1].next = nullptr;
-}
 
 }  // namespace
 
@@ -93,7 +85,7 @@ ApiDescription ApiDescriptionBuilder::BuildDescription(std::span<const BindingFu
             record.typeName = TypeName(type);
             record.optional = argument.optional ? 1 : 0;
         }
-        Chain(firstArgument, function.arguments.size());
+        ChainRecords(firstArgument, function.arguments.size());
 
         HostFunctionDescription& record = functions_[index];
         const BindingTypeRef& result = function.EffectiveReturnType();
@@ -112,7 +104,7 @@ ApiDescription ApiDescriptionBuilder::BuildDescription(std::span<const BindingFu
         record.tags = tagArray(function.tags);
         record.tagCount = Count(function.tags.size());
     }
-    for (size_t index = 0; index + 1 < functions_.size(); ++index) functions_[index].next = &functions_[index + 1];
+    ChainRecords(functions_.data(), functions_.size());
 
     size_t nextField = 0, nextEnumerator = 0;
     for (size_t index = 0; index < types.size(); ++index) {
@@ -130,7 +122,7 @@ ApiDescription ApiDescriptionBuilder::BuildDescription(std::span<const BindingFu
                 fieldRecord.typeName = TypeName(field.type);
                 fieldRecord.optional = field.optional ? 1 : 0;
             }
-            Chain(first, type.fields.size());
+            ChainRecords(first, type.fields.size());
             record.fields = first;
             record.count = Count(type.fields.size());
         } else {
@@ -142,7 +134,7 @@ ApiDescription ApiDescriptionBuilder::BuildDescription(std::span<const BindingFu
                 enumeratorRecord.description = Text(enumerator.description);
                 enumeratorRecord.value = enumerator.value;
             }
-            Chain(first, type.enumerators.size());
+            ChainRecords(first, type.enumerators.size());
             record.enumerators = type.enumerators.empty() ? nullptr : first;
             record.count = Count(type.enumerators.size());
         }
@@ -153,7 +145,7 @@ ApiDescription ApiDescriptionBuilder::BuildDescription(std::span<const BindingFu
         record.tags = tagArray(type.tags);
         record.tagCount = Count(type.tags.size());
     }
-    Chain(types_.data(), types_.size());
+    ChainRecords(types_.data(), types_.size());
 
     for (size_t index = 0; index < events.size(); ++index) {
         const BindingEventDescriptor& event = *events[index];
@@ -165,7 +157,7 @@ ApiDescription ApiDescriptionBuilder::BuildDescription(std::span<const BindingFu
         record.tags = tagArray(event.tags);
         record.tagCount = Count(event.tags.size());
     }
-    Chain(events_.data(), events_.size());
+    ChainRecords(events_.data(), events_.size());
 
     return ApiDescription{functions_.empty() ? nullptr : functions_.data(), Count(functions_.size()),
                           types_.empty() ? nullptr : types_.data(),         Count(types_.size()),

@@ -13,9 +13,11 @@
 // descriptor, else the empty text.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <span>
 #include <string_view>
+#include <type_traits>
 #include <vector>
 
 #include "sdk/binding/registry.h"
@@ -32,6 +34,22 @@ struct ApiDescription {
     const HostEventDescription* events = nullptr;
     uint32_t eventCount = 0;
 };
+
+// Links each of count consecutive description records to the one after it,
+// and the last to null: the records of one array are also a chain. The link
+// is at offset 0, in a function record's embedded description. (Assigned in
+// place: the records are packed, so their fields take no reference.)
+template <typename Record>
+void ChainRecords(Record* first, size_t count) noexcept {
+    for (size_t index = 0; index < count; ++index) {
+        Record* following = index + 1 < count ? &first[index + 1] : nullptr;
+        if constexpr (std::is_same_v<Record, HostFunctionRecord>) {
+            first[index].description.next = following;
+        } else {
+            first[index].next = following;
+        }
+    }
+}
 
 // Owns the records of the last description it built.
 class ApiDescriptionBuilder {

@@ -13,11 +13,9 @@ namespace Korvo {
 
 namespace {
 
-constexpr uint32_t kLastMethodCode = static_cast<uint32_t>(HttpMethod::Call);
-
 uint32_t MethodCode(HttpMethod method) noexcept {
     const auto code = static_cast<uint32_t>(method);
-    return code >= 1 && code <= kLastMethodCode ? code : 0;
+    return KorvoMethodIsValid(code) ? code : uint32_t{KORVO_METHOD_ANY};
 }
 
 // Releases the stream of a response once, whatever happened while reading.

@@ -16,8 +16,6 @@ namespace {
 char gEmptyText[1] = "";
 char gOutOfMemoryText[] = "Out of memory";
 
-constexpr uint32_t kHighestContentCode = static_cast<uint32_t>(ContentTypeCode::MessagePack);
-
 struct KnownContentType {
     std::string_view prefix;
     ContentTypeCode code;
@@ -110,7 +108,8 @@ bool WriteResponse(HostResponseRecord& response, CallResult& result, const Bindi
         return false;
     }
     response.contentFlag = settings.contentFlag ? 1 : 0;
-    response.contentCode = settings.contentCode <= kHighestContentCode ? settings.contentCode : 0;
+    response.contentCode =
+        KorvoContentCodeIsValid(settings.contentCode) ? settings.contentCode : uint32_t{KORVO_CONTENT_OTHER};
     response.status = settings.status;
     if (settings.text.empty()) {
         response.text = gEmptyText;

@@ -48,9 +48,7 @@ const char* MethodName(HttpMethod method) noexcept {
 }
 
 HttpMethod HttpMethodFromCode(uint32_t code) noexcept {
-    constexpr uint32_t kFirst = static_cast<uint32_t>(HttpMethod::Delete);
-    constexpr uint32_t kLast = static_cast<uint32_t>(HttpMethod::Call);
-    return (code >= kFirst && code <= kLast) ? static_cast<HttpMethod>(code) : HttpMethod::Any;
+    return KorvoMethodIsValid(code) ? static_cast<HttpMethod>(code) : HttpMethod::Any;
 }
 
 std::string FunctionNameFromRoute(HttpMethod method, std::string_view routeTemplate) {

@@ -16,9 +16,6 @@ namespace Korvo {
 
 namespace {
 
-constexpr uint32_t kHighestMethodCode = static_cast<uint32_t>(HttpMethod::Call);
-constexpr uint32_t kHighestLocation = static_cast<uint32_t>(ArgumentLocation::Body);
-
 const char* Text(const std::string& text) noexcept {
     return text.empty() ? ApiDescriptionBuilder::EmptyText() : text.c_str();
 }
@@ -208,18 +205,15 @@ HostApiDescriptor HttpBaseTransport::BuildApiDescriptor() {
         HostFunctionRecord& record = functionRecords_.emplace_back();
         std::memset(static_cast<void*>(&record), 0, sizeof(record));
         std::memcpy(static_cast<void*>(&record.description), described, sizeof(HostFunctionDescription));
-        record.description.next = nullptr;
 
         HostLocationEntry* firstLocation = locationEntries_.data() + nextLocation;
         for (ArgumentLocation location : route->argumentLocations) {
             const auto number = static_cast<uint32_t>(location);
-            locationEntries_[nextLocation].location = number <= kHighestLocation ? number : 0;
-            locationEntries_[nextLocation].next = nullptr;
-            if (&locationEntries_[nextLocation] != firstLocation) {
-                locationEntries_[nextLocation - 1].next = &locationEntries_[nextLocation];
-            }
-            ++nextLocation;
+            // Up to the last code as is (the unused 3 included), above it ANY.
+            locationEntries_[nextLocation++].location =
+                number <= KORVO_LOCATION_LAST ? number : uint32_t{KORVO_LOCATION_ANY};
         }
+        ChainRecords(firstLocation, route->argumentLocations.size());
         record.locations = route->argumentLocations.empty() ? nullptr : firstLocation;
 
         HostNameListEntry* firstNameList = nameListEntries_.data() + nextNameList;
@@ -228,15 +222,15 @@ HostApiDescriptor HttpBaseTransport::BuildApiDescriptor() {
             entry.names = names.empty() ? nullptr : &nameListTexts_[nextName];
             entry.count = static_cast<uint32_t>(names.size());
             for (const std::string& text : names) nameListTexts_[nextName++] = Text(text);
-            if (&entry != firstNameList) nameListEntries_[nextNameList - 1].next = &entry;
             ++nextNameList;
         }
+        ChainRecords(firstNameList, route->nameLists.size());
         record.nameLists = route->nameLists.empty() ? nullptr : firstNameList;
         record.nameListCount = static_cast<uint32_t>(route->nameLists.size());
 
         record.pathTemplate = Text(route->pathTemplate);
         const auto method = static_cast<uint32_t>(route->method);
-        record.method = method <= kHighestMethodCode ? method : 0;
+        record.method = KorvoMethodIsValid(method) ? method : uint32_t{KORVO_METHOD_ANY};
         record.flag = route->flag;
         record.functionName = Text(route->functionName);
 
@@ -246,9 +240,7 @@ HostApiDescriptor HttpBaseTransport::BuildApiDescriptor() {
         record.description.userData = &entry;
         record.callback = &FunctionCallback;
     }
-    for (size_t index = 0; index + 1 < functionRecords_.size(); ++index) {
-        functionRecords_[index].description.next = &functionRecords_[index + 1];
-    }
+    ChainRecords(functionRecords_.data(), functionRecords_.size());
 
     HostApiDescriptor descriptor{};
     descriptor.functions = functionRecords_.empty() ? nullptr : functionRecords_.data();

@@ -9,6 +9,8 @@
 
 #include <cstdint>
 
+#include "sdk/remoting/http_status.h"
+
 namespace Korvo::TransportMessage {
 
 // ---- dispatch
@@ -16,7 +18,7 @@ namespace Korvo::TransportMessage {
 // The request does not fit the called function's route (path, method or
 // function name).
 inline constexpr char kInvalidFunction[] = "Invalid function";
-inline constexpr uint32_t kInvalidFunctionStatus = 404;
+inline constexpr uint32_t kInvalidFunctionStatus = HttpStatus::kNotFound;
 
 // ---- argument binding
 
@@ -50,7 +52,7 @@ inline constexpr char kHeadersWithoutArray[] = "The request has %1 headers but n
 
 // ---- failures inside the plug-in while serving a call
 
-inline constexpr uint32_t kInternalErrorStatus = 500;
+inline constexpr uint32_t kInternalErrorStatus = HttpStatus::kInternalServerError;
 // %1 the function
 inline constexpr char kOutOfMemory[] = "Out of memory while calling '%1'.";
 // %1 the function, %2 the exception's text

@@ -22,8 +22,8 @@
 #include "sdk/binding/host_value_conversion.h"
 #include "sdk/binding/record_builder.h"
 #include "sdk/binding/registry.h"
-#include "sdk/allocation/allocation.h"
 #include "sdk/records/host_value.h"
+#include "tests/support/allocation_budget.h"
 
 namespace Korvo {
 namespace {
@@ -434,39 +434,17 @@ TEST_F(DirectHostValueTest, AFailureLeavesOnlyWhatTheRootReleases) {
     FreeHostValue(&root);
 }
 
-// Lets `remaining` allocations through, then fails every one.
-struct FailingAllocation {
-    static inline Memory::AllocationRoutines previous{};
-    static inline int remaining = 0;
-
-    static void* Allocate(void*, size_t size) {
-        return remaining-- > 0 ? previous.allocate(previous.context, size) : nullptr;
-    }
-    static void Free(void*, void* block) { previous.free(previous.context, block); }
-    static void* Reallocate(void*, void* block, size_t size) {
-        return remaining-- > 0 ? previous.reallocate(previous.context, block, size) : nullptr;
-    }
-    static char* Duplicate(void*, const char* text) {
-        return remaining-- > 0 ? previous.duplicate(previous.context, text) : nullptr;
-    }
-    static size_t UsableSize(void*, void* block) { return previous.usableSize(previous.context, block); }
-};
-
 TEST_F(DirectHostValueTest, RunningOutOfMemoryIsReportedAsSuch) {
     const UiState ui{"muted", "overlay", 1, UiData()};
-    FailingAllocation::previous = Memory::AccountingRoutines(&Memory::ProcessCounters());
-    const Memory::AllocationRoutines failing{&FailingAllocation::Allocate, &FailingAllocation::Free,
-                                             &FailingAllocation::Reallocate, &FailingAllocation::Duplicate,
-                                             &FailingAllocation::UsableSize, nullptr};
     bool written = false;
     int failures = 0;
     for (int allowed = 0; !written && allowed < 64; ++allowed) {
         HostValueWriter writer(&registry_);
         HostValue root{};
-        FailingAllocation::remaining = allowed;
-        Memory::SetAllocationRoutines(failing);
-        written = WriteHostValue(writer, root, ui);
-        Memory::SetAllocationRoutines(FailingAllocation::previous);
+        {
+            Testing::AllocationBudget limit(allowed);
+            written = WriteHostValue(writer, root, ui);
+        }
         if (!written) {
             ++failures;
             EXPECT_TRUE(writer.OutOfMemory()) << allowed;

@@ -31,7 +31,7 @@ protected:
     OpenApiTest() {
         // A struct with a field of every kind, under a name OpenAPI does not
         // allow as it is.
-        for (uint32_t kind = 0; kind <= KORVO_KIND_MAP; ++kind) {
+        for (uint32_t kind = 0; kind <= KORVO_KIND_LAST; ++kind) {
             HostFieldDescription field{};
             field.name = KorvoTypeKindName(kind)[0] != '\0' ? KorvoTypeKindName(kind) : "none";
             field.description = kind == KORVO_KIND_STRING ? "a text" : "";

@@ -141,7 +141,8 @@ TEST(PluginBaseTest, ForwardedEntriesPassTheirArgumentsUnchanged) {
     plugin->HostYield();
     const uint64_t wake = plugin->HostPollWake();
     EXPECT_GT(wake, 0u);
-    EXPECT_THAT(host.WaitCalls(), ElementsAre("Call1", "Call5", "MarkActivity label 9", "Yield", "PollWake"));
+    EXPECT_THAT(host.WaitCalls(), ElementsAre("reserved1 1 2", "reserved5 1 2 3 4.500000 6", "MarkActivity label 9", "Yield",
+                                              "PollWake"));
 }
 
 TEST(PluginBaseTest, PluginObjectsShareOneLogger) {

@@ -7,8 +7,8 @@
 
 #include <cstring>
 
-#include "sdk/allocation/allocation.h"
 #include "tests/remoting/transport_test_host.h"
+#include "tests/support/allocation_budget.h"
 
 namespace Korvo {
 namespace {
@@ -131,42 +131,19 @@ TEST(WriteErrorResponseTest, LeavesEveryOtherFieldZero) {
     ReleaseResponse(&response);
 }
 
-// Lets `remaining` allocations through, then fails every one, forwarding
-// to the routines that were installed before.
-struct FailingAllocation {
-    static inline Memory::AllocationRoutines previous{};
-    static inline int remaining = 0;
-
-    static void* Allocate(void*, size_t size) {
-        return remaining-- > 0 ? previous.allocate(previous.context, size) : nullptr;
-    }
-    static void Free(void*, void* block) { previous.free(previous.context, block); }
-    static void* Reallocate(void*, void* block, size_t size) {
-        return remaining-- > 0 ? previous.reallocate(previous.context, block, size) : nullptr;
-    }
-    static char* Duplicate(void*, const char* text) {
-        return remaining-- > 0 ? previous.duplicate(previous.context, text) : nullptr;
-    }
-    static size_t UsableSize(void*, void* block) { return previous.usableSize(previous.context, block); }
-};
-
 TEST(WriteResponseTest, RunningOutOfMemoryLeavesOnlyWhatReleaseFrees) {
     CallResult result;
     result.Value().Member("list").Append() = "x";
     result.settings.text = "text";
     result.settings.headers = {{"A", "1"}, {"B", "2"}};
-    FailingAllocation::previous = Memory::AccountingRoutines(&Memory::ProcessCounters());
-    const Memory::AllocationRoutines failing{&FailingAllocation::Allocate, &FailingAllocation::Free,
-                                             &FailingAllocation::Reallocate, &FailingAllocation::Duplicate,
-                                             &FailingAllocation::UsableSize, nullptr};
     bool written = false;
     int failures = 0;
     for (int allowed = 0; !written && allowed < 64; ++allowed) {
         HostResponseRecord response{};
-        FailingAllocation::remaining = allowed;
-        Memory::SetAllocationRoutines(failing);
-        written = WriteResponse(response, result, nullptr);
-        Memory::SetAllocationRoutines(FailingAllocation::previous);
+        {
+            Testing::AllocationBudget limit(allowed);
+            written = WriteResponse(response, result, nullptr);
+        }
         if (!written) ++failures;
         // Whatever was written is freed here; the sanitizer build reports
         // anything left behind.
