@@ -29,13 +29,22 @@ void CheckTexts(Problems& problems, const std::string& where, const char* const*
     }
 }
 
-bool KindInRange(uint32_t kind) { return kind <= KORVO_KIND_MAP; }
+bool KindInRange(uint32_t kind) { return KorvoTypeKindIsValid(kind); }
 
 // A counted array must be there; nothing else can be read without it.
 void CheckArrays(const HostApiDescriptor& descriptor, Problems& problems) {
     if (descriptor.functionCount > 0 && descriptor.functions == nullptr) problems.Add("functions counted but no array");
     if (descriptor.typeCount > 0 && descriptor.types == nullptr) problems.Add("types counted but no array");
     if (descriptor.eventCount > 0 && descriptor.events == nullptr) problems.Add("events counted but no array");
+}
+
+// A description record of an array points at the next one, the last at
+// nothing.
+template <typename Record>
+void CheckChained(Problems& problems, const std::string& where, const void* chained, const Record* records,
+                  uint32_t index, uint32_t count) {
+    const void* next = index + 1 < count ? &records[index + 1] : nullptr;
+    if (chained != next) problems.Add(where + ": not chained to the next record of its array");
 }
 
 // Each type: chained to the next, named once, its texts, and its fields or
@@ -46,8 +55,7 @@ TypeNames CheckTypes(const HostApiDescriptor& descriptor, Problems& problems) {
     for (uint32_t t = 0; t < typeCount; ++t) {
         const HostTypeDescription& type = descriptor.types[t];
         const std::string where = "type " + std::to_string(t) + " (" + Quoted(type.name) + ")";
-        const void* next = t + 1 < typeCount ? &descriptor.types[t + 1] : nullptr;
-        if (type.next != next) problems.Add(where + ": not chained to the next record of its array");
+        CheckChained(problems, where, type.next, descriptor.types, t, typeCount);
         if (type.name == nullptr || type.name[0] == '\0') {
             problems.Add(where + ": no name");
         } else if (!typeNames.insert(type.name).second) {
@@ -101,8 +109,7 @@ void CheckFunctionFields(const HostApiDescriptor& descriptor, uint32_t f, const 
     const HostFunctionRecord& record = descriptor.functions[f];
     const HostFunctionDescription& description = record.description;
     const std::string where = FunctionLabel(record, f);
-    const void* next = f + 1 < descriptor.functionCount ? &descriptor.functions[f + 1] : nullptr;
-    if (description.next != next) problems.Add(where + ": not chained to the next record of its array");
+    CheckChained(problems, where, description.next, descriptor.functions, f, descriptor.functionCount);
     if (description.name == nullptr || description.name[0] == '\0') {
         problems.Add(where + ": no name");
     } else if (!functionNames.insert(description.name).second) {
@@ -116,7 +123,7 @@ void CheckFunctionFields(const HostApiDescriptor& descriptor, uint32_t f, const 
     CheckTexts(problems, where, description.tags, description.tagCount);
     if (record.callback == nullptr) problems.Add(where + ": no callback");
     const uint32_t method = record.method;
-    if (method > KORVO_METHOD_CALL) problems.Add(where + ": method code " + std::to_string(method));
+    if (!KorvoMethodIsValid(method)) problems.Add(where + ": method code " + std::to_string(method));
     if (!KindInRange(description.resultKind) || !KindInRange(description.resultElementKind)) {
         problems.Add(where + ": a result kind out of range");
     }
@@ -157,8 +164,7 @@ Locations CheckArguments(const HostFunctionRecord& record, const std::string& wh
         CheckTypeName(problems, typeNames, label, argument->kind, argument->elementKind, argument->typeName);
         if (location != nullptr) {
             const uint32_t code = location->location;
-            if (code != KORVO_LOCATION_ANY && code != KORVO_LOCATION_QUERY && code != KORVO_LOCATION_PATH &&
-                code != KORVO_LOCATION_HEADER && code != KORVO_LOCATION_BODY) {
+            if (!KorvoArgumentLocationIsValid(code)) {
                 problems.Add(label + ": location code " + std::to_string(code));
             }
             if (argument->name != nullptr) locations[argument->name] = code;
@@ -221,8 +227,7 @@ void CheckEvents(const HostApiDescriptor& descriptor, Problems& problems) {
     for (uint32_t e = 0; e < eventCount; ++e) {
         const HostEventDescription& event = descriptor.events[e];
         const std::string where = "event " + std::to_string(e) + " (" + Quoted(event.name) + ")";
-        const void* next = e + 1 < eventCount ? &descriptor.events[e + 1] : nullptr;
-        if (event.next != next) problems.Add(where + ": not chained to the next record of its array");
+        CheckChained(problems, where, event.next, descriptor.events, e, eventCount);
         if (event.name == nullptr || event.name[0] == '\0' || event.nameSpace == nullptr ||
             event.payloadTypeName == nullptr || event.description == nullptr) {
             problems.Add(where + ": no name or a null text");

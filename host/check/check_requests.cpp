@@ -13,6 +13,7 @@
 #include <utility>
 #include <vector>
 
+#include "host/common/http_status.h"
 #include "sdk/contract/korvo_plugin.h"
 #include "sdk/route_template/route_template.h"
 
@@ -50,7 +51,7 @@ std::string FilledPath(const char* routeTemplate) {
 
 uint32_t MethodOf(const HostFunctionRecord& record) {
     const uint32_t method = record.method;
-    if (method >= KORVO_METHOD_DELETE && method <= KORVO_METHOD_CALL) return method;
+    if (method != KORVO_METHOD_ANY && KorvoMethodIsValid(method)) return method;
     return KORVO_METHOD_GET;
 }
 
@@ -187,9 +188,11 @@ std::string AnswerProblem(const FakeHost::CallResponse& response, bool mustFail)
     if (!response.releaseSet) return "the response has no release function";
     if (!response.zeroAfterRelease) return "the response is not all zero after its release";
     if (response.error && response.errorMessage.empty()) return "an error without a message";
-    const uint32_t status = response.status;
-    if (status != 0 && (status < 100 || status > 599)) return "status " + std::to_string(status);
-    if (mustFail && !response.error && status < 400) return "succeeded (status " + std::to_string(status) + ")";
+    const int64_t status = response.status;
+    if (status != 0 && (status < HttpStatus::kLowestDefined || status > HttpStatus::kHighestPassed)) {
+        return "status " + std::to_string(status);
+    }
+    if (mustFail && !response.error && status < HttpStatus::kBadRequest) return "succeeded (status " + std::to_string(status) + ")";
     return {};
 }
 

@@ -7,7 +7,8 @@ namespace Korvo::Host {
 
 namespace {
 
-constexpr size_t kStreamChunkBytes = 4096;
+// How much of a plug-in's streamed response the host asks for at a time.
+constexpr size_t kResponseStreamReadBytes = 4096;
 // What a fragment parameter's value follows on the path.
 constexpr std::string_view kFragmentMark = "#";
 
@@ -20,7 +21,7 @@ std::string_view PathOnly(std::string_view path) {
 
 void ReadStream(const HostResponseRecord& response, FunctionResponse& out) {
     out.streamed = true;
-    char buffer[kStreamChunkBytes];
+    char buffer[kResponseStreamReadBytes];
     for (;;) {
         uint32_t count = sizeof(buffer);
         bool more = false;

@@ -6,6 +6,8 @@
 
 namespace Korvo::Host::HttpStatus {
 
+// The lowest status HTTP defines (1xx included).
+inline constexpr int kLowestDefined = 100;
 inline constexpr int kOk = 200;
 inline constexpr int kNoContent = 204;
 inline constexpr int kNotModified = 304;
