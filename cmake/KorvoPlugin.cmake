@@ -6,7 +6,11 @@
 #   - its own static C++ runtime, whose symbols stay inside the library;
 #   - the SDK's counted operator new and delete, so the host's memory
 #     statistics see every allocation;
-#   - hidden symbols everywhere else.
+#   - hidden symbols everywhere else;
+#   - the warnings an author should see (-Wall -Wextra) on its own sources,
+#     and, in a single-configuration build given no build type,
+#     RelWithDebInfo: optimised as shipped, with the lines a crash report
+#     needs.
 # The linker script (ELF) or module definition (PE) that names the export is
 # generated here; a plug-in author writes neither. The result is named
 # lib<target>.so natively and <target>.dll for Windows.
@@ -44,9 +48,16 @@ function(korvo_add_plugin target)
     message(FATAL_ERROR "korvo_add_plugin(${target}): '${ARG_EXPORT}' is not a C identifier")
   endif()
   _korvo_runtime_release_source(_release)
+  if(NOT CMAKE_CONFIGURATION_TYPES AND NOT CMAKE_BUILD_TYPE)
+    # Without one, CMake compiles neither optimised nor with debug lines: a
+    # plug-in measured or debugged so would mislead its author.
+    set(CMAKE_BUILD_TYPE RelWithDebInfo CACHE STRING "Build type (set by korvo_add_plugin when none was given)" FORCE)
+    message(STATUS "korvo_add_plugin(${target}): no build type given; building RelWithDebInfo")
+  endif()
 
   add_library(${target} SHARED ${ARG_SOURCES} ${_release} $<TARGET_OBJECTS:KorvoSdk::new_delete>)
   target_link_libraries(${target} PRIVATE KorvoSdk::plugin_base KorvoSdk::allocation ${ARG_LIBRARIES})
+  target_compile_options(${target} PRIVATE -Wall -Wextra)
   set_target_properties(${target} PROPERTIES
     C_VISIBILITY_PRESET hidden
     CXX_VISIBILITY_PRESET hidden
