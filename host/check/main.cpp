@@ -4,10 +4,11 @@
 // or ends its process fails that check and the report goes on.
 //
 //   plugin-check [--export NAME] [--host-answers FILE]... [--host-answer PATH=JSON]...
-//                [--check NAME]... [--timeout SECONDS] [--threads N] [--strict] [--json] LIBRARY
+//                [--check NAME]... [--timeout SECONDS] [--threads N] [--strict] [--json]
+//                LIBRARY
 //
-// Exit status: 0 when every check passed, 1 when one failed, 2 for a usage
-// error.
+// Exit status: 0 when every check passed (and for --help), 1 when one
+// failed, 2 for a usage error.
 #include <getopt.h>
 
 #include <algorithm>
@@ -52,7 +53,8 @@ constexpr const char* kUsage =
     "  --threads N          threads of the concurrency check (default 8)\n"
     "  --strict             a check fails when the plug-in logs a warning or an error\n"
     "                       during it; the report shows those lines\n"
-    "  --json               the report as JSON\n";
+    "  --json               the report as JSON\n"
+    "  --help               this text\n";
 
 struct Options {
     CheckSettings settings;
@@ -60,6 +62,7 @@ struct Options {
     uint32_t timeoutSeconds = kDefaultTimeoutSeconds;
     bool json = false;
     bool strict = false;
+    bool help = false;
     std::string runCheck;  // in a child: the one check to run
     std::string resultPath;
 };
@@ -73,13 +76,13 @@ bool ParseNumber(const char* text, uint32_t low, uint32_t high, uint32_t& out) {
 }
 
 bool Parse(int argc, char** argv, Options& options, std::string& error) {
-    enum : int { kExport = 256, kHostAnswers, kHostAnswer, kCheck, kTimeout, kThreads, kJson, kStrict, kRunCheck, kResult };
+    enum : int { kExport = 256, kHostAnswers, kHostAnswer, kCheck, kTimeout, kThreads, kJson, kStrict, kHelp, kRunCheck, kResult };
     static const option kOptions[] = {
         {"export", required_argument, nullptr, kExport},     {"host-answer", required_argument, nullptr, kHostAnswer},
         {"host-answers", required_argument, nullptr, kHostAnswers},
         {"check", required_argument, nullptr, kCheck},       {"timeout", required_argument, nullptr, kTimeout},
         {"threads", required_argument, nullptr, kThreads},   {"json", no_argument, nullptr, kJson},
-        {"strict", no_argument, nullptr, kStrict},
+        {"strict", no_argument, nullptr, kStrict},     {"help", no_argument, nullptr, kHelp},
         {"run-check", required_argument, nullptr, kRunCheck}, {"result", required_argument, nullptr, kResult},
         {nullptr, 0, nullptr, 0},
     };
@@ -127,6 +130,7 @@ bool Parse(int argc, char** argv, Options& options, std::string& error) {
                 break;
             case kJson: options.json = true; break;
             case kStrict: options.strict = true; break;
+            case kHelp: options.help = true; return true;
             case kRunCheck: options.runCheck = value; break;
             case kResult: options.resultPath = value; break;
             default:
@@ -364,6 +368,10 @@ int main(int argc, char** argv) {
         if (!Parse(argc, argv, options, error)) {
             std::fprintf(stderr, "plugin-check: %s\n%s", error.c_str(), kUsage);
             return kExitUsage;
+        }
+        if (options.help) {
+            std::fputs(kUsage, stdout);
+            return kExitPassed;
         }
         return options.runCheck.empty() ? RunParent(options) : RunChild(options);
     } catch (const std::exception& exception) {

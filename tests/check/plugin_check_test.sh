@@ -113,6 +113,10 @@ rm -f "$bad_answers"
 out="$(checker --check start-stop "$tree_plugin")"
 [ $? = 1 ] && grep -q -- "--host-answer" <<< "$out" || fail "a plug-in that does not start"$'\n'"$out"
 
+# --help says what --strict does.
+out="$(checker --help)"
+[ $? = 0 ] && grep -q -- "--strict .*warning or an error" <<< "$out" || fail "--help"$'\n'"$out"
+
 # Not a library at all, and usage errors.
 not_library="$(mktemp)"
 echo "not a library" > "$not_library"
