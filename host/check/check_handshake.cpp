@@ -9,7 +9,7 @@
 namespace Korvo::Host::Check {
 
 CheckVerdict CheckHandshake(const CheckSettings& settings) {
-    FakeHost host;
+    CheckHost host;
     std::string why;
     if (!LoadCompatible(host, settings, why)) return Fail(why);
     const PluginLoadContext& context = host.Context();
@@ -37,7 +37,7 @@ CheckVerdict CheckHandshake(const CheckSettings& settings) {
 }
 
 CheckVerdict CheckIncompatibleHost(const CheckSettings& settings) {
-    FakeHost host;
+    CheckHost host;
     if (!host.Load(settings.library, settings.exportName.c_str())) return Fail(host.LoadError());
     void* plugin = host.CallLoad(KORVO_PLUGIN_API_MAJOR + 1, 0, 0);
     return Fail(std::string("returned to a host of plug-in API ") + std::to_string(KORVO_PLUGIN_API_MAJOR + 1) +

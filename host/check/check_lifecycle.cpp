@@ -17,7 +17,7 @@ constexpr int kLifecycleCycles = 3;
 }  // namespace
 
 CheckVerdict CheckStartStop(const CheckSettings& settings) {
-    FakeHost host;
+    CheckHost host;
     std::string why;
     if (!LoadAndStart(host, settings, why)) return Fail(why);
     const size_t asked = host.Requests().size();
@@ -44,7 +44,7 @@ CheckVerdict CheckLifecycle(const CheckSettings& settings) {
     std::optional<Held> reference;
     std::string why;
     for (int library = 0; library < 2; ++library) {
-        FakeHost host;
+        CheckHost host;
         if (!ApplyHostAnswers(host, settings, why)) return Fail(why);
         if (!host.Load(settings.library, settings.exportName.c_str())) return Fail(host.LoadError());
         for (int cycle = 0; cycle < kLifecycleCycles; ++cycle) {

@@ -239,7 +239,7 @@ void CheckEvents(const HostApiDescriptor& descriptor, Problems& problems) {
 }  // namespace
 
 CheckVerdict CheckRecords(const CheckSettings& settings) {
-    FakeHost host;
+    CheckHost host;
     std::string why;
     if (!LoadCompatible(host, settings, why)) return Fail(why);
     const HostApiDescriptor* descriptor = host.Descriptor();

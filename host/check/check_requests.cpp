@@ -199,7 +199,7 @@ std::string AnswerProblem(const FakeHost::CallResponse& response, bool mustFail)
 }  // namespace
 
 CheckVerdict CheckHostileRequests(const CheckSettings& settings) {
-    FakeHost host;
+    CheckHost host;
     std::string why;
     if (!LoadAndStart(host, settings, why)) return Fail(why);
     Problems problems;
@@ -224,7 +224,7 @@ CheckVerdict CheckHostileRequests(const CheckSettings& settings) {
 }
 
 CheckVerdict CheckConcurrentCalls(const CheckSettings& settings) {
-    FakeHost host;
+    CheckHost host;
     std::string why;
     if (!LoadAndStart(host, settings, why)) return Fail(why);
     const std::vector<const HostFunctionRecord*> functions = Functions(host.Descriptor());

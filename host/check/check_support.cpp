@@ -1,5 +1,7 @@
 #include "host/check/check_support.h"
 
+#include <cstdio>
+#include <mutex>
 #include <utility>
 
 #include "host/common/host_value_json.h"
@@ -9,6 +11,36 @@ namespace Korvo::Host::Check {
 
 CheckVerdict Pass(std::string detail) { return {true, std::move(detail)}; }
 CheckVerdict Fail(std::string detail) { return {false, std::move(detail)}; }
+
+namespace {
+
+std::mutex warningsMutex;
+std::FILE* warnings = nullptr;  // written for the life of the process
+
+void RecordWarning(const FakeHost::LogLine& line) {
+    const char* level = line.level == KORVO_LOG_WARN ? "warning" : line.level == KORVO_LOG_ERROR ? "error" : nullptr;
+    if (level == nullptr) return;
+    // One line each, whatever the text holds.
+    std::string text = line.message;
+    for (char& c : text) {
+        if (c == '\n' || c == '\r') c = ' ';
+    }
+    std::lock_guard<std::mutex> guard(warningsMutex);
+    if (warnings == nullptr) return;
+    std::fprintf(warnings, "%s '%s'\n", level, text.c_str());
+    // Flushed at once: the next thing the plug-in does may end the process.
+    std::fflush(warnings);
+}
+
+}  // namespace
+
+CheckHost::CheckHost() { SetLogHook(&RecordWarning); }
+
+void RecordWarningsTo(const std::string& path) {
+    std::lock_guard<std::mutex> guard(warningsMutex);
+    if (warnings != nullptr) std::fclose(warnings);
+    warnings = std::fopen(path.c_str(), "wb");
+}
 
 void Problems::Add(std::string problem) {
     if (list_.size() < kMostProblemsShown) list_.push_back(std::move(problem));

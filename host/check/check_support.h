@@ -34,6 +34,15 @@ private:
     size_t count_ = 0;
 };
 
+// The host every check loads the plug-in with: a fake host whose plug-in's
+// warnings and errors also go to the file RecordWarningsTo (checks.h)
+// named, a line each as they are logged, so that they reach the report even
+// when the check never ends on its own (a crash, a hang, an ended process).
+class CheckHost : public FakeHost {
+public:
+    CheckHost();
+};
+
 // 'text', or (null).
 std::string Quoted(const char* text);
 // "function 3 ('Name')".

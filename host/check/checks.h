@@ -41,6 +41,11 @@ struct CheckInfo {
 std::span<const CheckInfo> AllChecks();
 const CheckInfo* FindCheck(const std::string& name);
 
+// Where this process's checks write the warnings and errors their plug-in
+// logs, one "warning 'TEXT'" or "error 'TEXT'" a line as they come; nowhere
+// until called.
+void RecordWarningsTo(const std::string& path);
+
 // A route template as a function served by path needs it: one the
 // contract's grammar reads (ParseRouteTemplate), starting with '/', naming
 // no parameter twice. Fills names with the parameter names read; returns

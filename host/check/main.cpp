@@ -4,10 +4,11 @@
 // or ends its process fails that check and the report goes on.
 //
 //   plugin-check [--export NAME] [--host-answers FILE]... [--host-answer PATH=JSON]...
-//                [--check NAME]... [--timeout SECONDS] [--threads N] [--json] LIBRARY
+//                [--check NAME]... [--timeout SECONDS] [--threads N] [--strict] [--json]
+//                LIBRARY
 //
-// Exit status: 0 when every check passed, 1 when one failed, 2 for a usage
-// error.
+// Exit status: 0 when every check passed (and for --help), 1 when one
+// failed, 2 for a usage error.
 #include <getopt.h>
 
 #include <algorithm>
@@ -37,10 +38,12 @@ constexpr int kExitFailed = 1;
 constexpr int kExitUsage = 2;
 constexpr uint32_t kDefaultTimeoutSeconds = 60;
 constexpr uint32_t kMostThreads = 256;
+constexpr size_t kMostWarningsShown = 5;
 
 constexpr const char* kUsage =
     "usage: plugin-check [--export NAME] [--host-answers FILE]... [--host-answer PATH=JSON]...\n"
-    "                    [--check NAME]... [--timeout SECONDS] [--threads N] [--json] LIBRARY\n"
+    "                    [--check NAME]... [--timeout SECONDS] [--threads N] [--strict] [--json]\n"
+    "                    LIBRARY\n"
     "  --export NAME        the library's entry point (default: from its file name)\n"
     "  --host-answers FILE  the answers of FILE, one PATH=JSON a line (its --OPTION lines\n"
     "                       are plugin-host's)\n"
@@ -48,13 +51,18 @@ constexpr const char* kUsage =
     "  --check NAME         run only this check (repeatable)\n"
     "  --timeout SECONDS    time limit of each check (default 60)\n"
     "  --threads N          threads of the concurrency check (default 8)\n"
-    "  --json               the report as JSON\n";
+    "  --strict             a check fails when the plug-in logs a warning or an error\n"
+    "                       during it; the report shows those lines\n"
+    "  --json               the report as JSON\n"
+    "  --help               this text\n";
 
 struct Options {
     CheckSettings settings;
     std::vector<std::string> only;
     uint32_t timeoutSeconds = kDefaultTimeoutSeconds;
     bool json = false;
+    bool strict = false;
+    bool help = false;
     std::string runCheck;  // in a child: the one check to run
     std::string resultPath;
 };
@@ -68,12 +76,13 @@ bool ParseNumber(const char* text, uint32_t low, uint32_t high, uint32_t& out) {
 }
 
 bool Parse(int argc, char** argv, Options& options, std::string& error) {
-    enum : int { kExport = 256, kHostAnswers, kHostAnswer, kCheck, kTimeout, kThreads, kJson, kRunCheck, kResult };
+    enum : int { kExport = 256, kHostAnswers, kHostAnswer, kCheck, kTimeout, kThreads, kJson, kStrict, kHelp, kRunCheck, kResult };
     static const option kOptions[] = {
         {"export", required_argument, nullptr, kExport},     {"host-answer", required_argument, nullptr, kHostAnswer},
         {"host-answers", required_argument, nullptr, kHostAnswers},
         {"check", required_argument, nullptr, kCheck},       {"timeout", required_argument, nullptr, kTimeout},
         {"threads", required_argument, nullptr, kThreads},   {"json", no_argument, nullptr, kJson},
+        {"strict", no_argument, nullptr, kStrict},     {"help", no_argument, nullptr, kHelp},
         {"run-check", required_argument, nullptr, kRunCheck}, {"result", required_argument, nullptr, kResult},
         {nullptr, 0, nullptr, 0},
     };
@@ -120,6 +129,8 @@ bool Parse(int argc, char** argv, Options& options, std::string& error) {
                 }
                 break;
             case kJson: options.json = true; break;
+            case kStrict: options.strict = true; break;
+            case kHelp: options.help = true; return true;
             case kRunCheck: options.runCheck = value; break;
             case kResult: options.resultPath = value; break;
             default:
@@ -139,11 +150,14 @@ bool Parse(int argc, char** argv, Options& options, std::string& error) {
 // ---- the child: one check, its verdict written to the result file
 
 std::string FaultReportPath(const std::string& resultPath) { return resultPath + ".fault"; }
+// The child always writes them; the parent reads them under --strict.
+std::string WarningsPath(const std::string& resultPath) { return resultPath + ".logged"; }
 
 int RunChild(const Options& options) {
     const CheckInfo* check = FindCheck(options.runCheck);
     if (check == nullptr) return kExitUsage;
     Korvo::Platform::ReportFaultsTo(FaultReportPath(options.resultPath));
+    RecordWarningsTo(WarningsPath(options.resultPath));
     CheckVerdict verdict;
     try {
         verdict = check->run(options.settings);
@@ -214,9 +228,13 @@ std::string Ending(const ChildOutcome& outcome, uint32_t timeoutSeconds, const s
     return "the plug-in " + OutcomeText(outcome, timeoutSeconds);
 }
 
-Report RunInChild(const CheckInfo& check, const Options& options, const std::filesystem::path& folder,
-                  const std::string& self) {
-    const std::filesystem::path result = folder / (std::string(check.name) + ".result");
+std::filesystem::path ResultPath(const std::filesystem::path& folder, const CheckInfo& check) {
+    return folder / (std::string(check.name) + ".result");
+}
+
+Report RunCheckProcess(const CheckInfo& check, const Options& options, const std::filesystem::path& folder,
+                       const std::string& self) {
+    const std::filesystem::path result = ResultPath(folder, check);
     const std::filesystem::path output = folder / (std::string(check.name) + ".log");
     std::vector<std::string> argv = {self, "--run-check", check.name, "--result", result.string(),
                                      "--export", options.settings.exportName,
@@ -251,6 +269,31 @@ Report RunInChild(const CheckInfo& check, const Options& options, const std::fil
     report.detail = Ending(outcome, options.timeoutSeconds, result.string());
     const std::string printed = Tail(ReadFile(output), 3);
     if (!printed.empty()) report.detail += "; it printed: " + printed;
+    return report;
+}
+
+// What the plug-in logged at warning or error level, as the child wrote it
+// down: the first few lines, then how many more.
+std::string Warnings(const std::string& resultPath) {
+    std::istringstream lines(ReadFile(WarningsPath(resultPath)));
+    std::string text, line;
+    size_t count = 0;
+    while (std::getline(lines, line)) {
+        if (++count <= kMostWarningsShown) text += (text.empty() ? "" : "; ") + line;
+    }
+    if (count > kMostWarningsShown) text += "; and " + std::to_string(count - kMostWarningsShown) + " more";
+    return text;
+}
+
+Report RunInChild(const CheckInfo& check, const Options& options, const std::filesystem::path& folder,
+                  const std::string& self) {
+    Report report = RunCheckProcess(check, options, folder, self);
+    if (!options.strict) return report;
+    const std::string warnings = Warnings(ResultPath(folder, check).string());
+    if (!warnings.empty()) {
+        report.passed = false;
+        report.detail += "; it logged (--strict): " + warnings;
+    }
     return report;
 }
 
@@ -325,6 +368,10 @@ int main(int argc, char** argv) {
         if (!Parse(argc, argv, options, error)) {
             std::fprintf(stderr, "plugin-check: %s\n%s", error.c_str(), kUsage);
             return kExitUsage;
+        }
+        if (options.help) {
+            std::fputs(kUsage, stdout);
+            return kExitPassed;
         }
         return options.runCheck.empty() ? RunParent(options) : RunChild(options);
     } catch (const std::exception& exception) {

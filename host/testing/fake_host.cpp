@@ -219,9 +219,13 @@ uint64_t FakeHost::PollWake() {
 }
 
 void FakeHost::Log(uint32_t level, const char* message) {
+    LogLine line{level, TextOrEmpty(message)};
+    if (logHook_) logHook_(line);
     std::lock_guard<std::mutex> guard(mutex_);
-    logLines_.push_back(LogLine{level, TextOrEmpty(message)});
+    logLines_.push_back(std::move(line));
 }
+
+void FakeHost::SetLogHook(std::function<void(const LogLine&)> hook) { logHook_ = std::move(hook); }
 
 // --------------------------------------------------------------- recording
 

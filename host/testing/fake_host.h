@@ -103,6 +103,9 @@ public:
     // delivers it: a test can hold the sender there, or call back into the
     // plug-in. Set it while the plug-in sends nothing.
     void SetEventHook(std::function<void(const Event&)> hook);
+    // Runs in every Log call, on the plug-in's thread, also while the host
+    // stops and unloads the plug-in. Set it before the plug-in is loaded.
+    void SetLogHook(std::function<void(const LogLine&)> hook);
 
     // ---- what the plug-in did
     std::vector<Request> Requests() const;
@@ -181,6 +184,7 @@ private:
     std::vector<Request> requests_;
     std::vector<Event> events_;
     std::function<void(const Event&)> eventHook_;
+    std::function<void(const LogLine&)> logHook_;
     std::vector<Subscription> subscriptions_;
     std::vector<std::pair<std::string, uint32_t>> unsubscriptions_;
     std::vector<LogLine> logLines_;

@@ -69,6 +69,19 @@ out="$(expect hangs "hostile-requests" --timeout 2)"
 grep -qE "^FAIL hostile-requests .*did not finish within 2 s" <<< "$out" || fail "hangs: no time-out reported"$'\n'"$out"
 expect leaks "lifecycle"
 
+# What the plug-in logs counts only under --strict: then every check during
+# which it logged a warning or an error fails, with the lines (one line each,
+# whatever the text holds) and not its line of news; a plug-in that logs
+# nothing passes as before.
+expect logs-warnings ""
+out="$(expect logs-warnings "start-stop hostile-requests concurrent-calls lifecycle" --strict)"
+logged="it logged (--strict): warning 'no word list found; echoing every word'; error 'stopped before the word list was saved'"
+grep -qF "clean: asked the host 0 times, released every answer once, withdrew 0 subscriptions; $logged" <<< "$out" \
+  || fail "logs-warnings: the lines are not shown"$'\n'"$out"
+grep -qE "^FAIL lifecycle .*; and [0-9]+ more$" <<< "$out" || fail "logs-warnings: many lines are not counted"$'\n'"$out"
+! grep -q "started" <<< "$out" || fail "logs-warnings: a line of news counts"$'\n'"$out"
+expect good "" --strict
+
 # --json for tools: one document with every check.
 json="$(checker --export load_minimal --json "$fixtures/vbp-be-minimal-leaks.$ext")"
 python3 - "$json" <<'PY' || fail "--json: $json"
@@ -83,7 +96,8 @@ PY
 # start-up asks for, from its answers file (whose option lines are
 # plugin-host's) or given one by one.
 tree_answers="$(dirname "$0")/../../plugin/host-answers.txt"
-checker --host-answers "$tree_answers" "$tree_plugin" || fail "the tree's plug-in with its answers file"
+# With them it logs nothing worth a warning either.
+checker --strict --host-answers "$tree_answers" "$tree_plugin" || fail "the tree's plug-in with its answers file"
 checker --check start-stop --host-answer '/korvoclient/get_region_locale={"region":"QUORVEX","locale":"en_US"}' \
   --host-answer '/korvoclient/command-line-args=[]' "$tree_plugin" || fail "the tree's plug-in"
 
@@ -98,6 +112,10 @@ rm -f "$bad_answers"
 # Without its answers it does not start, and says what is missing.
 out="$(checker --check start-stop "$tree_plugin")"
 [ $? = 1 ] && grep -q -- "--host-answer" <<< "$out" || fail "a plug-in that does not start"$'\n'"$out"
+
+# --help says what --strict does.
+out="$(checker --help)"
+[ $? = 0 ] && grep -q -- "--strict .*warning or an error" <<< "$out" || fail "--help"$'\n'"$out"
 
 # Not a library at all, and usage errors.
 not_library="$(mktemp)"
