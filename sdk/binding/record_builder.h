@@ -11,11 +11,14 @@
 // identity, kind and converter from the member's C++ type (converter.h) and
 // resolves the descriptor of a struct or enum member type (or of the
 // innermost elements of a container) by identity, so member types are
-// registered before the records that contain them. Like every builder
-// operation, all of this does nothing when the name was already registered.
+// registered before the records that contain them (a field whose type is not
+// registered yet is reported as a registration problem). When the name was
+// already registered, the fields go into a copy that the registry compares
+// with the first definition; the registered type does not change.
 #pragma once
 
 #include <cstdint>
+#include <string>
 #include <string_view>
 #include <type_traits>
 
@@ -52,10 +55,16 @@ public:
     template <typename M>
     BindingRecordBuilder& Field(std::string_view name, M R::*member, uint32_t flags = 0,
                                 std::string_view description = {}) {
-        if (builder_.AlreadyRegistered()) return *this;
-        builder_.AddField(name, description, detail::MemberOffset(member),
-                          StaticType::HashCode<M>(), BindingTypeRefOf<M>(builder_.Registry()),
-                          flags, MakeBindingConverter<M>(), BindingNative<M>::kOptional);
+        const BindingTypeRef type = BindingTypeRefOf<M>(builder_.Registry());
+        std::string missingType;
+        using Inner = typename BindingNative<M>::Inner;
+        if constexpr (!std::is_void_v<Inner>) {
+            if (type.descriptor == nullptr) missingType = NativeTypeName(StaticType::Name<Inner>());
+        }
+        // A repeated registration is still built, aside, to be compared with
+        // the first.
+        builder_.AddField(name, description, detail::MemberOffset(member), StaticType::HashCode<M>(), type, flags,
+                          MakeBindingConverter<M>(), BindingNative<M>::kOptional, missingType);
         return *this;
     }
     BindingRecordBuilder& Description(std::string_view description) {

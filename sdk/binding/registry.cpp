@@ -2,6 +2,7 @@
 #include "sdk/binding/registry.h"
 
 #include <functional>
+#include <utility>
 
 #include "sdk/binding/builtin_types.h"
 
@@ -31,7 +32,79 @@ std::vector<const T*> SnapshotOf(const Map& map) {
     return snapshot;
 }
 
+bool SameFields(const BindingTypeDescriptor& first, const BindingTypeDescriptor& second) {
+    if (first.fields.size() != second.fields.size()) return false;
+    for (size_t index = 0; index < first.fields.size(); ++index) {
+        const BindingFieldDescriptor& a = first.fields[index];
+        const BindingFieldDescriptor& b = second.fields[index];
+        const uint32_t aHash = a.identity != nullptr ? a.identity->hash : 0;
+        const uint32_t bHash = b.identity != nullptr ? b.identity->hash : 0;
+        if (a.name != b.name || aHash != bHash || a.offset != b.offset || a.flags != b.flags ||
+            a.optional != b.optional) {
+            return false;
+        }
+    }
+    return true;
+}
+
+bool SameEnumerators(const BindingTypeDescriptor& first, const BindingTypeDescriptor& second) {
+    if (first.enumerators.size() != second.enumerators.size()) return false;
+    auto a = first.enumerators.begin();
+    for (auto b = second.enumerators.begin(); b != second.enumerators.end(); ++a, ++b) {
+        if (a->first != b->first || a->second.value != b->second.value) return false;
+    }
+    return true;
+}
+
+// Descriptions and tags only document a type: a definition is its native
+// type, size and members.
+bool SameDefinition(const BindingTypeDescriptor& first, const BindingTypeDescriptor& second) {
+    return first.isEnum == second.isEnum && first.size == second.size && first.hash == second.hash &&
+           SameFields(first, second) && SameEnumerators(first, second);
+}
+
+// "enum of 3 enumerators (A, B, C)" or "record of 2 fields (a, b)", with the
+// native type named when it differs between the two definitions.
+std::string DescribeDefinition(const BindingTypeDescriptor& type, bool withNativeType) {
+    std::string text = type.isEnum ? "an enum of " : "a record of ";
+    std::string names;
+    size_t count = 0;
+    auto append = [&](const std::string& name) {
+        if (!names.empty()) names += ", ";
+        names += name;
+        ++count;
+    };
+    if (type.isEnum) {
+        for (const auto& entry : type.enumerators) append(entry.first);
+    } else {
+        for (const auto& field : type.fields) append(field.name);
+    }
+    text += std::to_string(count);
+    text += type.isEnum ? (count == 1 ? " enumerator" : " enumerators") : (count == 1 ? " field" : " fields");
+    if (!names.empty()) text += " (" + names + ")";
+    text += ", " + std::to_string(type.size) + " bytes";
+    if (withNativeType) text += ", native type " + std::string(type.identity != nullptr ? type.identity->text : "?");
+    return text;
+}
+
 }  // namespace
+
+std::string NativeTypeName(std::string_view signature) {
+    const size_t start = signature.find("T = ");
+    if (start == std::string_view::npos) return std::string(signature);
+    std::string_view rest = signature.substr(start + 4);
+    // The type ends at the bracket closing the signature's parameter list
+    // (or a ';' before further parameters); brackets inside it are its own.
+    int depth = 0;
+    size_t end = 0;
+    for (; end < rest.size(); ++end) {
+        const char c = rest[end];
+        if (c == '[' || c == '<' || c == '(') ++depth;
+        else if ((c == ']' || c == '>' || c == ')') && depth > 0) --depth;
+        else if ((c == ']' || c == ';') && depth == 0) break;
+    }
+    return std::string(rest.substr(0, end));
+}
 
 const char* BindingTypeKindName(BindingTypeKind kind) noexcept {
     return KorvoTypeKindName(static_cast<uint32_t>(kind));
@@ -72,8 +145,17 @@ BindingTypeBuilder& BindingTypeBuilder::AddField(std::string_view name,
                                                  const TypeIdentity& identity,
                                                  BindingTypeRef type, uint32_t flags,
                                                  std::unique_ptr<BindingConverter> converter,
-                                                 bool optional) {
-    if (alreadyRegistered_) return *this;
+                                                 bool optional, std::string_view missingType) {
+    BindingTypeDescriptor* const target = Target();
+    if (target == nullptr) return *this;
+    // A repeat's fields were reported with its first definition.
+    if (!missingType.empty() && !alreadyRegistered_) {
+        registry_->ReportRegistrationProblem(
+            "Field '" + std::string(name) + "' of type '" + descriptor_->name + "' refers to '" +
+            std::string(missingType) +
+            "', which is not registered yet: its values will not convert. Register '" + std::string(missingType) +
+            "' (a record or enum) before '" + descriptor_->name + "'.");
+    }
     BindingFieldDescriptor field;
     field.name.assign(name);
     field.nameHash = Fnv1a(name);
@@ -85,19 +167,20 @@ BindingTypeBuilder& BindingTypeBuilder::AddField(std::string_view name,
     field.converter = std::move(converter);
     field.registry = registry_;
     field.optional = optional;
-    descriptor_->fields.push_back(std::move(field));
+    target->fields.push_back(std::move(field));
     return *this;
 }
 
 BindingTypeBuilder& BindingTypeBuilder::AddEnumerator(std::string_view name, int32_t value,
                                                       std::string_view description) {
-    if (alreadyRegistered_) return *this;
+    BindingTypeDescriptor* const target = Target();
+    if (target == nullptr) return *this;
     BindingEnumerator enumerator;
     enumerator.name.assign(name);
     enumerator.description.assign(description);
     enumerator.value = value;
     enumerator.registry = registry_;
-    descriptor_->enumerators.emplace(std::string(name), std::move(enumerator));
+    target->enumerators.emplace(std::string(name), std::move(enumerator));
     return *this;
 }
 
@@ -194,11 +277,20 @@ BindingRegistry::~BindingRegistry() {
 
 BindingTypeBuilder BindingRegistry::RegisterType(std::string_view name, uint32_t size,
                                                  const TypeIdentity& identity, bool isEnum) {
+    auto descriptor = std::make_unique<BindingTypeDescriptor>();
     std::lock_guard<std::mutex> lock(mutex_);
     if (const auto found = types_.find(name); found != types_.end()) {
-        return BindingTypeBuilder(this, found->second.get(), true);
+        // The second definition is built aside, so that it can be compared.
+        descriptor->size = size;
+        descriptor->isEnum = isEnum;
+        descriptor->name.assign(name);
+        descriptor->hash = identity.hash;
+        descriptor->identity = &identity;
+        descriptor->registry = this;
+        BindingTypeDescriptor* const repeat = descriptor.get();
+        typeRepeats_.push_back(TypeRepeat{found->second.get(), std::move(descriptor)});
+        return BindingTypeBuilder(this, found->second.get(), true, repeat);
     }
-    auto descriptor = std::make_unique<BindingTypeDescriptor>();
     descriptor->size = size;
     descriptor->isEnum = isEnum;
     descriptor->name.assign(name);
@@ -331,11 +423,13 @@ bool BindingRegistry::RemoveType(std::string_view name) {
         if (byHash != typesByHash_.end() && byHash->second == removed.get()) {
             typesByHash_.erase(byHash);
         }
+        std::erase_if(typeRepeats_, [&](const TypeRepeat& repeat) { return repeat.first == removed.get(); });
     }
     return true;
 }
 
 void BindingRegistry::RemoveAllLocked() {
+    typeRepeats_.clear();
     events_.clear();
     typesByHash_.clear();
     types_.clear();
@@ -364,6 +458,27 @@ bool BindingRegistry::IsInitialised() const {
 uint32_t BindingRegistry::ChangeCount() const {
     std::lock_guard<std::mutex> lock(mutex_);
     return changeCount_;
+}
+
+void BindingRegistry::ReportRegistrationProblem(std::string text) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    problems_.push_back(std::move(text));
+}
+
+std::vector<std::string> BindingRegistry::TakeRegistrationProblems() {
+    std::lock_guard<std::mutex> lock(mutex_);
+    for (const TypeRepeat& repeat : typeRepeats_) {
+        const BindingTypeDescriptor& first = *repeat.first;
+        const BindingTypeDescriptor& second = *repeat.second;
+        if (SameDefinition(first, second)) continue;
+        const bool otherNative = first.hash != second.hash;
+        problems_.push_back("Type '" + first.name + "' is registered twice with different definitions: the first, " +
+                            DescribeDefinition(first, otherNative) + ", stays; the second, " +
+                            DescribeDefinition(second, otherNative) +
+                            ", is ignored. Register each type once, or give the second one another name.");
+    }
+    typeRepeats_.clear();
+    return std::exchange(problems_, {});
 }
 
 }  // namespace Korvo

@@ -7,8 +7,17 @@
 //
 // Registration is register-once: RegisterType/RegisterEvent/RegisterFunction
 // return a builder that says whether the name was already taken, and every
-// builder operation does nothing in that case, so a registration routine may
-// run any number of times and only its first run defines the element.
+// builder operation leaves the registered element alone in that case, so a
+// registration routine may run any number of times and only its first run
+// defines the element.
+//
+// What a plug-in author gets wrong at registration is collected, not thrown
+// or logged here: registration runs while the plug-in loads, before the
+// host's log target exists, so the plug-in base takes the problems
+// (TakeRegistrationProblems) and logs them once the host listens. A type
+// registered again is built aside and compared with the first definition
+// when the problems are taken; a field whose record or enum is not
+// registered yet is reported as it is added.
 //
 // Threads: one mutex guards the four maps for each single lookup, insertion
 // or removal. Descriptors returned by lookups are used afterwards without the
@@ -64,6 +73,11 @@ enum class BindingTypeKind : uint32_t {
 
 // "bool", "int8", ... "map"; the empty text for any other number.
 const char* BindingTypeKindName(BindingTypeKind kind) noexcept;
+
+// The type named by a StaticType::Name<T>() text ("T = Type" inside its
+// brackets, as GCC and Clang write it), or the whole text when it has no
+// such part.
+std::string NativeTypeName(std::string_view signature);
 
 // What a field, argument or result holds. For vector and map, elementKind is
 // the kind of the elements (None otherwise). descriptor is the registered
@@ -179,21 +193,26 @@ struct BindingFunctionDescriptor {
 // type already existed before RegisterType.
 class BindingTypeBuilder {
 public:
+    // repeat, for a name already registered, is where the second definition
+    // is built for comparison (owned by the registry; may be null).
     BindingTypeBuilder(BindingRegistry* registry, BindingTypeDescriptor* descriptor,
-                       bool alreadyRegistered) noexcept
-        : registry_(registry), descriptor_(descriptor), alreadyRegistered_(alreadyRegistered) {}
+                       bool alreadyRegistered, BindingTypeDescriptor* repeat = nullptr) noexcept
+        : registry_(registry), descriptor_(descriptor), alreadyRegistered_(alreadyRegistered),
+          repeat_(repeat) {}
 
     BindingRegistry* Registry() const noexcept { return registry_; }
     BindingTypeDescriptor* Descriptor() const noexcept { return descriptor_; }
     bool AlreadyRegistered() const noexcept { return alreadyRegistered_; }
 
-    // Appends a field. The builder takes the converter (destroyed at once
-    // when the type already existed).
+    // Appends a field. The builder takes the converter (kept only with the
+    // comparison copy when the type already existed). missingType, when not
+    // empty, names the record or enum the field refers to that is not
+    // registered: the registry records that as a problem.
     BindingTypeBuilder& AddField(std::string_view name, std::string_view description,
                                  uint32_t offset, const TypeIdentity& identity,
                                  BindingTypeRef type, uint32_t flags,
                                  std::unique_ptr<BindingConverter> converter,
-                                 bool optional = false);
+                                 bool optional = false, std::string_view missingType = {});
     // Inserts an enumerator; a name already present keeps its first value.
     BindingTypeBuilder& AddEnumerator(std::string_view name, int32_t value,
                                       std::string_view description = {});
@@ -203,9 +222,14 @@ public:
     BindingTypeBuilder& AddTag(std::string_view tag);
 
 private:
+    // The descriptor builder operations change: the registered one for a
+    // new type, the comparison copy for a repeat (null without one).
+    BindingTypeDescriptor* Target() const noexcept { return alreadyRegistered_ ? repeat_ : descriptor_; }
+
     BindingRegistry* registry_;
     BindingTypeDescriptor* descriptor_;
     bool alreadyRegistered_;
+    BindingTypeDescriptor* repeat_;
 };
 
 class BindingEventBuilder {
@@ -302,6 +326,13 @@ public:
     // Bumped by every function registration and removal.
     uint32_t ChangeCount() const;
 
+    // Records a registration mistake: one sentence naming what is wrong, the
+    // names involved and what to do.
+    void ReportRegistrationProblem(std::string text);
+    // Compares every type registered again with its first definition, then
+    // hands over (and forgets) the problems recorded so far, in order.
+    std::vector<std::string> TakeRegistrationProblems();
+
 private:
     struct NameHash {
         using is_transparent = void;
@@ -319,6 +350,14 @@ private:
     NameMap<BindingTypeDescriptor> types_;
     std::unordered_map<uint32_t, BindingTypeDescriptor*> typesByHash_;
     bool initialised_ = false;
+    // A type registered again: the registered descriptor and the second
+    // definition, built aside until the problems are taken.
+    struct TypeRepeat {
+        const BindingTypeDescriptor* first = nullptr;
+        std::unique_ptr<BindingTypeDescriptor> second;
+    };
+    std::vector<TypeRepeat> typeRepeats_;
+    std::vector<std::string> problems_;
 };
 
 // The abstract converter of one field's native type, owned by the field

@@ -134,6 +134,8 @@ void PluginBase::Register(PluginLoadContext& context, std::string_view shortName
 
     RegisterPluginManagerTypes(*transport_);
     RegisterRoutes();
+    // Logged at Start: until then the host has no log target of ours.
+    registrationProblems_ = transport_->CheckRegistrations();
     descriptor_ = transport_->BuildApiDescriptor();
 
     context.apiMajor = plugin.major;
@@ -163,6 +165,10 @@ bool PluginBase::Start(const HostInterface* host) {
     if (host == nullptr || host->functions == nullptr) return false;
     host_ = host;
     InstallPluginLogTarget(host->functions, logTarget_);
+    for (const std::string& problem : registrationProblems_) {
+        LogMessage(Warn, kLogGroupDebug, "%s: %s", identity_.fullName.c_str(), problem.c_str());
+    }
+    registrationProblems_.clear();
     SetPluginHandle(host->pluginHandle);
     SubscribeServiceProxyEvents();
     return OnStart();

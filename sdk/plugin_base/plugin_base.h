@@ -88,8 +88,10 @@ public:
     // (never returns). Throws only what registration throws
     // (std::bad_alloc); the load record's outputs are written last.
     void Register(PluginLoadContext& context, std::string_view shortName);
-    // Keeps host, installs the log target, keeps the handle, subscribes the
-    // service-proxy events and returns OnStart(). False for a null host.
+    // Keeps host, installs the log target, logs a warning for each
+    // registration problem (the first Start only), keeps the handle,
+    // subscribes the service-proxy events and returns OnStart(). False for a
+    // null host.
     bool Start(const HostInterface* host);
 
     // ---- state
@@ -157,6 +159,8 @@ private:
     const HostInterface* host_ = nullptr;
     PluginCallbacks callbacks_{};
     HostApiDescriptor descriptor_{};
+    // What registration got wrong, logged as warnings by the first Start.
+    std::vector<std::string> registrationProblems_;
 };
 
 template <typename Object, typename Result, typename... Args>

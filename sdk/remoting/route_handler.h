@@ -14,6 +14,7 @@
 #include <cstddef>
 #include <memory>
 #include <new>
+#include <string_view>
 #include <tuple>
 #include <type_traits>
 #include <utility>
@@ -29,7 +30,23 @@ namespace Korvo {
 struct RouteArgumentSignature {
     BindingTypeRef type;
     bool optional = false;
+    // StaticType::Name of the record or enum the argument refers to; empty
+    // when it refers to none.
+    std::string_view referredType;
 };
+
+namespace detail {
+// StaticType::Name of the record or enum a T refers to, or the empty text.
+template <typename T>
+std::string_view ReferredTypeName() noexcept {
+    using Inner = typename BindingNative<T>::Inner;
+    if constexpr (std::is_void_v<Inner>) {
+        return {};
+    } else {
+        return StaticType::Name<Inner>();
+    }
+}
+}  // namespace detail
 
 namespace detail {
 
@@ -69,13 +86,21 @@ public:
 
     static std::vector<RouteArgumentSignature> ArgumentSignatures([[maybe_unused]] const BindingRegistry* registry) {
         return {RouteArgumentSignature{BindingTypeRefOf<std::remove_cvref_t<Args>>(registry),
-                                       BindingNative<std::remove_cvref_t<Args>>::kOptional}...};
+                                       BindingNative<std::remove_cvref_t<Args>>::kOptional,
+                                       ReferredTypeName<std::remove_cvref_t<Args>>()}...};
     }
     static BindingTypeRef ResultType([[maybe_unused]] const BindingRegistry* registry) {
         if constexpr (std::is_void_v<Result>) {
             return {};
         } else {
             return BindingTypeRefOf<Result>(registry);
+        }
+    }
+    static std::string_view ResultReferredType() noexcept {
+        if constexpr (std::is_void_v<Result>) {
+            return {};
+        } else {
+            return ReferredTypeName<Result>();
         }
     }
 

@@ -107,6 +107,13 @@ struct RouteRecord {
     uint8_t flag = 0;
     std::vector<std::vector<std::string>> nameLists;
     std::vector<ArgumentLocation> argumentLocations;  // by argument position
+    // What tells this registration from another of the same function: the
+    // handler (a member function and its object, or the callable's type).
+    std::string handlerKey;
+    // By argument position: the record or enum an argument refers to that
+    // was not registered when the route was; empty when none.
+    std::vector<std::string> missingArgumentTypes;
+    std::string missingResultType;  // the same for the result
     // The route as requests are matched against it: pathTemplate (or the
     // function's name when that is empty) with method and functionName.
     // Rebuilt by Compile whenever those change, never per request.

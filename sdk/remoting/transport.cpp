@@ -5,8 +5,11 @@
 #include <cstring>
 #include <exception>
 #include <new>
+#include <set>
+#include <string>
 
 #include "sdk/diagnostics/format.h"
+#include "sdk/diagnostics/log.h"
 #include "sdk/platform/platform.h"
 #include "sdk/remoting/argument_binding.h"
 #include "sdk/remoting/transport_messages.h"
@@ -38,6 +41,16 @@ void WriteInternalError(HostResponseRecord& response, const char* tmpl, const ch
         WriteErrorResponse(response, OutOfMemoryResponseText(), TransportMessage::kInternalErrorStatus);
     }
 }
+
+// The log lines of a call that ended in an exception (printf formats: the
+// function's name, then the exception's text).
+constexpr const char* kOutOfMemoryLog = "Function '%s' ran out of memory; the caller got a 500 answer.";
+constexpr const char* kExceptionLog = "Function '%s' threw an exception: %s; the caller got a 500 answer.";
+constexpr const char* kUnknownExceptionLog =
+    "Function '%s' threw an unknown exception (not a std::exception); the caller got a 500 answer.";
+
+// "a record 'notes::Note'" for what an argument or result refers to.
+std::string ReferredType(std::string_view signature) { return "'" + NativeTypeName(signature) + "'"; }
 
 // Room for a handler's argument pack on the dispatch's own stack: the
 // packs of ordinary handlers (a few strings and records) fit, so a call
@@ -132,8 +145,9 @@ HttpBaseTransport::HttpBaseTransport() { Initialise(); }
 HttpBaseTransport::~HttpBaseTransport() = default;
 
 RouteBuilder HttpBaseTransport::RegisterRouteCore(HttpMethod method, std::string_view routeTemplate,
-                                                  std::span<const RouteArgumentSignature> arguments,
-                                                  BindingTypeRef resultType, std::unique_ptr<RouteHandler> handler) {
+                                                  std::span<const RouteArgumentSignature> arguments, BindingTypeRef resultType,
+                                                  std::string_view resultReferredType,
+                                                  std::unique_ptr<RouteHandler> handler, std::string handlerKey) {
     const std::string name = FunctionNameFromRoute(method, routeTemplate);
     BindingFunctionBuilder function = RegisterFunction(name, static_cast<uint32_t>(arguments.size()));
     BindingFunctionDescriptor* descriptor = function.Descriptor();
@@ -145,9 +159,33 @@ RouteBuilder HttpBaseTransport::RegisterRouteCore(HttpMethod method, std::string
         function.SetReturnType(resultType);
     }
 
-    std::lock_guard<std::mutex> lock(routesMutex_);
+    std::unique_lock<std::mutex> lock(routesMutex_);
     auto found = routes_.find(descriptor);
-    if (found != routes_.end()) return RouteBuilder(found->second.get(), descriptor, true);
+    if (found != routes_.end()) {
+        const RouteRecord& first = *found->second;
+        const std::string path = NormaliseRoutePath(routeTemplate);
+        std::string differences;
+        auto differ = [&](const char* what) {
+            if (!differences.empty()) differences += ", ";
+            differences += what;
+        };
+        if (first.method != method) differ("another method");
+        if (first.pathTemplate != path) differ("another template");
+        if (first.handlerKey != handlerKey) differ("another handler");
+        lock.unlock();
+        if (!differences.empty()) {
+            auto describe = [](HttpMethod m, const std::string& t) {
+                const std::string methodName = MethodName(m);
+                return (methodName.empty() ? std::string("any method") : methodName) + " " + t;
+            };
+            ReportRegistrationProblem("Function '" + name + "' is registered twice, the second time with " +
+                                      differences + ": the first registration (" + describe(first.method, first.pathTemplate) +
+                                      ") stays and the second (" + describe(method, path) +
+                                      ") is ignored, so its handler is never called. Remove one of the two "
+                                      "registrations, or give the second its own method and path.");
+        }
+        return RouteBuilder(found->second.get(), descriptor, true);
+    }
 
     auto record = std::make_unique<RouteRecord>();
     record->function = descriptor;
@@ -157,11 +195,98 @@ RouteBuilder HttpBaseTransport::RegisterRouteCore(HttpMethod method, std::string
     record->pathTemplate = NormaliseRoutePath(routeTemplate);
     record->method = method;
     record->functionName.clear();
+    record->handlerKey = std::move(handlerKey);
+    record->missingArgumentTypes.resize(arguments.size());
+    for (size_t index = 0; index < arguments.size(); ++index) {
+        if (!arguments[index].referredType.empty() && arguments[index].type.descriptor == nullptr) {
+            record->missingArgumentTypes[index] = ReferredType(arguments[index].referredType);
+        }
+    }
+    if (!resultReferredType.empty() && resultType.descriptor == nullptr) {
+        record->missingResultType = ReferredType(resultReferredType);
+    }
     record->Compile();
     RouteRecord* stored = record.get();
     routeOrder_.push_back(stored);
     routes_.emplace(descriptor, std::move(record));
     return RouteBuilder(stored, descriptor, false);
+}
+
+void HttpBaseTransport::AppendBytes(std::string& key, const void* data, size_t size) {
+    constexpr char kHexDigits[] = "0123456789abcdef";
+    key += ' ';
+    const auto* bytes = static_cast<const unsigned char*>(data);
+    for (size_t index = 0; index < size; ++index) {
+        key += kHexDigits[bytes[index] >> 4];
+        key += kHexDigits[bytes[index] & 0xFu];
+    }
+}
+
+std::vector<std::string> HttpBaseTransport::CheckRegistrations() {
+    std::vector<RouteRecord*> routes;
+    {
+        std::lock_guard<std::mutex> lock(routesMutex_);
+        routes.assign(routeOrder_.begin() + static_cast<std::ptrdiff_t>(routesChecked_), routeOrder_.end());
+        routesChecked_ = routeOrder_.size();
+    }
+    for (const RouteRecord* route : routes) CheckRoute(*route);
+    return TakeRegistrationProblems();
+}
+
+void HttpBaseTransport::CheckRoute(const RouteRecord& route) {
+    const BindingFunctionDescriptor& function = *route.function;
+    const std::string where = "route '" + function.name + "' (" +
+                              (MethodName(route.method)[0] != '\0' ? std::string(MethodName(route.method)) + " " : "") +
+                              route.pathTemplate + ")";
+    auto argumentName = [&](size_t index) {
+        const std::string& named = function.arguments[index].name;
+        return named.empty() ? "argument " + std::to_string(index + 1) : "argument '" + named + "'";
+    };
+
+    std::set<std::string, std::less<>> pathArguments;
+    bool hasBody = false;
+    bool takesRecord = false;
+    for (size_t index = 0; index < function.arguments.size(); ++index) {
+        const ArgumentLocation location = route.LocationOf(index);
+        if (location == ArgumentLocation::Path) pathArguments.insert(function.arguments[index].name);
+        if (location == ArgumentLocation::Body) hasBody = true;
+        if (function.arguments[index].EffectiveType().kind == BindingTypeKind::Struct) takesRecord = true;
+        if (index < route.missingArgumentTypes.size() && !route.missingArgumentTypes[index].empty()) {
+            ReportRegistrationProblem("The " + argumentName(index) + " of " + where + " refers to " +
+                                      route.missingArgumentTypes[index] +
+                                      ", which is not registered: its values will not convert. Register that "
+                                      "record or enum before the route.");
+        }
+    }
+    if (!route.missingResultType.empty()) {
+        ReportRegistrationProblem("The result of " + where + " refers to " + route.missingResultType +
+                                  ", which is not registered: its values will not convert. Register that record or "
+                                  "enum before the route.");
+    }
+
+    std::set<std::string, std::less<>> parameters;
+    for (const RouteParameter& parameter : route.compiled.parameters) {
+        if (parameter.kind == RouteParameterKind::None) continue;
+        parameters.insert(parameter.name);
+        if (!pathArguments.contains(parameter.name)) {
+            ReportRegistrationProblem("The template of " + where + " has the parameter '" + parameter.name +
+                                      "' but the route has no path argument of that name: its value is never "
+                                      "passed to the handler. Describe the argument with PathArgument(\"" +
+                                      parameter.name + "\"), or correct the name in the template.");
+        }
+    }
+    for (const std::string& name : pathArguments) {
+        if (!parameters.contains(name)) {
+            ReportRegistrationProblem("The path argument '" + name + "' of " + where +
+                                      " is named by no parameter of the template: no request can supply it. "
+                                      "Add {" + name + "} to the template, or correct the argument's name.");
+        }
+    }
+    if ((route.method == HttpMethod::Post || route.method == HttpMethod::Put) && takesRecord && !hasBody) {
+        ReportRegistrationProblem(std::string("The ") + where + " takes a record but has no body argument: a " +
+                                  MethodName(route.method) +
+                                  " sends its record in the body. Describe that argument with BodyArgument.");
+    }
 }
 
 const RouteRecord* HttpBaseTransport::FindRoute(std::string_view functionName) const {
@@ -265,10 +390,15 @@ void KORVO_CDECL HttpBaseTransport::FunctionCallback(HostResponseRecord* respons
     try {
         user->transport->DispatchCall(*response, *request, *user->route);
     } catch (const std::bad_alloc&) {
+        LogMessage(Error, kLogGroupDebug, kOutOfMemoryLog, function);
         WriteInternalError(*response, TransportMessage::kOutOfMemory, function, "");
     } catch (const std::exception& exception) {
-        WriteInternalError(*response, TransportMessage::kException, function, exception.what());
+        // The caller sees only a 500: the plug-in's author reads why here.
+        const char* what = exception.what();
+        LogMessage(Error, kLogGroupDebug, kExceptionLog, function, what != nullptr ? what : "");
+        WriteInternalError(*response, TransportMessage::kException, function, what);
     } catch (...) {
+        LogMessage(Error, kLogGroupDebug, kUnknownExceptionLog, function);
         WriteInternalError(*response, TransportMessage::kUnknownException, function, "");
     }
     // The request's own trees are gone: the page pool sizes its spares by it.

@@ -29,6 +29,7 @@
 #include <span>
 #include <string>
 #include <string_view>
+#include <type_traits>
 #include <unordered_map>
 #include <utility>
 #include <vector>
@@ -112,10 +113,26 @@ public:
     template <typename Object, typename Result, typename... Args>
     RouteBuilder RegisterRoute(HttpMethod method, std::string_view routeTemplate, Object* object,
                                HandlerResult<Result> (Object::*member)(Args...)) {
-        return RegisterRoute(method, routeTemplate, [object, member](Args... arguments) -> HandlerResult<Result> {
-            return (object->*member)(static_cast<Args&&>(arguments)...);
-        });
+        // Every member of one signature shares the wrapper's type: the member
+        // and its object tell the handlers apart.
+        std::string key = "member function of ";
+        key += NativeTypeName(StaticType::Name<Object>());
+        AppendBytes(key, &member, sizeof(member));
+        AppendBytes(key, &object, sizeof(object));
+        return RegisterRouteKeyed(
+            method, routeTemplate,
+            [object, member](Args... arguments) -> HandlerResult<Result> {
+                return (object->*member)(static_cast<Args&&>(arguments)...);
+            },
+            std::move(key));
     }
+
+    // Checks the routes registered since the last call (their template's
+    // parameters against the path arguments, a body for a record sent with
+    // POST or PUT, argument types that were not registered), then hands over
+    // every registration problem recorded so far (TakeRegistrationProblems).
+    // Run after the routes' arguments are described.
+    std::vector<std::string> CheckRegistrations();
 
     // Describes every registered function, type and event to the host, with
     // one HostFunctionRecord per route. The records live as long as the
@@ -135,13 +152,21 @@ public:
     const RouteRecord* FindRoute(std::string_view functionName) const;
 
 private:
+    template <typename Handler>
+    RouteBuilder RegisterRouteKeyed(HttpMethod method, std::string_view routeTemplate, Handler handler,
+                                    std::string handlerKey);
     RouteBuilder RegisterRouteCore(HttpMethod method, std::string_view routeTemplate,
                                    std::span<const RouteArgumentSignature> arguments, BindingTypeRef resultType,
-                                   std::unique_ptr<RouteHandler> handler);
+                                   std::string_view resultReferredType, std::unique_ptr<RouteHandler> handler,
+                                   std::string handlerKey);
+    // Appends size bytes at data to key, in hexadecimal.
+    static void AppendBytes(std::string& key, const void* data, size_t size);
+    void CheckRoute(const RouteRecord& route);
 
     mutable std::mutex routesMutex_;  // guards routes_ and routeOrder_
     std::unordered_map<const BindingFunctionDescriptor*, std::unique_ptr<RouteRecord>> routes_;
     std::vector<RouteRecord*> routeOrder_;  // registration order
+    size_t routesChecked_ = 0;              // of routeOrder_, by CheckRegistrations
     // Entries never move once made: the function records point to them.
     std::unordered_map<std::string, FunctionUserData> functionNames_;
     ApiDescriptionBuilder description_;
@@ -153,10 +178,20 @@ private:
 
 template <typename Handler>
 RouteBuilder HttpBaseTransport::RegisterRoute(HttpMethod method, std::string_view routeTemplate, Handler handler) {
+    // A lambda's type is its own; function pointers share theirs.
+    std::string key = NativeTypeName(StaticType::Name<Handler>());
+    if constexpr (std::is_pointer_v<Handler>) AppendBytes(key, &handler, sizeof(handler));
+    return RegisterRouteKeyed(method, routeTemplate, std::move(handler), std::move(key));
+}
+
+template <typename Handler>
+RouteBuilder HttpBaseTransport::RegisterRouteKeyed(HttpMethod method, std::string_view routeTemplate,
+                                                   Handler handler, std::string handlerKey) {
     using TypedHandler = detail::RouteHandlerOf<Handler>;
     const std::vector<RouteArgumentSignature> arguments = TypedHandler::ArgumentSignatures(this);
     return RegisterRouteCore(method, routeTemplate, arguments, TypedHandler::ResultType(this),
-                             std::make_unique<TypedHandler>(std::move(handler)));
+                             TypedHandler::ResultReferredType(), std::make_unique<TypedHandler>(std::move(handler)),
+                             std::move(handlerKey));
 }
 
 }  // namespace Korvo

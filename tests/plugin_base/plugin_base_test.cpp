@@ -47,9 +47,52 @@ public:
     }
 };
 
+// Registers an enum after the record that uses it and a path argument the
+// template does not name; its handler throws.
+class MistakenPlugin : public PluginBase {
+public:
+    enum class Size : int32_t { Small, Large };
+    struct Box {
+        Size size = Size::Small;
+    };
+    void RegisterRoutes() override {
+        AddType<Box>("Box").Field("size", &Box::size);
+        AddEnum<Size>("Size").Enumerator("Small", Size::Small);
+        AddGetRoute("/crates/{id}", &MistakenPlugin::GetBox).PathArgument("name");
+        AddGetRoute("/boxes/{name}", &MistakenPlugin::GetBox).PathArgument("name");
+    }
+    bool OnStart() override { return true; }
+    HandlerResult<Box> GetBox(const std::string&) { throw std::runtime_error("no boxes today"); }
+};
+
 void* KORVO_CDECL LoadBarePlugin(PluginLoadContext* context) { return LoadPlugin<BarePlugin>(context, "bare"); }
 void* KORVO_CDECL LoadThrowingPlugin(PluginLoadContext* context) {
     return LoadPlugin<ThrowingPlugin>(context, "throwing");
+}
+
+void* KORVO_CDECL LoadMistakenPlugin(PluginLoadContext* context) {
+    return LoadPlugin<MistakenPlugin>(context, "mistaken");
+}
+
+TEST(PluginBaseTest, TheHostLogsRegistrationMistakesAndAHandlersException) {
+    FakeHost host;
+    host.UseEntryPoint(&LoadMistakenPlugin);
+    ASSERT_NE(host.CallLoad(), nullptr);
+    ASSERT_TRUE(host.Start());
+    const std::vector<FakeHost::LogLine> atStart = host.LogLines();
+    ASSERT_EQ(atStart.size(), 3u);
+    for (const FakeHost::LogLine& line : atStart) EXPECT_EQ(line.level, static_cast<uint32_t>(Warn));
+    EXPECT_THAT(atStart[0].message, ::testing::HasSubstr("Field 'size' of type 'Box' refers to"));
+    EXPECT_THAT(atStart[1].message, ::testing::HasSubstr("has the parameter 'id'"));
+    EXPECT_THAT(atStart[2].message, ::testing::HasSubstr("path argument 'name'"));
+
+    FakeHost::CallResponse answer = host.Call(2, "/boxes/seven");
+    EXPECT_TRUE(answer.error);
+    const std::vector<FakeHost::LogLine> lines = host.LogLines();
+    ASSERT_EQ(lines.size(), 4u);
+    EXPECT_EQ(lines[3].level, static_cast<uint32_t>(Error));
+    EXPECT_THAT(lines[3].message, ::testing::HasSubstr("Function 'GetBoxesByName' threw an exception: no boxes today"));
+    host.Stop();
 }
 
 TEST(PluginBaseTest, RegistrationWritesIdentityTagsAndTheLoadRecord) {
