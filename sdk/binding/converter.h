@@ -6,10 +6,18 @@
 // two conversions, which forward to the routines of to_native.h and
 // from_native.h. It is defined for bool, every integer type, float, double,
 // std::string, BindingProperty (object), BindingProperty::Blob (blob),
-// enums, registered structs (any other class), std::vector, std::map and
-// std::unordered_map with string keys, std::optional, and std::shared_ptr
-// (bound as the type it points to, so a record shared with a store is
-// converted without a copy).
+// enums, registered structs, std::vector, std::map and std::unordered_map
+// with string keys, std::optional, and std::shared_ptr (bound as the type it
+// points to, so a record shared with a store is converted without a copy).
+//
+// Bindable<T> says which types those are, through the containers. A class
+// is taken for a registered struct only when it is the author's own record:
+// a class of the standard library other than those above, and any class
+// that looks like a container (begin() and end()) or a tuple, is refused.
+// Every entry point goes through BindingNative<T>, whose general case is a
+// static_assert naming T, so a field, argument, result or event payload of
+// such a type fails to compile where it is written rather than answering
+// "unregistered structure" to every request.
 //
 // A struct or enum is converted with the descriptor that the registry holds
 // for it; containers carry the descriptor of their innermost struct or enum
@@ -33,6 +41,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <tuple>
 #include <type_traits>
 #include <unordered_map>
 #include <utility>
@@ -56,8 +65,8 @@ struct BindingNativeContext {
     const BindingTypeDescriptor* descriptor = nullptr;
 };
 
-// How the native type T is bound; see the file comment. Undefined for a type
-// that cannot be bound.
+// How the native type T is bound; see the file comment. The general case,
+// left for types that cannot be bound, is defined at the end of this file.
 template <typename T, typename Enable = void>
 struct BindingNative;
 
@@ -94,13 +103,51 @@ struct IsBytewiseOrderedMap<std::map<std::string, E, std::less<std::string>, A>>
 template <typename E, typename A>
 struct IsBytewiseOrderedMap<std::map<std::string, E, std::less<>, A>> : std::true_type {};
 
-// A class bound as a registered struct: any class that is not one of the
-// natively bound library types.
+// Whether T is declared in namespace std, read from the compiler's
+// signature text (as type_identity.h names types): "T = std::...".
+template <typename T>
+constexpr bool InStandardNamespace() noexcept {
+    constexpr std::string_view kSignature = __PRETTY_FUNCTION__;
+    constexpr std::string_view kMarker = "T = ";
+    constexpr size_t kAt = kSignature.find(kMarker);
+    return kAt != std::string_view::npos && kSignature.substr(kAt + kMarker.size()).starts_with("std::");
+}
+
+// A class that iterates, or splits like a pair or tuple, is a value of
+// several parts the converters do not know, not a record of named fields.
+template <typename T>
+concept LooksLikeContainer = requires(const T& value) {
+    value.begin();
+    value.end();
+};
+template <typename T>
+concept LooksLikeTuple = requires { std::tuple_size<T>::value; };
+
+// A class bound as a registered struct: the author's own class, neither one
+// of the natively bound library types nor any other class of the standard
+// library or shaped like a container.
 template <typename T>
 inline constexpr bool kIsBindingStruct =
     std::is_class_v<T> && !IsStdVector<T>::value && !IsStringMap<T>::value &&
     !IsStdOptional<T>::value && !IsSharedPointer<T>::value && !std::is_same_v<T, std::string> &&
-    !std::is_same_v<T, BindingProperty>;
+    !std::is_same_v<T, BindingProperty> && !InStandardNamespace<T>() && !LooksLikeContainer<T> &&
+    !LooksLikeTuple<T>;
+
+// What binds, through the containers; see the file comment.
+template <typename T>
+struct IsBindable
+    : std::bool_constant<std::is_arithmetic_v<T> || std::is_enum_v<T> || std::is_same_v<T, std::string> ||
+                         std::is_same_v<T, BindingProperty> || kIsBindingStruct<T>> {};
+template <typename E, typename A>
+struct IsBindable<std::vector<E, A>> : IsBindable<E> {};
+template <typename E, typename C, typename A>
+struct IsBindable<std::map<std::string, E, C, A>> : IsBindable<E> {};
+template <typename E, typename H, typename Q, typename A>
+struct IsBindable<std::unordered_map<std::string, E, H, Q, A>> : IsBindable<E> {};
+template <typename T>
+struct IsBindable<std::optional<T>> : IsBindable<T> {};
+template <typename T>
+struct IsBindable<std::shared_ptr<T>> : IsBindable<std::remove_const_t<T>> {};
 
 template <typename T>
 inline constexpr bool kIsBindingInteger = std::is_integral_v<T> && !std::is_same_v<T, bool>;
@@ -123,6 +170,28 @@ struct BindingNativeBase {
     // The innermost type that needs a registered descriptor, or void.
     using Inner = InnerType;
 };
+
+}  // namespace detail
+
+// A type the converters know: a field, argument, result or event payload of
+// it binds (records and enums once registered).
+template <typename T>
+concept Bindable = detail::IsBindable<T>::value;
+
+namespace detail {
+
+// The assertion of BindingNative's general case, in a function of its own:
+// a class whose own assertion fails is left incomplete by some compilers,
+// which then report every use of its members besides the assertion.
+template <typename T>
+constexpr bool RequireBindable() noexcept {
+    static_assert(Bindable<T>,
+                  "this type cannot be bound: a field, argument, result or event payload must be bool, a "
+                  "number, std::string, a blob (std::vector<uint8_t>), BindingProperty, a registered record "
+                  "or enum, or a std::vector, std::optional, std::shared_ptr or string-keyed std::map / "
+                  "std::unordered_map of those; no other standard library class is a record");
+    return true;
+}
 
 }  // namespace detail
 
@@ -495,6 +564,18 @@ struct BindingNative<std::shared_ptr<T>>
         if (source == nullptr) return true;
         return BindingNative<Target>::ToHostValue(writer, out, *source, context);
     }
+};
+
+// ---------------------------------------------------------- what does not
+
+// Any other type. The assertion's context names T; the members are there
+// so that the assertion is the only error the compiler reports.
+template <typename T, typename Enable>
+struct BindingNative : detail::BindingNativeBase<BindingTypeKind::None> {
+    static_assert(detail::RequireBindable<T>());
+    static void ToNative(BindingResult&, T&, const BindingProperty&, std::string_view, const BindingNativeContext&) {}
+    static void FromNative(BindingResult&, BindingProperty&, const T&, const BindingNativeContext&) {}
+    static bool ToHostValue(HostValueWriter&, HostValue&, const T&, const BindingNativeContext&) { return false; }
 };
 
 // --------------------------------------------------------- type references

@@ -119,6 +119,9 @@ private:
 template <typename R>
 BindingRecordBuilder<R> RegisterRecord(BindingRegistry& registry, std::string_view name) {
     static_assert(std::is_class_v<R>, "a record is a struct or class");
+    static_assert(detail::kIsBindingStruct<R>,
+                  "a record is a struct or class of the plug-in's own: not a class of the standard library, "
+                  "nor one with begin() and end(), nor a tuple");
     return BindingRecordBuilder<R>(
         registry.RegisterType(name, sizeof(R), StaticType::HashCode<R>(), false));
 }
