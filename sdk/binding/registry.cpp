@@ -278,25 +278,19 @@ BindingRegistry::~BindingRegistry() {
 BindingTypeBuilder BindingRegistry::RegisterType(std::string_view name, uint32_t size,
                                                  const TypeIdentity& identity, bool isEnum) {
     auto descriptor = std::make_unique<BindingTypeDescriptor>();
-    std::lock_guard<std::mutex> lock(mutex_);
-    if (const auto found = types_.find(name); found != types_.end()) {
-        // The second definition is built aside, so that it can be compared.
-        descriptor->size = size;
-        descriptor->isEnum = isEnum;
-        descriptor->name.assign(name);
-        descriptor->hash = identity.hash;
-        descriptor->identity = &identity;
-        descriptor->registry = this;
-        BindingTypeDescriptor* const repeat = descriptor.get();
-        typeRepeats_.push_back(TypeRepeat{found->second.get(), std::move(descriptor)});
-        return BindingTypeBuilder(this, found->second.get(), true, repeat);
-    }
     descriptor->size = size;
     descriptor->isEnum = isEnum;
     descriptor->name.assign(name);
     descriptor->hash = identity.hash;
     descriptor->identity = &identity;
     descriptor->registry = this;
+    std::lock_guard<std::mutex> lock(mutex_);
+    if (const auto found = types_.find(name); found != types_.end()) {
+        // The second definition is built aside, so that it can be compared.
+        BindingTypeDescriptor* const repeat = descriptor.get();
+        typeRepeats_.push_back(TypeRepeat{found->second.get(), std::move(descriptor)});
+        return BindingTypeBuilder(this, found->second.get(), true, repeat);
+    }
     BindingTypeDescriptor* const entered = descriptor.get();
     types_.emplace(std::string(name), std::move(descriptor));
     if (!IsVoidIdentity(identity)) typesByHash_.emplace(identity.hash, entered);
